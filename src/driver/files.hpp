@@ -1,0 +1,47 @@
+// The files of a run: the unit table, opening and closing.
+#pragma once
+
+#include <string>
+
+#include "common/io.hpp"
+
+namespace mcspec {
+
+struct Files {
+  std::string datapath;  // MCDATA without trailing blanks
+  std::string workdir;   // PWD
+  // Inputs
+  InFile dica;     // unit 2,  "dica.dat"
+  InFile ihea;     // unit 11, MCDATA "/ihea.ind"
+  InFile comp;     // unit 12, "comp.ind"
+  InFile varn2;    // unit 13, MCDATA "/lines/varn2"
+  InFile varn1;    // unit 15, MCDATA "/lines/varn1.new"
+  InFile nbia;     // unit 16, MCDATA "/nbia.ind"
+  InFile nama;     // unit 17, MCDATA "/nama.ind"
+  InFile nbba;     // unit 18, MCDATA "/nbba.ind"
+  InFile hydro;    // unit 19, "hydro.dat" or MCDATA "/rhw7.dat"
+  InFile filters;  // unit 41, MCDATA "/filters.dat"
+  // Outputs, created new in the working directory
+  OutFile stst;   // unit 3,  "stst.dat"  run log
+  OutFile diagn;  // unit 10, "diagn.dat" created, left empty
+  OutFile yhea;   // unit 20, "yhea.dat"
+  OutFile lhea;   // unit 21, "lhea.dat"
+  OutFile spcp;   // unit 29, "spcp.dat"
+  OutFile sica;   // unit 30, "sica.dat"
+  OutFile eica;   // unit 31, "eica.dat"
+  OutFile spct;   // unit 32, "spct.dat"
+  OutFile atmd;   // unit 37, "atmd.oud"
+  OutFile ptfn;   // unit 42, "ptfn.dat"
+  OutFile taul;   // unit 43, "taul.dat"  created, left empty
+  OutFile sbib;   // unit 46, "sbib.dat"  summary
+  OutFile out;    // standard output
+};
+
+// Connects every file of the run. Reads MCDATA and PWD from the environment.
+void opening(Files& f);
+// As opening, with the environment given (tests).
+void opening(Files& f, const char* mcdata, const char* pwd);
+// Closes every file.
+void closing(Files& f);
+
+}  // namespace mcspec

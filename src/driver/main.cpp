@@ -1,0 +1,137 @@
+// mcspec: the photospheric-phase spectrum of a supernova by Monte Carlo radiative
+// transfer in homologously expanding ejecta. The main program is the run's schedule:
+// set-up, at most 30 temperature passes, the final plasma state and Monte Carlo, the
+// emergent spectrum.
+#include <cstdio>
+#include <exception>
+#include <memory>
+
+#include "common/errors.hpp"
+#include "common/fpenv.hpp"
+#include "driver/files.hpp"
+#include "driver/frqsmp.hpp"
+#include "driver/initiate.hpp"
+#include "driver/params.hpp"
+#include "driver/rng.hpp"
+#include "model/atoms.hpp"
+#include "model/linelist.hpp"
+#include "model/plasma.hpp"
+#include "model/shells.hpp"
+#include "montecarlo/montecarlo.hpp"
+#include "opacity/opacity.hpp"
+#include "spectrum/spectrum.hpp"
+
+namespace mcspec {
+namespace {
+
+constexpr int kLastTemperaturePass = 30;
+
+// Everything a run owns, filled stage by stage.
+struct Run {
+  Files f;
+  Constants c;
+  Params p;
+  Atoms a;
+  Shells s;
+  Plasma pl;
+  LineList ll;
+  Opacity op;
+  SamplingTable samp;
+  WavelengthGrid grid;
+  Estimators est;
+  Scaling sc;
+  SpectrumTables spec;
+  int irf = 0;  // radiation-field pass counter
+};
+
+void run_schedule(Run& r) {
+  Files& f = r.f;
+  f.out = OutFile::standard_output();
+  f.out.list(" included");
+
+  // Set-up
+  opening(f);
+  params(f.dica, r.c, r.p, f.stst, f.sbib, f.out);
+  options(r.p, f.out);
+  input(f.nbba, f.comp, f.nbia, f.ihea, r.a, f.out, f.sbib, f.stst);
+  atlvls(r.p, f.varn1, r.a, f.out, f.atmd);
+  model(r.p, r.c, f.hydro, r.s, f.stst, f.out);
+  r.pl.allocate(r.s.js);
+  r.sc.tb = r.p.tb;
+
+  Rng rng(r.p.iseed);
+  const McInputs in{r.p, r.c, r.s, r.a, r.pl, r.ll, r.op, r.samp, r.grid};
+  McOutput mo{f.out, f.stst, f.sbib, f.sica, f.eica};
+
+  // Temperature iteration
+  int iter = 1;
+  while (iter <= kLastTemperaturePass) {
+    f.out.list("  TEMP ITER  ", iter);
+    partf(iter, r.c, r.s, r.a, r.pl, f.nama, f.ptfn, f.out);
+    ioneq(iter, r.p, r.s, r.a, r.pl, f.yhea, f.out);
+    if (iter == 1) {
+      lines(r.p, r.c, r.s, r.pl, r.a, r.ll, f.varn2, f.out, f.stst, f.sbib, f.lhea);
+      // The line list is fixed from here on: size the line-by-shell tables once.
+      r.op.allocate(r.ll.nl, r.s.js);
+      r.est.allocate(r.ll.nl, r.s.js, r.p.kg);
+    }
+    frqsmp(r.p.kb, r.samp);
+    initiate(r.p, r.grid, f.spcp);
+    taus(r.p, r.c, r.s, r.a, r.pl, r.ll, r.op, f.out);
+    brats(r.s, r.a, r.ll, r.op, f.out);
+    radx(r.a, r.s, f.out);
+    montec(0, r.irf, in, rng, r.est, r.sc, mo);
+    tempit(iter, r.p, r.c, r.s, r.est, r.sc, f.stst);
+    ++iter;
+  }
+
+  // Final plasma state (iter = 31: the diagnostic files are written)
+  partf(iter, r.c, r.s, r.a, r.pl, f.nama, f.ptfn, f.out);
+  ioneq(iter, r.p, r.s, r.a, r.pl, f.yhea, f.out);
+  taus(r.p, r.c, r.s, r.a, r.pl, r.ll, r.op, f.out);
+  brats(r.s, r.a, r.ll, r.op, f.out);
+
+  // Final Monte Carlo
+  if (r.p.iopt[3] == 1) {
+    r.irf = 1;
+    const int itt = r.p.itt;
+    while (r.irf <= itt) {
+      f.out.list("  Rad. field ITER  ", r.irf);
+      radx(r.a, r.s, f.out);
+      montec(r.irf < itt ? 2 : 4, r.irf, in, rng, r.est, r.sc, mo);
+      ++r.irf;
+    }
+  } else if (r.p.iopt[3] == 0) {
+    montec1(2, r.irf, in, rng, r.est, r.sc, mo);
+  }
+
+  // Emergent spectrum
+  SpectrumOutput so{f.out, f.spcp, f.spct, f.sbib, f.stst};
+  spectrum(r.irf, r.p, r.c, r.s, r.pl, r.ll, r.op, r.est, r.sc, r.grid, r.spec, f.filters, so);
+  closing(f);
+  f.out.list(" Finish Code");
+}
+
+}  // namespace
+}  // namespace mcspec
+
+int main() {
+  mcspec::set_flush_to_zero();
+  auto run = std::make_unique<mcspec::Run>();
+  try {
+    mcspec::run_schedule(*run);
+    return 0;
+  } catch (const mcspec::InputError& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "mcspec: input error: %s\n", e.what());
+    return 2;
+  } catch (const mcspec::RunError& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "mcspec: run stopped: %s\n", e.what());
+    return 3;
+  } catch (const std::exception& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "mcspec: internal error: %s\n", e.what());
+    return 4;
+  }
+}

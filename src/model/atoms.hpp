@@ -1,0 +1,48 @@
+// Composition, element tables, ion flags, energy levels and the ion list.
+#pragma once
+
+#include <array>
+#include <string>
+
+#include "common/array.hpp"
+#include "common/io.hpp"
+#include "driver/params.hpp"
+
+namespace mcspec {
+
+inline constexpr int kMaxElements = 60;
+inline constexpr int kMaxLevels = 25000;
+inline constexpr int kMaxIons = 200;
+
+struct Atoms {
+  int nel = 0;                       // elements read from the composition, Z = 1..nel
+  Array1<double> xmass{kMaxElements};// mass fraction of element Z, normalised to sum 1
+  Array1<double> awt{kMaxElements};  // atomic weight [amu]
+  std::array<std::string, kMaxElements + 1> elsym;  // element symbol (3 characters), [1..60]
+  std::array<std::string, 10> stlab;                // stage label (5 characters), [1..9]
+  Array2<double> chi{9, kMaxElements};   // CHI(j, Z): ionisation potential stage j -> j+1 [eV]
+  Array2<double> zeta{8, kMaxElements};  // ZETA(j, Z): log10 of the weight zeta
+  Array2<int> ionflag{64, 9};  // IONFLAG(Z, j) = 1 if the ion takes part
+  Array2<int> nlev{64, 9};     // NLEV(Z, j): levels below the energy cut-off
+  Array2<int> lev1{60, 5};     // LEV1(Z, j): level-table index of the ion's first level
+  Array1<double> elev;         // ELEV(i): level energy [cm^-1]; negative = metastable
+  Array1<double> xj;           // XJ(i): level J (weight 2J + 1)
+  Array1<int> nstored{60 * 9}; // levels stored for ion (Z, j), index (j-1)*60 + Z: the
+                               // block's own level count, bound for count overrides
+  int nlvtot = 0;              // levels stored
+  int nion = 0;                // ions in the ion list
+  Array1<int> ionz{kMaxIons};  // atomic number of the m-th ion
+  Array1<int> ionj{kMaxIons};  // stage of the m-th ion
+  int stored_levels(int z, int j) const { return nstored((j - 1) * 60 + z); }
+};
+
+// Reads the element symbols and stage labels (nbba), the composition (comp), the
+// atomic weights (nbia) and the ionisation potentials and zeta table (ihea).
+void input(InFile& nbba, InFile& comp, InFile& nbia, InFile& ihea, Atoms& a, OutFile& out, OutFile& sbib,
+           OutFile& stst);
+
+// Sets the ion flags from the composition and CHL, reads the levels (varn1) and
+// builds the ion list; writes atmd.
+void atlvls(const Params& p, InFile& varn1, Atoms& a, OutFile& out, OutFile& atmd);
+
+}  // namespace mcspec

@@ -1,0 +1,35 @@
+// Line opacities of every kept line in every shell: Sobolev optical depths, their
+// attenuation factors and the branching ratios of the upper levels. The tables are
+// lines x shells, line index fastest (one contiguous column per shell).
+#pragma once
+
+#include "common/array.hpp"
+#include "common/io.hpp"
+#include "driver/params.hpp"
+#include "model/atoms.hpp"
+#include "model/linelist.hpp"
+#include "model/plasma.hpp"
+#include "model/shells.hpp"
+
+namespace mcspec {
+
+struct Opacity {
+  Array2<double> tau;   // TAU(p, k): Sobolev optical depth, by list position
+  Array2<double> etau;  // ETAU(p, k) = exp(-TAU(p, k))
+  Array2<double> br;    // BR(n, k): branching ratio, by transition number
+  // Sizes the tables for nl lines and js shells; called once when the sizes are known.
+  void allocate(int nl, int js);
+};
+
+// Sobolev optical depths in the nebular approximation at the shells' TR and W.
+void taus(const Params& p, const Constants& c, const Shells& s, const Atoms& a, const Plasma& pl,
+          const LineList& ll, Opacity& op, OutFile& out);
+
+// Branching ratios: A beta nu of each downward line over the sum for its upper level.
+// Throws RunError when the ratios of a level do not sum to 1.
+void brats(const Shells& s, const Atoms& a, const LineList& ll, Opacity& op, OutFile& out);
+
+// The radiative-excitation stage: progress lines only.
+void radx(const Atoms& a, const Shells& s, OutFile& out);
+
+}  // namespace mcspec
