@@ -45,14 +45,18 @@ class FmtArg {
   FmtArg(unsigned v) : v_(static_cast<long long>(v)) {}
   FmtArg(unsigned long v) : v_(static_cast<long long>(v)) {}
   FmtArg(double v) : v_(v) {}
-  FmtArg(float v) : v_(static_cast<double>(v)) {}
+  // A single-precision value is written exactly as a real; list-directed output shows
+  // it in the shortest form that reads back to the same float.
+  FmtArg(float v) : v_(static_cast<double>(v)), single_(true) {}
   FmtArg(const char* v) : v_(std::string_view(v)) {}
   FmtArg(const std::string& v) : v_(std::string_view(v)) {}
   FmtArg(std::string_view v) : v_(v) {}
   const std::variant<long long, double, std::string_view>& value() const { return v_; }
+  bool single_precision() const { return single_; }
 
  private:
   std::variant<long long, double, std::string_view> v_;
+  bool single_ = false;
 };
 
 // One input target: an integer, a real or a text variable.
@@ -99,8 +103,9 @@ class Format {
   // EndOfFileError when the file ends.
   void read(RecordSource& src, std::span<const InItem> items) const;
 
+  struct Impl;  // the parsed descriptors; defined by the formatter's sources only
+
  private:
-  struct Impl;
   std::unique_ptr<Impl> impl_;
 };
 

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <initializer_list>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -42,6 +43,8 @@ class InFile : public RecordSource {
   // without a point or exponent (E or D); a text stands without quotes when it holds
   // no blank, comma or slash, else in single or double quotes. A slash ends the values
   // of the read: the items still unread are then an error. r*c repeats c r times.
+  // An empty value (two commas in a row, a leading comma, "r*" alone) is an error: a
+  // silently unchanged parameter would hide a typing mistake.
   // Throws InputError (file, record, item number, what was expected and found), or
   // EndOfFileError when the file ends before all items are read.
   void read_list(std::span<const InItem> items);
@@ -106,6 +109,8 @@ class OutFile {
     const FmtArg a[] = {FmtArg(v)...};
     write_text(render_list(std::span<const FmtArg>(a, sizeof...(T))));
   }
+  // Writing to a file that is not open is a fault of the program (InternalError); a
+  // failed write is an InputError naming the file.
   void write_text(std::string_view text);
 
  private:
@@ -115,6 +120,7 @@ class OutFile {
   bool memory_ = false;
   std::string name_;
   std::string mem_;
+  std::unique_ptr<char[]> buf_;  // stdio buffer of a created file (moves with the file)
 };
 
 }  // namespace mcspec

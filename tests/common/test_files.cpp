@@ -1,0 +1,136 @@
+// Files of a run on disk: inputs read whole, outputs created exclusively so that an
+// earlier result is never overwritten, and records surviving a round trip through a file.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
+#include <string>
+#include <utility>
+
+#include "common/errors.hpp"
+#include "common/io.hpp"
+#include "support/test_support.hpp"
+
+namespace mcspec {
+namespace {
+
+TEST(OutputFile, RefusesAnExistingFileAndLeavesItIntact) {
+  test::TempDir dir;
+  const std::string path = (dir / "stst.dat").string();
+  test::write_file(path, "earlier result\n");
+  OutFile out;
+  try {
+    out.create_new(path);
+    FAIL() << "an existing file was opened";
+  } catch (const InputError& e) {
+    EXPECT_EQ(std::string(e.what()), "output file \"" + path + "\" already exists");
+  }
+  EXPECT_FALSE(out.is_open());
+  EXPECT_EQ(test::read_file(path), "earlier result\n");
+
+  OutFile missing_dir;
+  EXPECT_THROW(missing_dir.create_new((dir / "no-such-dir" / "x.dat").string()), InputError);
+}
+
+TEST(OutputFile, RecordsRoundTripThroughAFileAfterMoves) {
+  test::TempDir dir;
+  const std::string path = (dir / "spcp.dat").string();
+  OutFile made;
+  made.create_new(path);
+  OutFile member;         // as in the table of files: default first, assigned later
+  member = std::move(made);
+  EXPECT_FALSE(made.is_open());
+  OutFile moved(std::move(member));
+  moved.write("(/ 5X 'Iteration' I4)", 2);
+  moved.write("(I5, 6F12.6)", 1, 0.25, -1.0 / 3.0, 2.0, 3.0, 4.0, 5.0);
+  moved.list(" Finish formal ");
+  moved.close();
+  moved.close();  // closing twice is harmless
+  const std::string text = test::read_file(path);
+  EXPECT_EQ(text, "\n     Iteration   2\n    1    0.250000   -0.333333    2.000000    3.000000    4.000000    5.000000\n"
+                  "  Finish formal \n");
+
+  InFile in;
+  in.open(path, "spectrum file");
+  int it = 0, e = 0;
+  double v[6];
+  in.skip();
+  in.read("(14X I4)", {it});
+  in.read("(I5, 6F12.6)", {e, v[0], v[1], v[2], v[3], v[4], v[5]});
+  EXPECT_EQ(it, 2);
+  EXPECT_EQ(v[1], -0.333333);
+}
+
+// A full disk shows up only when the buffer is flushed: close() must report it rather
+// than let the run end as a success. A file-size limit makes the write fail the same way.
+TEST(OutputFile, CloseReportsDataThatCouldNotBeWritten) {
+  test::TempDir dir;
+  const std::string path = (dir / "big.dat").string();
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = old;
+  small.rlim_cur = 1000;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  std::string message;
+  {
+    OutFile out;
+    out.create_new(path);
+    for (int k = 0; k < 100; ++k) out.write("(I10, 40X)", k);
+    try {
+      out.close();
+    } catch (const InputError& e) {
+      message = e.what();
+    }
+  }
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, old_handler);
+  EXPECT_NE(message.find("cannot write output file \"" + path + "\""), std::string::npos) << message;
+}
+
+TEST(OutputFile, MemoryCaptureAndClosedFiles) {
+  OutFile m = OutFile::memory("log");
+  m.write("(I3)", 5);
+  m.write_text("raw\n");
+  OutFile n(std::move(m));
+  n.list("x", 2.0);
+  EXPECT_EQ(n.text(), "  5\nraw\n x 2.0\n");
+  EXPECT_EQ(n.name(), "log");
+  n.close();
+  EXPECT_EQ(n.text(), "  5\nraw\n x 2.0\n");
+
+  OutFile never_opened;
+  EXPECT_THROW(never_opened.write("(I3)", 1), InternalError);
+}
+
+TEST(InputFileOnDisk, MissingFileNamesRoleAndPath) {
+  InFile f;
+  try {
+    f.open("/nonexistent-dir/dica.dat", "parameter file");
+    FAIL();
+  } catch (const InputError& e) {
+    EXPECT_EQ(std::string(e.what()), "cannot open parameter file \"/nonexistent-dir/dica.dat\": No such file or directory");
+  }
+  EXPECT_FALSE(f.is_open());
+  test::TempDir dir;
+  EXPECT_THROW(f.open(dir.path().string(), "data directory file"), InputError);  // a directory is not a file
+}
+
+TEST(InputFileOnDisk, ReadsAWholeFileWithAndWithoutFinalNewline) {
+  test::TempDir dir;
+  test::write_file(dir / "a", "1\r\n2\n3");
+  InFile f;
+  f.open((dir / "a").string(), "test file");
+  int a, b, c;
+  f.list(a);
+  f.list(b);
+  f.list(c);
+  EXPECT_EQ(a + b + c, 6);
+  EXPECT_TRUE(f.at_end());
+  f.close();
+  EXPECT_FALSE(f.is_open());
+  EXPECT_THROW(f.next_record(), InternalError);
+}
+
+}  // namespace
+}  // namespace mcspec
