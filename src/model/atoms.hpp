@@ -11,15 +11,20 @@
 namespace mcspec {
 
 inline constexpr int kMaxElements = 60;
+inline constexpr int kMaxIonisationData = 56;  // elements with ionisation potentials (ihea.ind)
 inline constexpr int kMaxLevels = 25000;
 inline constexpr int kMaxIons = 200;
+inline constexpr int kMaxLevelStages = 5;        // stages whose levels can be stored (LEV1)
+inline constexpr int kMaxLevelsPerIon = 850;     // levels below the cut-off of one included ion
 
 struct Atoms {
   int nel = 0;                       // elements read from the composition, Z = 1..nel
   Array1<double> xmass{kMaxElements};// mass fraction of element Z, normalised to sum 1
   Array1<double> awt{kMaxElements};  // atomic weight [amu]
-  std::array<std::string, kMaxElements + 1> elsym;  // element symbol (3 characters), [1..60]
-  std::array<std::string, 10> stlab;                // stage label (5 characters), [1..9]
+  // Texts are kept blank-padded to 8 characters: an A3 (symbol) or A5/A6 (label) edit
+  // descriptor takes their first characters, e.g. " Fe     " and " II     ".
+  std::array<std::string, kMaxElements + 1> elsym;  // element symbol (read as 3 characters), [1..60]
+  std::array<std::string, 10> stlab;                // stage label (read as 5 characters), [1..9]
   Array2<double> chi{9, kMaxElements};   // CHI(j, Z): ionisation potential stage j -> j+1 [eV]
   Array2<double> zeta{8, kMaxElements};  // ZETA(j, Z): log10 of the weight zeta
   Array2<int> ionflag{64, 9};  // IONFLAG(Z, j) = 1 if the ion takes part
@@ -34,6 +39,9 @@ struct Atoms {
   Array1<int> ionz{kMaxIons};  // atomic number of the m-th ion
   Array1<int> ionj{kMaxIons};  // stage of the m-th ion
   int stored_levels(int z, int j) const { return nstored((j - 1) * 60 + z); }
+  void set_stored_levels(int z, int j, int n) { nstored((j - 1) * 60 + z) = n; }
+  // "Fe II": symbol and stage label without their blanks, for messages.
+  std::string ion_label(int z, int j) const;
 };
 
 // Reads the element symbols and stage labels (nbba), the composition (comp), the

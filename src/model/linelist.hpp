@@ -15,6 +15,9 @@
 namespace mcspec {
 
 inline constexpr int kMaxLines = 400000;
+inline constexpr int kMaxBlockLines = 400000;       // lines of one ion block of the line file
+inline constexpr int kMaxIonsWithLines = kMaxIons - 1;  // ILN1 needs one entry more
+inline constexpr int kMaxBookkeepingLevels = 1200;  // retained levels of one ion in the line selection
 
 struct LineList {
   int nl = 0;              // kept lines
@@ -35,7 +38,8 @@ struct LineList {
   Array1<double> elow;     // lower-level energy [cm^-1], sign kept
   Array1<int> lcasc;       // 0 for an effective resonance line, else 1
   Array1<int> lorig;       // LORIG(k), k = 1..nl: transition of the k-th smallest frequency
-  // By global level
+  // By global level v = 1..nlevels
+  int nlevels = 0;         // levels of the level table (NLVTOT); idn1/idn2 cover at least these
   Array1<int> idn1, idn2;  // smallest and largest transition from that upper level (0: none)
   // Transition number of the line at list position p.
   int transition_at(int p) const { return lorig(nl + 1 - p); }
@@ -51,7 +55,9 @@ void lines(const Params& p, const Constants& c, const Shells& s, const Plasma& p
 void order_lines(const Constants& c, LineList& ll, OutFile& out, OutFile& stst, OutFile& lhea);
 
 // Bucket sort: index receives the 1-based permutation ordering x ascending (equal
-// values: larger index first). x is not changed. A zero range gives the identity.
+// values: larger index first, so that after the reversal into decreasing frequency
+// equal frequencies keep their transition order). x is not changed. All values equal
+// (a zero range) follow the same rule: n, n-1, ..., 1.
 void sort1(std::span<const double> x, std::span<int> index);
 
 }  // namespace mcspec

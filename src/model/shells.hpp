@@ -30,4 +30,8 @@ inline constexpr int kMaxProfilePoints = 300;
 // writes the profile and shell tables to stst and a line to out.
 void model(const Params& p, const Constants& c, InFile& hydro, Shells& s, OutFile& stst, OutFile& out);
 
+// The shell table XS, VS, LOG RH, TE, TR, W with its header, as written after the
+// model is built and after every temperature pass.
+void write_shell_table(const Shells& s, OutFile& stst);
+
 }  // namespace mcspec

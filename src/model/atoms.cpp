@@ -1,0 +1,144 @@
+// Composition and element tables: mass fractions X(Z) of the (uniform) ejecta,
+// normalised to sum 1, the number fractions X(Z)/A(Z) normalised likewise, the
+// atomic weights A(Z) [amu], the ionisation potentials CHI(j, Z) [eV] and log10 of
+// the ground-state recombination fractions zeta(j, Z) used by the ionisation balance.
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "common/errors.hpp"
+#include "model/atoms.hpp"
+#include "model/text.hpp"
+
+namespace mcspec {
+namespace {
+
+constexpr int kTextWidth = 8;  // texts are kept blank-padded to this width
+
+std::string padded(std::string s) {
+  if (s.size() < kTextWidth) s.resize(kTextWidth, ' ');
+  return s;
+}
+
+// Four records of 15 symbols (Z = 1..60), one record of 9 stage labels.
+void read_symbols(InFile& nbba, Atoms& a) {
+  for (int rec = 0; rec < 4; ++rec) {
+    std::array<std::string, 15> sym;
+    std::vector<InItem> items(sym.begin(), sym.end());
+    nbba.read("(15A3)", items);
+    for (int i = 0; i < 15; ++i) a.elsym[static_cast<std::size_t>(rec * 15 + i + 1)] = padded(sym[static_cast<std::size_t>(i)]);
+  }
+  std::array<std::string, 9> lab;
+  std::vector<InItem> items(lab.begin(), lab.end());
+  nbba.read("(9A5)", items);
+  for (int j = 1; j <= 9; ++j) a.stlab[static_cast<std::size_t>(j)] = padded(lab[static_cast<std::size_t>(j - 1)]);
+}
+
+// One element per record, Z = 1, 2, ... in record order (the record's own number is
+// not used), until the end of the file or 60 records. Returns the raw fractions.
+std::vector<double> read_composition(InFile& comp, Atoms& a) {
+  std::vector<double> raw(kMaxElements + 1, 0.0);
+  a.nel = 0;
+  while (a.nel < kMaxElements) {
+    int number = 0;
+    std::string name;
+    double fraction = 0;
+    const InItem items[] = {number, name, fraction};
+    if (!comp.read_list_or_end(items)) break;
+    const int z = a.nel + 1;
+    if (!std::isfinite(fraction) || fraction < 0.0)
+      throw InputError(comp.source_name(), comp.record_number(), 3,
+                       "expected a mass fraction of 0 or more for element Z = " + std::to_string(z));
+    if (fraction != 0.0 && z > kMaxIonisationData)
+      throw InputError(comp.source_name(), comp.record_number(), 3,
+                       "element Z = " + std::to_string(z) + " has no ionisation data: mass fractions beyond Z = " +
+                           std::to_string(kMaxIonisationData) + " must be 0");
+    raw[static_cast<std::size_t>(z)] = fraction;
+    a.nel = z;
+  }
+  return raw;
+}
+
+// Ionisation potentials CHI(1..9, Z) and log10 zeta(1..8, Z) for Z = 1..56. A field
+// that is not a finite number is refused here, so that the ionisation balance never
+// meets one (999.999 is the legal marker of a stage that does not exist).
+void read_ionisation_tables(InFile& ihea, Atoms& a) {
+  for (int z = 1; z <= kMaxIonisationData; ++z) {
+    int iz = 0;
+    std::string sym;
+    std::array<double, 9> v{};
+    std::vector<InItem> items{iz, sym};
+    for (double& x : v) items.emplace_back(x);
+    ihea.read("(I3, A3, 9F8.3)", items);
+    for (int j = 1; j <= 9; ++j) {
+      const double chi = v[static_cast<std::size_t>(j - 1)];
+      if (!std::isfinite(chi))
+        throw InputError(ihea.source_name(), ihea.record_number(), j + 2, "expected an ionisation potential in eV");
+      a.chi(j, z) = chi;
+    }
+  }
+  for (int z = 1; z <= kMaxIonisationData; ++z) {
+    int iz = 0;
+    std::string sym;
+    std::array<double, 8> v{};
+    std::vector<InItem> items{iz, sym};
+    for (double& x : v) items.emplace_back(x);
+    ihea.read("(I3, A3, 8F7.2)", items);
+    for (int j = 1; j <= 8; ++j) {
+      const double zeta = v[static_cast<std::size_t>(j - 1)];
+      if (!std::isfinite(zeta))
+        throw InputError(ihea.source_name(), ihea.record_number(), j + 2, "expected log10 zeta");
+      a.zeta(j, z) = zeta;
+    }
+  }
+}
+
+}  // namespace
+
+std::string Atoms::ion_label(int z, int j) const {
+  std::string sym = (z >= 1 && z <= kMaxElements) ? trimmed(elsym[static_cast<std::size_t>(z)]) : std::string();
+  std::string lab = (j >= 1 && j <= 9) ? trimmed(stlab[static_cast<std::size_t>(j)]) : std::string();
+  if (sym.empty()) sym = "Z=" + std::to_string(z);
+  if (lab.empty()) lab = "stage " + std::to_string(j);
+  return sym + " " + lab;
+}
+
+void input(InFile& nbba, InFile& comp, InFile& nbia, InFile& ihea, Atoms& a, OutFile& out, OutFile& sbib,
+           OutFile& stst) {
+  read_symbols(nbba, a);
+  const std::vector<double> raw = read_composition(comp, a);
+  out.write("(5X 'Read abundances for' I3 ' elements.')", a.nel);
+
+  double sum = 0;
+  for (int z = 1; z <= a.nel; ++z) sum += raw[static_cast<std::size_t>(z)];
+  if (!(sum > 0.0))
+    throw InputError(comp.source_name(), 0, 0, "the mass fractions must add up to a positive number");
+  a.xmass.fill(0.0);
+  for (int z = 1; z <= a.nel; ++z) a.xmass(z) = raw[static_cast<std::size_t>(z)] / sum;
+
+  // Number fractions n(Z) ~ X(Z) / A(Z), normalised to sum 1.
+  std::vector<int> iz(static_cast<std::size_t>(a.nel + 1), 0);
+  std::vector<double> nfrac(static_cast<std::size_t>(a.nel + 1), 0.0);
+  double nsum = 0;
+  for (int z = 1; z <= a.nel; ++z) {
+    std::string sym;
+    double awt = 0;
+    nbia.read("(I3, A3, F9.4)", {iz[static_cast<std::size_t>(z)], sym, awt});
+    if (a.xmass(z) != 0.0 && !(awt > 0.0))
+      throw InputError(nbia.source_name(), nbia.record_number(), 3,
+                       "expected a positive atomic weight for element Z = " + std::to_string(z));
+    a.awt(z) = awt;
+    if (a.xmass(z) == 0.0) continue;
+    nfrac[static_cast<std::size_t>(z)] = a.xmass(z) / awt;
+    nsum += nfrac[static_cast<std::size_t>(z)];
+  }
+  for (int z = 1; z <= a.nel; ++z) {
+    if (a.xmass(z) == 0.0) continue;
+    const auto i = static_cast<std::size_t>(z);
+    sbib.write("(I9, 2X, A3, 3F13.6)", iz[i], a.elsym[i], raw[i], a.xmass(z), nfrac[i] / nsum);
+  }
+  stst.write("(/, F27.4, /, /)", sum);
+  read_ionisation_tables(ihea, a);
+}
+
+}  // namespace mcspec
