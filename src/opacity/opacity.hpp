@@ -3,6 +3,8 @@
 // lines x shells, line index fastest (one contiguous column per shell).
 #pragma once
 
+#include <vector>
+
 #include "common/array.hpp"
 #include "common/io.hpp"
 #include "driver/params.hpp"
@@ -19,7 +21,18 @@ struct Opacity {
   Array2<double> br;    // BR(n, k): branching ratio, by transition number
   // Sizes the tables for nl lines and js shells; called once when the sizes are known.
   void allocate(int nl, int js);
+
+  // Work storage, sized on first use and reused by every later call.
+  Array1<double> beta;        // BETA(p): escape probability of line p in the current shell
+  std::vector<double> glev;   // statistical weights 2J + 1 of the current ion's levels
+  std::vector<double> popl;   // fractional populations of the current ion's levels
+  std::vector<double> suma;   // SUMA(v): sum of A beta nu over the lines leaving global level v
+  std::vector<double> smm;    // SMM(i): sum of the branching ratios leaving level i of the ion
 };
+
+// Sobolev escape probability beta = (1 - e^-tau) / tau. Below |tau| = 0.1 the closed
+// form loses digits to cancellation, so its Taylor series to tau^4 is used instead.
+double sobolev_escape(double tau);
 
 // Sobolev optical depths in the nebular approximation at the shells' TR and W.
 void taus(const Params& p, const Constants& c, const Shells& s, const Atoms& a, const Plasma& pl,

@@ -143,8 +143,11 @@ TEST(RunFailures, OneExistingOutputFileStopsTheRunBeforeAnyOutputIsCreated) {
   EXPECT_NE(run_in(dir.path(), mcdata_env(), MCSPEC_BINARY, &out, &err), 0);
   EXPECT_NE(err.find("spct.dat"), std::string::npos) << err;
   EXPECT_EQ(read_file(dir / "spct.dat"), "keep me\n");
-  for (const char* name : kOutputs)
-    if (std::string(name) != "spct.dat") EXPECT_FALSE(fs::exists(dir / name)) << name;
+  for (const char* name : kOutputs) {
+    if (std::string(name) != "spct.dat") {
+      EXPECT_FALSE(fs::exists(dir / name)) << name;
+    }
+  }
 }
 
 TEST(RunFailures, AMissingParameterFileIsNamedAndNothingIsWritten) {
