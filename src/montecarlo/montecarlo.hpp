@@ -26,6 +26,10 @@ struct Estimators {
   Array1<double> espec;  // ESPEC(b): escaped energy per wavelength bin
   Array1<int> nspec;     // NSPEC(b): escaped packets per wavelength bin
   double flxout = 0;     // RQ(JS, 5) / NP1 before normalisation: the escaped fraction
+  double xm = 0;         // mean x = h nu / k TB of the packets emitted by the last black-body run
+  long long line_passages = 0;  // resonances reached in the last run (the EJ increments)
+  // Sizes the tables once: EJ nl x js (line index fastest), ELINE nl, ESPEC/NSPEC kg.
+  // Throws InputError when js or kg exceed the program's capacities.
   void allocate(int nl, int js, int kg);
 };
 

@@ -1,0 +1,81 @@
+// Monte Carlo estimators: the radiation moments of every shell counted at the shell
+// mid-points, the line-resonance energies, the escaping spectrum and the energy
+// totals, their normalisation at the end of a run, the run report and the list of
+// strong lines.
+#pragma once
+
+#include "montecarlo/montecarlo.hpp"
+
+namespace mcspec {
+
+inline constexpr int kEstimatorRows = 86;  // RQ rows: shells 1..85, row 86 one scalar
+inline constexpr int kEstimatorCols = 10;
+
+// Species of a line from its code Z + 0.01 (stage - 1): atomic number and stage
+// (1 = neutral); the small offsets absorb the code's decimal rounding.
+struct Species {
+  int z;
+  int stage;
+  bool operator==(const Species&) const = default;
+};
+inline Species species_of(double zcode) {
+  const int z = static_cast<int>(zcode + 0.001);
+  return {z, static_cast<int>((zcode - z) * 100 + 1.001)};
+}
+
+// Zeroes every accumulator at the start of a run (EJ and ELINE for the nl lines).
+void clear_estimators(Estimators& est, int nl, int js);
+
+// A packet crossing the mid-point of shell j with comoving frequency xpe, lab frequency
+// frl and lab direction cosine mu, where the flow moves at beta (units of c). Every
+// crossing is weighted by 1/|mu| (a crossing count estimates the intensity integrated
+// over the sphere). Columns: 1 sum (nu'/nu)^2 EP/|mu| (the mean intensity), 2 and 3 its
+// first and second comoving moments, 5 the lab-frame flux, 8 nu' times column 1, 4 the
+// part of column 1 above vhi, 9 the crossings.
+void midpoint_crossing(Estimators& est, int j, double xpe, double frl, double mu, double ep, double beta,
+                       double vhi);
+
+// The wavelength bins of the escaping spectrum and the observed window.
+struct EscapeBinning {
+  int kg = 0;
+  double wlb1 = 0;     // log10 of the blue edge of bin 1 [micron]
+  double dwl = 0;      // bin step in log10 wavelength
+  double log_c = 0;    // log10 c [cm/s]
+  double c_ang = 0;    // c [Angstrom/s]: lambda = c_ang / nu
+  double wv1v = 0;     // observed window, vacuum [Angstrom], open interval
+  double wv2v = 0;
+  EscapeBinning() = default;
+  EscapeBinning(const WavelengthGrid& g, const Params& p, const Constants& c);
+  // The bin of lab frequency frl, truncation of (4 - WLB(1) - log10 nu + log10 c)/DWL + 1
+  // (4 + log10 c - log10 nu is log10 of the wavelength in micron); 0 outside 1..KG.
+  int bin(double frl) const;
+};
+
+// A packet's end. Every packet adds its energy to PW(3). One in the core counts as
+// absorbed (NCNT(1)). An escaped one counts in NCNT(2), in NCNT(3) or NCNT(4) by whether
+// it had a line event (also NCNT(6) when it had none), adds to PW(2) and to ELINE of
+// the line that last emitted it, and to its wavelength bin and, strictly inside the
+// observed window, to PW(4); outside the bins it counts in NCNT(5) only.
+void packet_end(Estimators& est, const EscapeBinning& bins, bool escaped, double frl, double ep, int knlast,
+                int lineflag);
+
+// What the end-of-run report needs from the run.
+struct RunSummary {
+  bool top_hat = false;    // the single-pass top-hat run
+  int mode = 0;
+  int irf = 0;
+  int np1 = 0;             // packets of the run (all normalisations use it)
+  double xm = 0;           // mean emitted h nu / k TB (black body only)
+  const double* us = nullptr;  // US(i), 1-based: us[i]
+};
+
+// Run end: energy check and counters, strlin in the last pass, the flux normalisation
+// of the moments (RQ(JS,5) becomes 1), FLXOUT, the per-shell table and the closing
+// line; then scale (scale1) and emspec.
+void finish_run(const RunSummary& run, const McInputs& in, Estimators& est, Scaling& sc, McOutput& o);
+
+// Lines of the observed window whose Sobolev equivalent width exceeds 1 Angstrom, with
+// the mean blue-shifted wavelength of their absorption, to sbib.
+void strlin(const McInputs& in, OutFile& sbib);
+
+}  // namespace mcspec

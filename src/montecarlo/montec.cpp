@@ -1,0 +1,150 @@
+// The Monte Carlo runs: packets of equal energy leave the photosphere, a black body at
+// TB sampled by stratification over the inverse cumulative table (or a top-hat band),
+// with the flux law mu = sqrt(r); each is followed through the ejecta, then the
+// estimators are normalised and the run is scaled to the prescribed luminosity.
+#include <cmath>
+#include <string>
+
+#include "common/errors.hpp"
+#include "montecarlo/estimators.hpp"
+#include "montecarlo/transport.hpp"
+
+namespace mcspec {
+
+namespace {
+
+// Packets of a black-body run: NPK for modes 0, 2, 4 (and any other), NPK/2 for mode 1,
+// one million for mode 3.
+int black_body_packets(int mode, int npk) {
+  if (mode == 1) return npk / 2;
+  if (mode == 3) return 1000000;
+  return npk;
+}
+
+// Packets of the single-pass run: 20000 for mode 0, NPK/2 for mode 1, else NPK.
+int top_hat_packets(int mode, int npk) {
+  if (mode == 0) return 20000;
+  if (mode == 1) return npk / 2;
+  return npk;
+}
+
+// The tables a run reads and writes must match the model: the line-by-shell tables
+// sized for NL lines and JS shells, the end marker of the line list in place, and the
+// flow slower than light at the outer edge (otherwise a comoving frequency could fall
+// to zero and the line search would run past the end marker).
+void check_run_tables(const McInputs& in, const Estimators& est, double beta_lb) {
+  const int nl = in.ll.nl, js = in.s.js;
+  if (js < 1 || js > kMaxShells || in.s.nx != 2 * js + 1 || in.s.xs.size() < in.s.nx) {
+    throw InternalError("montec: shell grid of " + std::to_string(js) + " shells is not built");
+  }
+  if (in.ll.frq.size() < nl + 1 || in.ll.frq(nl + 1) != 0) {
+    throw InternalError("montec: the line list has no end marker FRQ(NL+1) = 0");
+  }
+  if (in.op.tau.rows() != nl || in.op.tau.cols() < js || est.ej.rows() != nl || est.ej.cols() < js ||
+      est.eline.size() < nl) {
+    throw InternalError("montec: line-by-shell tables are not sized for " + std::to_string(nl) + " lines and " +
+                        std::to_string(js) + " shells");
+  }
+  if (in.p.kb >= 2 && in.samp.fsamp.size() < in.p.kb) {
+    throw InternalError("montec: the frequency sampling table holds fewer than KB entries");
+  }
+  if (est.espec.size() < in.grid.kg || est.nspec.size() < in.grid.kg || in.s.logrh.size() < js ||
+      in.pl.kapes.size() < js) {
+    throw InternalError("montec: shell or wavelength tables are not sized");
+  }
+  const double v_outer = beta_lb / in.s.xs(in.s.nx);
+  if (!(v_outer < 1)) {
+    throw InputError("dica.dat", 6, 2,
+                     "VPH / XE1 = " + std::to_string(v_outer) +
+                         " c: the outer edge of the ejecta must move slower than light (lower VPH or raise XE1)");
+  }
+}
+
+// MODE 4: the share of packets emitted, at every tenth of the run: interval i prints
+// when 300 (i-1)/(KB-1) rounds to a multiple of 30. With more than 300 intervals two
+// neighbouring intervals can round to the same tenth, and both print it.
+void report_progress(int i, int kb, OutFile& out) {
+  const double f = static_cast<double>(i - 1) / (kb - 1);
+  const long n = std::lround(300 * f);
+  if (std::fmod(n / 3.0, 10.0) == 0) out.write("(I5 2X A)", std::lround(100 * f), "%");
+}
+
+// Stratified emission: NP1/(KB-1) packets from every interval of the sampling table,
+// so (KB-1) floor(NP1/(KB-1)) packets in all. Returns the mean emitted h nu / k TB
+// (normalised by NP1).
+double emit_black_body_packets(int mode, int np1, const McInputs& in, double tb, Rng& rng, Transport& tr,
+                               OutFile& out) {
+  const int kb = in.p.kb;
+  const Constants& c = in.c;
+  const double k_over_h = std::pow(10.0, c.log_k() - c.log_h());
+  const double h_over_k = std::pow(10.0, c.log_h() - c.log_k());
+  const double sf = in.samp.xscl * tb * k_over_h;
+  double xmsum = 0;
+  if (kb < 2) return xmsum;
+  const int npb = np1 / (kb - 1);
+  for (int i = 2; i <= kb; ++i) {
+    if (mode == 4) report_progress(i, kb, out);
+    for (int n = 1; n <= npb; ++n) {
+      Packet pk = emit_black_body(rng, in.samp, i, kb, sf, tr.beta_lb());
+      xmsum += pk.frl * h_over_k / tb / np1;
+      tr.launch(pk);
+    }
+  }
+  return xmsum;
+}
+
+void emit_top_hat_packets(int np1, const McInputs& in, Rng& rng, Transport& tr) {
+  for (int n = 1; n <= np1; ++n) {
+    Packet pk = emit_top_hat(rng, in.p.fth1, in.p.fth2, tr.beta_lb());
+    tr.launch(pk);
+  }
+}
+
+// US(i) of the transport as a 1-based table for the report.
+std::array<double, kMaxGridPoints + 1> grid_velocities(const Transport& tr, int nx) {
+  std::array<double, kMaxGridPoints + 1> us{};
+  for (int i = 1; i <= nx; ++i) us[static_cast<std::size_t>(i)] = tr.us(i);
+  return us;
+}
+
+// What both runs share: start message, cleared estimators, the packets of the chosen
+// boundary, the run end.
+void run_monte_carlo(Boundary boundary, int mode, int irf, const McInputs& in, Rng& rng, Estimators& est,
+                     Scaling& sc, McOutput& o) {
+  const bool top_hat = boundary == Boundary::TopHat;
+  o.out.write("(/ 5X 'Start Monte Carlo')");
+  const double beta_lb = in.p.vph * 1e5 / std::pow(10.0, in.c.log_c());
+  check_run_tables(in, est, beta_lb);
+  clear_estimators(est, in.ll.nl, in.s.js);
+  const int np1 = top_hat ? top_hat_packets(mode, in.p.npk) : black_body_packets(mode, in.p.npk);
+  est.pw(1) = np1;
+
+  // RQ(J,4) collects the intensity above 5 k TB / h (the Wien tail of the boundary's
+  // black body); a top-hat run has no such scale and counts every crossing.
+  const double vhi = top_hat ? 0.0 : 5 * sc.tb * std::pow(10.0, in.c.log_k() - in.c.log_h());
+  Transport tr(in, boundary, vhi, rng, est, o.out);
+  double xm = 0;
+  if (top_hat) {
+    emit_top_hat_packets(np1, in, rng, tr);
+  } else {
+    xm = emit_black_body_packets(mode, np1, in, sc.tb, rng, tr, o.out);
+    est.xm = xm;
+  }
+  est.line_passages = tr.line_passages();
+
+  const auto us = grid_velocities(tr, in.s.nx);
+  const RunSummary run{top_hat, mode, irf, np1, xm, us.data()};
+  finish_run(run, in, est, sc, o);
+}
+
+}  // namespace
+
+void montec(int mode, int irf, const McInputs& in, Rng& rng, Estimators& est, Scaling& sc, McOutput& o) {
+  run_monte_carlo(Boundary::BlackBody, mode, irf, in, rng, est, sc, o);
+}
+
+void montec1(int mode, int irf, const McInputs& in, Rng& rng, Estimators& est, Scaling& sc, McOutput& o) {
+  run_monte_carlo(Boundary::TopHat, mode, irf, in, rng, est, sc, o);
+}
+
+}  // namespace mcspec

@@ -1,0 +1,319 @@
+// Packet transport: the emission laws and the order of the random draws, the first
+// reachable line, re-emission by branching ratios, energy conservation.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "common/errors.hpp"
+#include "montecarlo/transport.hpp"
+#include "toy_model.hpp"
+
+namespace mcspec {
+namespace {
+
+using test::ToyLine;
+using test::ToyModel;
+
+// A generator whose draw number `ahead` (1: the next) is exactly u24 * 2^-24: step the
+// state back through ISEED' = ISEED * 69069 + 1 (69069 is odd, so it is invertible).
+Rng rng_with_draw(std::uint32_t u24, int ahead) {
+  std::uint32_t inv = 69069u;  // Newton iteration for the inverse modulo 2^32
+  for (int i = 0; i < 5; ++i) inv *= 2u - 69069u * inv;
+  std::uint32_t state = u24 << 8;
+  for (int i = 0; i < ahead; ++i) state = (state - 1u) * inv;
+  return Rng(static_cast<std::int32_t>(state));
+}
+
+TEST(FirstReachableLine, FirstLineBelowThePacketFrequency) {
+  Array1<double> frq(6);
+  const double v[] = {5, 4, 3, 2, 1, 0};
+  for (int k = 1; k <= 6; ++k) frq(k) = v[k - 1];
+  EXPECT_EQ(first_reachable_line(frq, 5, 6.0), 1);  // above every line
+  EXPECT_EQ(first_reachable_line(frq, 5, 0.5), 6);  // below every line: the end marker
+  EXPECT_EQ(first_reachable_line(frq, 5, 3.5), 3);  // between lines
+  EXPECT_EQ(first_reachable_line(frq, 5, 3.0), 4);  // on a line: that line is behind it
+  EXPECT_EQ(first_reachable_line(frq, 5, 1.0), 5);  // exactly on the reddest line
+  EXPECT_EQ(first_reachable_line(frq, 1, 5.0), 1);  // a single line of the same frequency ends
+  EXPECT_EQ(first_reachable_line(frq, 0, 2.0), 1);  // no lines
+  // Every position of a longer list against a linear search.
+  const int nl = 37;
+  Array1<double> f(nl + 1);
+  for (int k = 1; k <= nl; ++k) f(k) = 1000.0 - 10 * k;
+  for (double x = 620; x < 1000; x += 3.7) {
+    int expect = 1;
+    while (expect <= nl && !(f(expect) < x)) ++expect;
+    EXPECT_EQ(first_reachable_line(f, nl, x), expect) << "x = " << x;
+  }
+}
+
+// Lines at 0.5, 1.5 and 2.5 along the flight (SL = (FRQ - XPE) DNU, DNU = -1).
+TEST(EventSearch, LinesElectronsAndTheGridPoint) {
+  const double frq[] = {10, 9, 8, 0};
+  const double tau[] = {0.3, 0.3, 0.5, 0};
+  double ej[4] = {};
+  const double inf = std::numeric_limits<double>::infinity();
+  // No electrons: the depths add up to tau_r = 1 at the third line, which is reached too.
+  EventSearch ev = search_event(frq, tau, ej, 1, 10.5, -1, 0.0, 1.0, 5.0, 2.0);
+  EXPECT_TRUE(ev.line);
+  EXPECT_EQ(ev.kn, 3);
+  EXPECT_EQ(ev.s, 2.5);
+  EXPECT_EQ(ev.passed, 3);
+  EXPECT_EQ(ej[0] + ej[1] + ej[2], 6.0);
+  // The grid point at 1.0 comes before the second line; exactly at the second line it
+  // still wins (a tie goes to the point).
+  for (double d : {1.0, 1.5}) {
+    ev = search_event(frq, tau, ej, 1, 10.5, -1, 0.0, 1.0, d, 1.0);
+    EXPECT_FALSE(ev.line);
+    EXPECT_EQ(ev.s, d);
+    EXPECT_EQ(ev.kn, 2);
+    EXPECT_EQ(ev.passed, 1);
+  }
+  // Electrons alone (transparent lines): Thomson scattering where RLE s = tau_r.
+  const double clear[] = {0, 0, 0, 0};
+  ev = search_event(frq, clear, ej, 1, 10.5, -1, 2.0, 1.6, inf, 1.0);
+  EXPECT_FALSE(ev.line);
+  EXPECT_NEAR(ev.s, 0.8, 1e-15);
+  EXPECT_EQ(ev.kn, 2);
+  // A line behind the packet (SL < 0) is counted for the message and passed.
+  ev = search_event(frq, clear, ej, 1, 9.5, -1, 0.0, 1.0, 1.0, 1.0);
+  EXPECT_EQ(ev.negative, 1);
+  EXPECT_EQ(ev.kn, 3);  // the second line, at 0.5, is passed as well
+}
+
+// Without electrons and lines a packet flies straight out, drawing one optical depth
+// per segment, and escapes with its emitted frequency: the run's spectrum, mean x and
+// final generator state follow from replaying the draws.
+void expect_replayed_black_body_run(int kb, int npk) {
+  const int js = 3;
+  ToyModel m(js, kb, npk, 0.0);
+  Rng rng(m.p.iseed);
+  montec(0, 0, m.in, rng, m.est, m.sc, m.mo);
+
+  Rng ref(m.p.iseed);
+  const double h_over_k = std::pow(10.0, m.c.log_h() - m.c.log_k());
+  const double sf = 3.5 * m.p.tb * std::pow(10.0, m.c.log_k() - m.c.log_h());
+  std::vector<int> nspec(static_cast<std::size_t>(m.grid.kg) + 1, 0);
+  double xmsum = 0;
+  const int npb = npk / (kb - 1);
+  for (int i = 2; i <= kb; ++i) {
+    for (int n = 0; n < npb; ++n) {
+      ref.uniform();  // direction
+      double z = m.samp.fsamp(i - 1) + (m.samp.fsamp(i) - m.samp.fsamp(i - 1)) * static_cast<double>(ref.uniform());
+      if (i == 2) z = static_cast<double>(std::sqrt(1.0f - ref.uniform())) * m.samp.fsamp(2);
+      if (i == kb) z = 1 - static_cast<double>(std::sqrt(1.0f - ref.uniform())) * (1 - m.samp.fsamp(kb - 1));
+      const double frl = std::sqrt(z / (1 - z)) * sf;
+      xmsum += frl * h_over_k / m.p.tb / npk;
+      for (int seg = 0; seg < 2 * js; ++seg) ref.uniform();
+      const double b = std::trunc((4 - m.grid.wlb(1) - std::log10(frl) + m.c.log_c()) / m.grid.dwl + 1);
+      if (b >= 1 && b <= m.grid.kg) ++nspec[static_cast<std::size_t>(b)];
+    }
+  }
+  EXPECT_EQ(rng.iseed(), ref.iseed()) << "number or order of draws differs";
+  EXPECT_EQ(m.est.xm, xmsum);
+  int mismatched = 0;
+  for (int b = 1; b <= m.grid.kg; ++b) mismatched += m.est.nspec(b) != nspec[static_cast<std::size_t>(b)];
+  EXPECT_EQ(mismatched, 0);
+  EXPECT_EQ(m.est.ncnt(2), (kb - 1) * npb);
+  EXPECT_EQ(m.est.ncnt(1), 0);
+  EXPECT_EQ(m.est.pw(5), 0.0);  // no scattering, no Doppler shift
+  EXPECT_EQ(m.est.line_passages, 0);
+}
+
+TEST(BlackBodyEmission, DrawOrderReproducedByReplay) { expect_replayed_black_body_run(21, 2000); }
+
+TEST(BlackBodyEmission, SingleIntervalUsesBothEndReplacements) { expect_replayed_black_body_run(2, 500); }
+
+TEST(BlackBodyEmission, EnergyBalancesAndMeanFrequencyIsPlanckian) {
+  // Thomson scattering only: the packets' lab energy changes only by the Doppler term
+  // PW(5), so finished - Doppler - NP1 is the energy of the packets never emitted.
+  ToyModel m(5, 101, 20000, 2.0);
+  Rng rng(m.p.iseed);
+  montec(0, 0, m.in, rng, m.est, m.sc, m.mo);
+  const double ecc = (m.est.pw(3) - m.est.pw(5) - m.est.pw(1)) / m.est.pw(1);
+  EXPECT_NEAR(ecc, 0.0, 1e-12);
+  EXPECT_NE(m.est.pw(5), 0.0);
+  // <h nu / k T> of a black body = 4 zeta(5)/zeta(4) = 3.83223, spread 2.028 per packet.
+  const double se = 2.028 / std::sqrt(20000.0);
+  EXPECT_NEAR(m.est.xm, 3.8322295, 3 * se);
+  EXPECT_EQ(m.est.ncnt(1) + m.est.ncnt(2), 20000);
+  EXPECT_GT(m.est.ncnt(1), 0);  // some packets are scattered back into the core
+
+  ToyModel short_run(5, 101, 20050, 2.0);  // 100 does not divide 20050: 20000 emitted
+  Rng rng2(short_run.p.iseed);
+  montec(0, 0, short_run.in, rng2, short_run.est, short_run.sc, short_run.mo);
+  EXPECT_EQ(short_run.est.pw(1), 20050.0);
+  EXPECT_EQ(short_run.est.ncnt(1) + short_run.est.ncnt(2), 20000);
+  const double ecc2 = (short_run.est.pw(3) - short_run.est.pw(5) - short_run.est.pw(1)) / short_run.est.pw(1);
+  EXPECT_NEAR(ecc2, (100.0 * (20050 / 100) - 20050) / 20050, 1e-12);
+}
+
+TEST(BlackBodyEmission, PacketCountsOfTheModes) {
+  ToyModel m(3, 11, 1001, 0.5);
+  Rng rng(1);
+  montec(1, 0, m.in, rng, m.est, m.sc, m.mo);
+  EXPECT_EQ(m.est.pw(1), 500.0);  // NPK/2 rounded down
+  EXPECT_EQ(m.est.ncnt(1) + m.est.ncnt(2), 500);
+
+  ToyModel none(3, 1, 1000, 0.5);  // KB < 2: mode 3 books a million packets, emits none
+  Rng rng2(1);
+  montec(3, 0, none.in, rng2, none.est, none.sc, none.mo);
+  EXPECT_EQ(none.est.pw(1), 1e6);
+  EXPECT_EQ(none.est.ncnt(1) + none.est.ncnt(2), 0);
+  EXPECT_EQ(rng2.iseed(), 1);
+}
+
+TEST(TopHatEmission, FrequenciesFillTheHalfOpenBand) {
+  const double fth1 = 1e15, fth2 = 3e14, beta = 0.03;
+  Rng zero_mu = rng_with_draw(0, 1);
+  EXPECT_EQ(emit_top_hat(zero_mu, fth1, fth2, beta).dc, 1.0);  // r1 = 0: mu = 1
+  Rng zero_nu = rng_with_draw(0, 2);
+  EXPECT_EQ(emit_top_hat(zero_nu, fth1, fth2, beta).frl, fth1);  // r2 = 0: FTH1 itself
+  Rng top_nu = rng_with_draw((1u << 24) - 1, 2);
+  const double highest_draw = emit_top_hat(top_nu, fth1, fth2, beta).frl;
+  EXPECT_GT(highest_draw, fth2);
+  EXPECT_LT(highest_draw, fth2 + 1e-6 * (fth1 - fth2));
+  Rng seq(12345);
+  for (int n = 0; n < 20000; ++n) {
+    const Packet pk = emit_top_hat(seq, fth1, fth2, beta);
+    ASSERT_LE(pk.frl, fth1);
+    ASSERT_GT(pk.frl, fth2);
+    ASSERT_GT(pk.dc, 0.0);
+    ASSERT_LE(pk.dc, 1.0);
+    ASSERT_EQ(pk.xpe, (1 - beta * pk.dc) * pk.frl);
+  }
+}
+
+// Three downward lines from one upper level (transitions 1..3, list positions 1..3).
+struct Branches {
+  ToyModel m{3, 11, 1000, 0.0, {{3e15, 1.0}, {2e15, 1.0}, {1e15, 1.0}}};
+  Branches(double b1, double b2, double b3) {
+    m.ll.lup(1) = m.ll.lup(2) = m.ll.lup(3) = 4;
+    m.ll.idn1.assign(4, 0);
+    m.ll.idn2.assign(4, 0);
+    m.ll.idn1(4) = 1;
+    m.ll.idn2(4) = 3;
+    for (int j = 1; j <= 3; ++j) {
+      m.op.br(1, j) = b1;
+      m.op.br(2, j) = b2;
+      m.op.br(3, j) = b3;
+    }
+  }
+  const EmissionMaps& maps() {
+    packed.build(m.ll);
+    return packed;
+  }
+  EmissionMaps packed;
+  // The first branch whose running sum exceeds r; the last one when none does.
+  static int expected(double r, double b1, double b2) { return r < b1 ? 1 : r < b1 + b2 ? 2 : 3; }
+};
+
+TEST(Newfrq, ChoosesByBranchingRatioWithFallbackToTheLastBranch) {
+  for (const auto& br : std::vector<std::vector<double>>{{0.2, 0.3, 0.5}, {0.2, 0.3, 0.1}}) {
+    Branches b(br[0], br[1], br[2]);
+    Rng rng(99), ref(99);
+    std::vector<int> count(4, 0);
+    for (int n = 0; n < 4000; ++n) {
+      int kn = 1;  // absorbed in the bluest line
+      double xpe = 0;
+      newfrq(kn, xpe, 2, b.maps(), b.m.ll.frq, b.m.op.br, 1, rng, b.m.out);
+      const double r = static_cast<double>(ref.uniform());
+      const int want = Branches::expected(r, br[0], br[1]);
+      ASSERT_EQ(kn, want) << "r = " << r;
+      ASSERT_EQ(xpe, b.m.ll.frq(want));
+      ++count[static_cast<std::size_t>(kn)];
+    }
+    // With the short sum the last branch takes its own 0.1 plus the missing 0.4.
+    const double last = br[2] + (1 - br[0] - br[1] - br[2]);
+    EXPECT_NEAR(count[3] / 4000.0, last, 4 * std::sqrt(last * (1 - last) / 4000));
+  }
+}
+
+TEST(Newfrq, ResonanceScatteringKeepsTheLineAndDrawsNothing) {
+  Branches b(0.2, 0.3, 0.5);
+  Rng rng(5);
+  int kn = 2;
+  double xpe = 0;
+  newfrq(kn, xpe, 1, b.maps(), b.m.ll.frq, b.m.op.br, 0, rng, b.m.out);  // IOPT(2) = 0
+  EXPECT_EQ(kn, 2);
+  EXPECT_EQ(xpe, 2e15);
+  EXPECT_EQ(rng.iseed(), 5);
+  b.m.ll.lcasc(3) = 0;  // an effective resonance line under cascades
+  kn = 3;
+  newfrq(kn, xpe, 1, b.maps(), b.m.ll.frq, b.m.op.br, 1, rng, b.m.out);
+  EXPECT_EQ(kn, 3);
+  EXPECT_EQ(xpe, 1e15);
+  EXPECT_EQ(rng.iseed(), 5);
+}
+
+TEST(Newfrq, LinesOfAnotherUpperLevelInsideTheRangeAreNoBranches) {
+  Branches b(0.5, 0.5, 0.5);
+  b.m.ll.lup(2) = 3;  // transition 2 comes from another level
+  Rng rng(11), ref(11);
+  for (int n = 0; n < 500; ++n) {
+    int kn = 1;
+    double xpe = 0;
+    newfrq(kn, xpe, 1, b.maps(), b.m.ll.frq, b.m.op.br, 1, rng, b.m.out);
+    const double r = static_cast<double>(ref.uniform());
+    ASSERT_EQ(kn, r < 0.5 ? 1 : 3);
+  }
+}
+
+TEST(Newfrq, ReemissionInAnotherSpeciesStopsTheRun) {
+  Branches b(0.0, 0.0, 1.0);
+  b.m.ll.zcode(3) = 20.01;
+  Rng rng(3);
+  int kn = 1;
+  double xpe = 0;
+  EXPECT_THROW(newfrq(kn, xpe, 2, b.maps(), b.m.ll.frq, b.m.op.br, 1, rng, b.m.out), RunError);
+}
+
+TEST(LineTransport, ResonanceScatteringMeetsALineOnlyOnce) {
+  // One opaque line near the peak of the boundary's black body, pure resonance
+  // scattering: comoving frequencies only fall along a path and scattering keeps them,
+  // so every packet reaches the line at most once, however often it scatters.
+  ToyModel probe(4, 21, 1, 0.0);
+  const double nu = probe.nu_of_x(3.0, probe.p.tb);
+  ToyModel m(4, 21, 4000, 1.0, {{nu, 1e4}});
+  m.p.iopt[2] = 0;
+  Rng rng(m.p.iseed);
+  montec(0, 0, m.in, rng, m.est, m.sc, m.mo);
+  EXPECT_GT(m.est.line_passages, 400);
+  EXPECT_LE(m.est.line_passages, 4000);
+  double ej = 0;
+  for (int j = 1; j <= 4; ++j) ej += m.est.ej(1, j);
+  EXPECT_GT(ej, 0.0);
+  EXPECT_GT(m.est.eline(1), 0.0);
+  EXPECT_GT(m.est.ncnt(3), 0);
+}
+
+TEST(LineTransport, FluorescenceMovesEnergyToTheRedLine) {
+  // A blue line whose upper level decays only through a red line (branching ratio 1):
+  // every packet absorbed in the blue line leaves in the red one.
+  ToyModel probe(4, 21, 1, 0.0);
+  const double blue = probe.nu_of_x(4.0, probe.p.tb), red = probe.nu_of_x(1.5, probe.p.tb);
+  ToyModel m(4, 21, 4000, 0.5, {{blue, 1e4}, {red, 0.0}});
+  m.ll.lup(2) = m.ll.lup(1);  // both lines from level 2
+  m.ll.idn1(2) = 1;
+  m.ll.idn2(2) = 2;
+  for (int j = 1; j <= 4; ++j) {
+    m.op.br(1, j) = 0.0;
+    m.op.br(2, j) = 1.0;
+  }
+  Rng rng(m.p.iseed);
+  montec(0, 0, m.in, rng, m.est, m.sc, m.mo);
+  EXPECT_EQ(m.est.eline(1), 0.0);
+  EXPECT_GT(m.est.eline(2), 0.0);
+}
+
+TEST(RunChecks, OuterEdgeFasterThanLightIsRejected) {
+  ToyModel m(3, 11, 1000, 0.5);
+  m.p.vph = 70000;  // beta / XE1 = 1.17
+  Rng rng(1);
+  EXPECT_THROW(montec(0, 0, m.in, rng, m.est, m.sc, m.mo), InputError);
+}
+
+}  // namespace
+}  // namespace mcspec
