@@ -107,7 +107,7 @@ TEST_F(ExampleRun, EchoesTheParametersToTheRunLogAndSummary) {
   ASSERT_EQ(status_, 0) << err_;
   const std::string stst = read_file(dir_->path() / "stst.dat");
   const std::string sbib = read_file(dir_->path() / "sbib.dat");
-  EXPECT_EQ(stst.rfind("\n     NP4 =     2     ITT =  3     JS = 20      KB =  502 XE1= 0.200\n", 0), 0u)
+  EXPECT_EQ(stst.rfind("\n     NP4 =     2     ITT =  3     JS = 20      KB = 502 XE1= 0.200\n", 0), 0u)
       << stst.substr(0, 200);
   EXPECT_NE(stst.find("\n     Day = 19.00     Log Taug = -3.000\n"), std::string::npos);
   EXPECT_NE(stst.find("\n     CHL(eV) = 50.0     NC =  0\n"), std::string::npos);
