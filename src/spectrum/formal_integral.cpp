@@ -9,6 +9,17 @@
 
 namespace mcspec {
 
+namespace {
+
+// 1 - e^-x, the share of the way to equilibrium after an optical depth x; the series
+// serves the many tiny segments between neighbouring resonances (error below 1e-13).
+inline double relaxed_fraction(double x) {
+  if (x < 1e-3) return x * (1.0 - 0.5 * x * (1.0 - x / 3.0));
+  return -std::expm1(-x);
+}
+
+}  // namespace
+
 int first_line_below(const LineList& ll, double nu) {
   const int nl = ll.nl;
   if (nl < 1 || nu > ll.frq(1)) return 1;
@@ -84,10 +95,12 @@ double FormalIntegral::intens(double pp, double xnu) const {
       etau = op_.etau.column(j);
       sline = sline_.column(j);
     }
-    // Electron scattering on the segment since the last resonance, to first order in
-    // its optical depth: I relaxes toward the local mean intensity.
+    // Electron scattering on the segment since the last resonance: over its optical
+    // depth dtau the intensity relaxes toward the local mean intensity J,
+    // I -> I + (J - I)(1 - e^-dtau). The first-order step I + (J - I) dtau overshoots J
+    // once dtau > 1 and turns the intensity negative in dense ejecta.
     const double dtau = (z - zprev) * esfac_(j);
-    xin = xin + (ej[i - 1] - xin) * dtau;
+    xin = xin + (ej[i - 1] - xin) * relaxed_fraction(dtau);
     xin = xin * etau[i - 1] + sline[i - 1];
     zprev = z;
   }

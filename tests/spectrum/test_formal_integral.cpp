@@ -165,8 +165,28 @@ TEST(FormalIntegral, LineWithElectronScatteringByHand) {
   const double z = (1.0 - r.m.ll.frq(1) / nu) / beta;
   ASSERT_NEAR(z, 2.0, 1e-12);
   const double dtau = (z - 1.0) * 0.02 * 10.0;
-  const double expected = (i0 + (300.0 - i0) * dtau) * 0.5 + 30.0;
+  const double expected = (300.0 + (i0 - 300.0) * std::exp(-dtau)) * 0.5 + 30.0;
   EXPECT_NEAR(fi.intens(0.0, nu), expected, 1e-12 * expected);
+}
+
+TEST(FormalIntegral, ThickElectronScatteringRelaxesTowardJWithoutOvershoot) {
+  // dtau = 5 between the boundary and the resonance: I must end between B and J (a
+  // first-order step would give B + 5 (J - B), far beyond J, negative for J < B).
+  const double nu = 1e15;
+  RayModel r(4, {0.0});
+  const double beta = r.beta();
+  r.m.ll.frq(1) = r.m.ll.frql(1) = nu * (1.0 - 2.0 * beta);
+  for (int k = 1; k <= 4; ++k) {
+    r.m.pl.kapes(k) = 0.5;  // dtau = 1 * 0.5 * 10 = 5 in every shell
+    r.m.op.etau(1, k) = 1.0;
+    r.est.ej(1, k) = 0.0;
+    r.sline(1, k) = 0.0;
+  }
+  const FormalIntegral fi = r.integral();
+  const double i0 = bnu1(nu, 10000.0, r.m.c);
+  const double in = fi.intens(0.0, nu);
+  EXPECT_GT(in, 0.0);
+  EXPECT_NEAR(in, i0 * std::exp(-5.0), 1e-12 * i0);
 }
 
 TEST(FormalIntegral, BackHemisphereLinesOfAnOffDiscRay) {
