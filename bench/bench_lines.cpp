@@ -6,53 +6,22 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "bench_support.hpp"
 #include "common/format.hpp"
-#include "driver/params.hpp"
-#include "model/atoms.hpp"
-#include "model/linelist.hpp"
-#include "model/plasma.hpp"
-#include "model/shells.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace mcspec;
 
-const fs::path kShared = fs::path(MCSPEC_SHARED_DIR);
-const fs::path kData = kShared / "mcdata";
-const fs::path kExample = kShared / "examples" / "sn-ia-max";
-
-InFile open_input(const fs::path& p) {
-  InFile f;
-  f.open(p.string(), "benchmark input");
-  return f;
-}
+const fs::path kData = bench::shared_dir() / "mcdata";
 
 // The plasma state of the first temperature pass, as the run has it before lines.
-struct FirstPass {
-  Constants c;
-  Params p;
-  Atoms a;
-  Shells s;
-  Plasma pl;
-  FirstPass() {
-    OutFile sink = OutFile::memory();
-    InFile dica = open_input(kExample / "dica.dat"), nbba = open_input(kData / "nbba.ind"),
-           comp = open_input(kExample / "comp.ind"), nbia = open_input(kData / "nbia.ind"),
-           ihea = open_input(kData / "ihea.ind"), varn1 = open_input(kData / "lines" / "varn1.new"),
-           hydro = open_input(kData / "rhw7.dat"), nama = open_input(kData / "nama.ind");
-    params(dica, c, p, sink, sink, sink);
-    input(nbba, comp, nbia, ihea, a, sink, sink, sink);
-    atlvls(p, varn1, a, sink, sink);
-    model(p, c, hydro, s, sink, sink);
-    pl.allocate(s.js);
-    partf(1, c, s, a, pl, nama, sink, sink);
-    ioneq(1, p, s, a, pl, sink, sink);
-  }
+struct FirstPass : bench::Example {
+  FirstPass() : bench::Example("lines") { plasma_state(1); }
 };
 
 const FirstPass& first_pass() {
@@ -126,11 +95,7 @@ BENCHMARK(BM_LinesTenTimesLarger)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (!fs::is_regular_file(kData / "lines" / "varn2") || !fs::is_regular_file(kExample / "dica.dat")) {
-    std::printf("bench_lines: the atomic data (%s) or the sn-ia-max example is absent; nothing to measure\n",
-                kData.string().c_str());
-    return 0;
-  }
+  if (!bench::example_present("bench_lines")) return 0;
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

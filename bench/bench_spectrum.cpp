@@ -4,107 +4,35 @@
 // taus and brats per pass, the source functions, and the formal integral over KG x NP
 // rays with its rays per second and nanoseconds per line met on a ray.
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
 #include <exception>
-#include <filesystem>
 #include <memory>
-#include <string>
 
-#include "driver/files.hpp"
-#include "driver/frqsmp.hpp"
-#include "driver/initiate.hpp"
-#include "driver/params.hpp"
-#include "driver/rng.hpp"
-#include "model/atoms.hpp"
-#include "model/linelist.hpp"
-#include "model/plasma.hpp"
-#include "model/shells.hpp"
-#include "montecarlo/montecarlo.hpp"
-#include "opacity/opacity.hpp"
-#include "spectrum/spectrum.hpp"
+#include "bench_support.hpp"
 
 namespace {
 
-namespace fs = std::filesystem;
 using namespace mcspec;
-
-struct Example {
-  fs::path dir;
-  Files f;
-  Constants c;
-  Params p;
-  Atoms a;
-  Shells s;
-  Plasma pl;
-  LineList ll;
-  Opacity op;
-  SamplingTable samp;
-  WavelengthGrid grid;
-  Estimators est;
-  Scaling sc;
-  SpectrumTables t;
-  Array2<double> ej_raw;  // the Monte Carlo sums, restored before every spectrum call
-  OutFile out = OutFile::memory("out");
-  OutFile stst = OutFile::memory("stst.dat");
-  OutFile sbib = OutFile::memory("sbib.dat");
-  OutFile sica = OutFile::memory("sica.dat");
-  OutFile eica = OutFile::memory("eica.dat");
-  OutFile spcp = OutFile::memory("spcp.dat");
-  OutFile spct = OutFile::memory("spct.dat");
-  McOutput mo{out, stst, sbib, sica, eica};
-  McInputs in{p, c, s, a, pl, ll, op, samp, grid};
-  SpectrumOutput so{out, spcp, spct, sbib, stst};
-  ~Example() {
-    closing(f);
-    std::error_code ec;
-    fs::current_path(fs::temp_directory_path(), ec);
-    fs::remove_all(dir, ec);
-  }
-  void clear_outputs() {
-    for (OutFile* o : {&out, &stst, &sbib, &sica, &eica, &spcp, &spct}) *o = OutFile::memory(o->name());
-  }
+struct Example : bench::Example {
+  using bench::Example::Example;
+  // The Monte Carlo sums of the last radiation-field pass, restored before every
+  // spectrum call (the spectrum turns them into mean intensities in place).
+  Array2<double> ej_raw;
 };
 
-std::unique_ptr<Example> build_example(const fs::path& shared) {
-  auto e = std::make_unique<Example>();
-  e->dir = fs::temp_directory_path() / ("mcspec-bench-spectrum-" + std::to_string(::getpid()));
-  fs::create_directories(e->dir);
-  for (const char* name : {"dica.dat", "comp.ind"}) fs::copy_file(shared / "examples" / "sn-ia-max" / name, e->dir / name);
-  fs::current_path(e->dir);
-  Files& f = e->f;
-  f.out = OutFile::memory("set-up");
-  const std::string mcdata = (shared / "mcdata").string();
-  opening(f, mcdata.c_str(), e->dir.c_str());
-  params(f.dica, e->c, e->p, f.stst, f.sbib, f.out);
-  input(f.nbba, f.comp, f.nbia, f.ihea, e->a, f.out, f.sbib, f.stst);
-  atlvls(e->p, f.varn1, e->a, f.out, f.atmd);
-  model(e->p, e->c, f.hydro, e->s, f.stst, f.out);
-  e->pl.allocate(e->s.js);
-  e->sc.tb = e->p.tb;
-  Rng rng(e->p.iseed);
+// Three temperature passes, then the final plasma state's depths and ratios and the
+// last radiation-field Monte Carlo run (mode 4), whose line estimators feed the spectrum.
+std::unique_ptr<Example> build_example() {
+  auto e = std::make_unique<Example>("spectrum");
   for (int iter = 1; iter <= 3; ++iter) {
-    int it = iter;
-    partf(it, e->c, e->s, e->a, e->pl, f.nama, f.ptfn, f.out);
-    ioneq(it, e->p, e->s, e->a, e->pl, f.yhea, f.out);
-    if (iter == 1) {
-      lines(e->p, e->c, e->s, e->pl, e->a, e->ll, f.varn2, f.out, f.stst, f.sbib, f.lhea);
-      e->op.allocate(e->ll.nl, e->s.js);
-      e->est.allocate(e->ll.nl, e->s.js, e->p.kg);
-    }
-    frqsmp(e->p.kb, e->samp);
-    initiate(e->p, e->grid, f.spcp);
-    taus(e->p, e->c, e->s, e->a, e->pl, e->ll, e->op, f.out);
-    brats(e->s, e->a, e->ll, e->op, f.out);
-    montec(0, 0, e->in, rng, e->est, e->sc, e->mo);
-    tempit(it, e->p, e->c, e->s, e->est, e->sc, f.stst);
+    e->temperature_pass(iter);
     e->clear_outputs();
   }
-  taus(e->p, e->c, e->s, e->a, e->pl, e->ll, e->op, f.out);
-  brats(e->s, e->a, e->ll, e->op, f.out);
-  montec(4, 1, e->in, rng, e->est, e->sc, e->mo);  // the last radiation-field pass: EJ for the spectrum
+  taus(e->p, e->c, e->s, e->a, e->pl, e->ll, e->op, e->f.out);
+  brats(e->s, e->a, e->ll, e->op, e->f.out);
+  montec(4, 1, e->in, e->rng, e->est, e->sc, e->mo);
   e->ej_raw = e->est.ej;
   e->clear_outputs();
   return e;
@@ -201,16 +129,10 @@ void BM_spectrum(benchmark::State& state, Example* e) {
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  const fs::path shared = MCSPEC_SHARED_DIR;
-  std::error_code ec;
-  if (!fs::is_directory(shared / "mcdata", ec) || !fs::is_directory(shared / "examples" / "sn-ia-max", ec)) {
-    std::printf("bench_spectrum: the shared atomic data (%s/mcdata) or the sn-ia-max example is absent; "
-                "nothing to measure\n", shared.string().c_str());
-    return 0;
-  }
+  if (!bench::example_present("bench_spectrum")) return 0;
   std::unique_ptr<Example> e;
   try {
-    e = build_example(shared);
+    e = build_example();
   } catch (const std::exception& ex) {
     std::printf("bench_spectrum: the example's state could not be set up: %s\n", ex.what());
     return 0;

@@ -101,22 +101,6 @@ void clear_estimators(Estimators& est, int nl, int js) {
   est.line_passages = 0;
 }
 
-void midpoint_crossing(Estimators& est, int j, double xpe, double frl, double mu, double ep, double beta,
-                       double vhi) {
-  double a = std::abs(mu);
-  if (a == 0) a = 1e-6;  // a grazing crossing: cap the 1/|mu| weight
-  const double muc = (mu - beta) / (1 - beta * mu);  // comoving direction cosine
-  const double d2 = (xpe / frl) * (xpe / frl);         // (nu'/nu)^2
-  const double w = d2 * ep / a;
-  est.rq(j, 1) += w;
-  est.rq(j, 2) += d2 * ep * muc / a;
-  est.rq(j, 5) += mu * ep / a;
-  est.rq(j, 3) += d2 * ep * (muc * muc) / a;
-  est.rq(j, 8) += xpe * w;
-  if (xpe > vhi) est.rq(j, 4) += w;
-  est.rq(j, 9) += 1;
-}
-
 EscapeBinning::EscapeBinning(const WavelengthGrid& g, const Params& p, const Constants& c)
     : kg(g.kg),
       wlb1(g.kg > 0 ? g.wlb(1) : 0),

@@ -4,6 +4,8 @@
 // strong lines.
 #pragma once
 
+#include <cmath>
+
 #include "montecarlo/montecarlo.hpp"
 
 namespace mcspec {
@@ -31,9 +33,23 @@ void clear_estimators(Estimators& est, int nl, int js);
 // crossing is weighted by 1/|mu| (a crossing count estimates the intensity integrated
 // over the sphere). Columns: 1 sum (nu'/nu)^2 EP/|mu| (the mean intensity), 2 and 3 its
 // first and second comoving moments, 5 the lab-frame flux, 8 nu' times column 1, 4 the
-// part of column 1 above vhi, 9 the crossings.
-void midpoint_crossing(Estimators& est, int j, double xpe, double frl, double mu, double ep, double beta,
-                       double vhi);
+// part of column 1 above vhi, 9 the crossings. Inline: the packet loop calls it at
+// every mid-point it crosses.
+inline void midpoint_crossing(Estimators& est, int j, double xpe, double frl, double mu, double ep, double beta,
+                              double vhi) {
+  double a = std::abs(mu);
+  if (a == 0) a = 1e-6;  // a grazing crossing: cap the 1/|mu| weight
+  const double muc = (mu - beta) / (1 - beta * mu);  // comoving direction cosine
+  const double d2 = (xpe / frl) * (xpe / frl);         // (nu'/nu)^2
+  const double w = d2 * ep / a;
+  est.rq(j, 1) += w;
+  est.rq(j, 2) += d2 * ep * muc / a;
+  est.rq(j, 5) += mu * ep / a;
+  est.rq(j, 3) += d2 * ep * (muc * muc) / a;
+  est.rq(j, 8) += xpe * w;
+  if (xpe > vhi) est.rq(j, 4) += w;
+  est.rq(j, 9) += 1;
+}
 
 // The wavelength bins of the escaping spectrum and the observed window.
 struct EscapeBinning {

@@ -6,18 +6,21 @@
 // factor (1 - beta mu') / (1 - beta mu_new).
 #include "montecarlo/transport.hpp"
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <string>
 
 #include "common/errors.hpp"
+#include "montecarlo/line_walk.hpp"
 
 namespace mcspec {
 
-// The hot loop of the transport: walks the frequency-ordered lines from kn in one
-// shell. Line k lies at SL = (FRQ(k) - XPE) DNU, DNU = -1/(beta nu) the path per unit
-// drop of comoving frequency; between lines the remaining depth TREM is used up by
-// electrons at RLE per unit length, so Thomson scattering would happen at
-// SE = S + TREM/RLE. The loop holds no call, so everything stays in registers.
+// The exact event search: walks the frequency-ordered lines from kn in one shell. Line
+// k lies at SL = (FRQ(k) - XPE) DNU, DNU = -1/(beta nu) the path per unit drop of
+// comoving frequency; between lines the remaining depth TREM is used up by electrons at
+// RLE per unit length, so Thomson scattering would happen at SE = S + TREM/RLE.
 EventSearch search_event(const double* __restrict frq, const double* __restrict tau, double* __restrict ej, int kn,
                          double xpe, double dnu, double rle, double taur, double d, double ep) {
   double tsum = -taur;  // -tau_r plus the line depths passed
@@ -55,70 +58,6 @@ int first_reachable_line(const Array1<double>& frq, int nl, double xpe) {
     }
   }
   return hi;
-}
-
-namespace {
-
-int species_code(double zcode) {
-  const Species sp = species_of(zcode);
-  return 100 * sp.z + sp.stage;
-}
-
-}  // namespace
-
-void EmissionMaps::build(const LineList& ll) {
-  const auto nl = static_cast<std::size_t>(ll.nl);
-  branches_.resize(nl);
-  for (int n = 1; n <= ll.nl; ++n) {
-    branches_[static_cast<std::size_t>(n - 1)] = {ll.kpos(n), std::abs(ll.lup(n)), species_code(ll.zcode(n))};
-  }
-  absorbers_.resize(nl);
-  for (int p = 1; p <= ll.nl; ++p) {
-    const int m = ll.transition_at(p);
-    const int u = std::abs(ll.lup(m));
-    absorbers_[static_cast<std::size_t>(p - 1)] = {m, u, ll.idn1(u), ll.idn2(u), ll.lcasc(p),
-                                                   species_code(ll.zcode(m))};
-  }
-}
-
-void newfrq(int& kn, double& xpe, int j, const EmissionMaps& maps, const Array1<double>& frq,
-            const Array2<double>& br, int iopt2, Rng& rng, OutFile& out) {
-  const EmissionMaps::Absorber& a = maps.absorber(kn);
-  if (iopt2 == 0 || a.lcasc == 0) {
-    xpe = frq(kn);
-    return;
-  }
-  // The downward lines of the upper level occupy the transition range IDN1..IDN2; a
-  // line of another upper level inside the range (a list not grouped by upper level)
-  // is not a branch of this level and is passed over.
-  const double r = static_cast<double>(rng.uniform());
-  const double* brj = br.column(j);
-  int chosen = a.last;
-  double sumb = 0;
-  for (int n = a.first; n >= 1 && n <= a.last; ++n) {
-    if (maps.branch(n).upper != a.upper) continue;
-    sumb += brj[n - 1];
-    if (r < sumb) {
-      chosen = n;
-      break;
-    }
-  }
-  if (chosen < 1) {
-    throw RunError("NEWFRQ: the upper level " + std::to_string(a.upper) + " of transition " + std::to_string(a.m) +
-                   " has no downward transitions in the line table (IDN1/IDN2 are not set)");
-  }
-  const EmissionMaps::Branch& b = maps.branch(chosen);
-  kn = b.kpos;
-  xpe = frq(kn);
-
-  if (b.species != a.species) {
-    out.list(" NA1=", b.species / 100, "  NJ1=", b.species % 100, " NA=", a.species / 100, "  NJ=", a.species % 100);
-    out.list(" MI=", a.m, "  M=", chosen, "KN = ", kn, "XPE= ", xpe, "J= ", j);
-    out.write("(/ '    ERROR 3 NEWFRQ')");
-    throw RunError("ERROR 3 NEWFRQ: transition " + std::to_string(chosen) +
-                   " chosen to re-emit a packet absorbed in transition " + std::to_string(a.m) + " (shell " +
-                   std::to_string(j) + ") belongs to another ion; the line table (upper levels, IDN1/IDN2) is inconsistent");
-  }
 }
 
 Packet emit_black_body(Rng& rng, const SamplingTable& t, int i, int kb, double sf, double beta_lb) {
@@ -162,16 +101,29 @@ Transport::Transport(const McInputs& in, Boundary boundary, double vhi, Rng& rng
   iopt2_ = in.p.iopt[2];
   vhi_ = vhi;
   beta_lb_ = in.p.vph * 1e5 / std::pow(10.0, in.c.log_c());
-  for (int i = 1; i <= nx_; ++i) us_[static_cast<std::size_t>(i)] = beta_lb_ / s.xs(i);
+  for (int i = 1; i <= nx_; ++i) {
+    const auto ii = static_cast<std::size_t>(i);
+    us_[ii] = beta_lb_ / s.xs(i);
+    xs_[ii] = s.xs(i);
+    inv_xs_[ii] = 1 / s.xs(i);
+    for (int b = std::max(i - 1, 1); b <= std::min(i + 1, nx_); ++b) {
+      ratio_[static_cast<std::size_t>(3 * i + (b - i + 1))] = s.xs(i) / s.xs(b);
+    }
+  }
   frq_ = in.ll.frq.data();
+  frq_ordered_ = true;
+  for (int k = 1; k <= nl_; ++k) frq_ordered_ = frq_ordered_ && in.ll.frq(k) >= in.ll.frq(k + 1);
   maps_.build(in.ll);
   for (int j = 1; j <= s.js; ++j) {
-    const auto jj = static_cast<std::size_t>(j);
+    ShellView& v = shells_[static_cast<std::size_t>(j)];
     // XL = 1 / (rho R): RLE = KAPES rho R, the Thomson optical depth per unit length
     const double xl = std::pow(10.0, -(s.logrh(j) + in.p.logr));
-    rle_[jj] = in.pl.kapes(j) / xl;
-    tau_[jj] = in.op.tau.data() + static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(nl_);
-    ej_[jj] = est.ej.data() + static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(nl_);
+    v.rle = in.pl.kapes(j) / xl;
+    v.rle_inv_lo = electron_depth_lower_factor(v.rle);
+    const std::size_t column = static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(nl_);
+    v.tau = in.op.tau.data() + column;
+    v.ej = est.ej.data() + column;
+    v.br = in.op.br.data() + column;
   }
 }
 
@@ -181,136 +133,213 @@ void Transport::launch(Packet& pk) {
   pk.knlast = 0;
   pk.lineflag = 0;
   pk.kn = first_reachable_line(in_.ll.frq, nl_, pk.xpe);
-  follow(pk);
+  if (iopt2_ != 0) {
+    follow<true>(pk);
+  } else {
+    follow<false>(pk);
+  }
   packet_end(est_, bins_, pk.l == nx_, pk.frl, pk.ep, pk.knlast, pk.lineflag);
 }
 
-// Grid-point crossings from the lower boundary (point 1) until the core (l = 0) or the
-// outer edge (l = NX). Crossing a shell's mid-point feeds the estimators; entering a
-// shell through an edge sets its Thomson opacity.
-void Transport::follow(Packet& pk) {
-  pk.l = 0;
-  pk.idir = 1;
-  int crossed = 1;
-  for (;;) {
-    pk.l += pk.idir;
-    if (pk.l == 0 || pk.l == nx_) return;
-    pk.j = (pk.l + 1) / 2;
-    if (crossed == 2 * pk.j) {
-      midpoint_crossing(est_, pk.j, pk.xpe, pk.frl, pk.dc, pk.ep, us_[static_cast<std::size_t>(crossed)], vhi_);
-    } else {
-      pk.rle = rle_[static_cast<std::size_t>(pk.j)];
-    }
-    crossed = fly_to_boundary(pk);
-  }
+namespace {
+
+// c ? a : b formed without a branch: which exit point a flight heads for is a coin toss
+// for the branch predictor, and a wrong guess would discard the work already under way.
+double select(bool c, double a, double b) {
+  const std::uint64_t m = 0 - static_cast<std::uint64_t>(c);
+  return std::bit_cast<double>((std::bit_cast<std::uint64_t>(a) & m) | (std::bit_cast<std::uint64_t>(b) & ~m));
 }
 
-// Flights inside segment l, from scattering to scattering, until the packet reaches
-// one of the segment's grid points; returns that point. A flight draws the optical
-// depth tau_r = -ln(1 - r) to its next event and walks the lines the comoving
-// frequency sweeps through: each line reached adds EP to EJ and its Sobolev depth to
-// the path's optical depth; the packet interacts with the line at which the summed
-// depth (electrons and lines) first reaches tau_r, or Thomson-scatters between two
-// lines, or reaches the grid point first.
-int Transport::fly_to_boundary(Packet& pk) {
-  const Array1<double>& xs = in_.s.xs;
-  const double* const frq = frq_;
-  const double* const tau = tau_[static_cast<std::size_t>(pk.j)];
-  double* const ej = ej_[static_cast<std::size_t>(pk.j)];
-  long long passed = 0;
-  for (;;) {
-    // Exit point: inwards only when the ray meets the inner sphere of the segment,
-    // (r_in / r)^2 > 1 - mu^2.
-    if (pk.dc >= 0) {
-      pk.idir = 1;
-    } else {
-      const double t = pk.xe / xs(pk.l);
-      pk.idir = (t * t - (1 - pk.dc * pk.dc) > 0) ? -1 : 1;
-    }
-    const int pb = pk.l + (pk.idir + 1) / 2;
-    const double xb = xs(pb);
-    const float r = rng_.uniform();
-    const double taur = static_cast<double>(-std::log(1.0f - r));
+}  // namespace
 
-    // Direction cosine at the exit point (conservation of r sin(theta)).
-    double cb2 = 1 - (1 - pk.dc * pk.dc) * ((xb / pk.xe) * (xb / pk.xe));
-    if (cb2 <= 0) {
-      report_cb2(pk, pb, xb, cb2);
-      cb2 = -cb2;
-    }
-    const double dcn = pk.idir * std::sqrt(cb2);
-    const double xpeb = (1 - us_[static_cast<std::size_t>(pb)] * dcn) * pk.frl;
-    // Path length to the exit point: r_b mu_b - r mu [R].
-    const double d = dcn / xb - pk.dc / pk.xe;
-    if (d <= 0) report_distance(pk, d, dcn, xb);
-
-    const EventSearch ev =
-        search_event(frq, tau, ej, pk.kn, pk.xpe, -1 / (beta_lb_ * pk.frl), pk.rle, taur, d, pk.ep);
-    // The search itself writes nothing else, so its messages keep their order.
-    for (int n = 0; n < ev.negative; ++n) report_negative_line_distance();
-    pk.kn = ev.kn;
-    passed += ev.passed;
-
-    if (!ev.line && !(ev.s < d)) {
-      // reached the grid point (also when d is not a number: nothing else can happen)
-      pk.xe = xb;
-      pk.dc = dcn;
-      pk.xpe = xpeb;
-      passages_ += passed;
-      return pb;
-    }
-    interact(pk, ev.s, ev.line);
+// The exit point of a flight from x = XE with direction cosine DC in segment l.
+// Inwards only when the ray meets the inner sphere of the segment,
+// (r_in / r)^2 > 1 - mu^2; the direction cosine there follows from the conservation of
+// r sin(theta), and the path length is r_b mu_b - r mu [R]. Both candidate points are
+// worked out and one is selected. A flight that starts on grid point `at` (kAtPoint:
+// XE = XS(at) exactly) takes its ratios of grid coordinates from the table; dc_xe is
+// DC/XE, formed by the event that set them.
+template <bool kAtPoint>
+inline Transport::ExitPoint Transport::exit_point(const State& st, int at, double dc_xe) const {
+  const int l = st.l;
+  const double xe = st.xe, dc = st.dc;
+  const auto il = static_cast<std::size_t>(l);
+  const double t = kAtPoint ? grid_ratio(at, l) : xe / xs_[il];
+  const double q_in = kAtPoint ? grid_ratio(l, at) : xs_[il] / xe;
+  const double q_out = kAtPoint ? grid_ratio(l + 1, at) : xs_[il + 1] / xe;
+  const double sin2 = 1 - dc * dc;
+  const bool inward = (dc < 0) & (t * t - sin2 > 0);
+  const int idir = 1 - 2 * static_cast<int>(inward);
+  const int pb = l + 1 - static_cast<int>(inward);
+  const double xb = xs_[static_cast<std::size_t>(pb)];
+  const double q = select(inward, q_in, q_out);  // XB/XE
+  double cb2 = 1 - sin2 * (q * q);
+  if (cb2 <= 0) {
+    report_cb2(st.j, l, pb, idir, xb, xe, dc, cb2);
+    cb2 = -cb2;
   }
+  const double dcn = select(inward, -1.0, 1.0) * std::sqrt(cb2);  // IDIR sqrt(CB2)
+  const double xpeb = (1 - us_[static_cast<std::size_t>(pb)] * dcn) * st.frl;
+  const double dcn_xb = dcn / xb;
+  const double d = dcn_xb - dc_xe;
+  if (d <= 0) report_distance(d, dc, xe, dcn, xb);
+  return {idir, pb, xb, dcn, xpeb, d, dcn_xb};
+}
+
+// One flight: draws the optical depth tau_r = -ln(1 - r) to the next event and walks
+// the lines the comoving frequency sweeps through towards the exit point ex.
+inline Transport::FlightEnd Transport::fly(State& st, const ExitPoint& ex) {
+  // A flight that reaches its grid point walks on from about the same line in the
+  // shell beyond: start loading those columns now (a flight that ends in a scattering
+  // has spent two loads).
+  const int j_next = std::clamp((st.l + ex.idir + 1) / 2, 1, in_.s.js);
+  const ShellView& next = shells_[static_cast<std::size_t>(j_next)];
+  __builtin_prefetch(next.tau + (st.kn - 1));
+  __builtin_prefetch(next.ej + (st.kn - 1));
+
+  const float r = rng_.uniform();
+  const double taur = static_cast<double>(-std::log(1.0f - r));
+  const ShellView& sh = *st.sh;
+  if (frq_ordered_ && first_line_ahead(frq_, st.kn, st.xpe, st.dnu)) {
+    const WalkEnd w = walk_lines(frq_, sh.tau, sh.ej, st.kn, st.xpe, st.dnu, sh.rle, sh.rle_inv_lo, taur, ex.d, st.ep);
+    st.kn = w.kn;
+    return {w.s, w.line, w.passed};
+  }
+  const EventSearch ev = search_event(frq_, sh.tau, sh.ej, st.kn, st.xpe, st.dnu, sh.rle, taur, ex.d, st.ep);
+  // The search itself writes nothing else, so its messages keep their order.
+  for (int n = 0; n < ev.negative; ++n) report_negative_line_distance();
+  st.kn = ev.kn;
+  return {ev.s, ev.line, ev.passed};
 }
 
 // Scattering at distance s along the flight: move, draw an isotropic direction, apply
-// the Doppler factor; a line absorption is followed by re-emission through newfrq.
-void Transport::interact(Packet& pk, double s, bool line) {
-  // The re-emission reads the absorbing line's record: start loading it now, while the
-  // move and the Doppler shift are computed.
-  if (line) __builtin_prefetch(&maps_.absorber(pk.kn));
-  const double r = 1 / pk.xe;
-  const double rp = std::sqrt(r * r + 2 * r * s * pk.dc + s * s);
-  const double mup = (r * pk.dc + s) / rp;
-  pk.xe = 1 / rp;
+// the Doppler factor (the comoving energy is kept; its lab-frame change goes to pw5);
+// a line absorption is followed by re-emission (newfrq). Sets what the next flight
+// reuses: 1/XE, DNU.
+template <bool kCascades>
+inline void Transport::scatter(State& st, double s, bool line, double& pw5) {
+  const ShellView& sh = *st.sh;
+  if constexpr (kCascades) {
+    // The re-emission reads this shell's branching ratios of the absorbing level:
+    // start loading them while the move is computed.
+    if (line) {
+      const EmissionMaps::Reemission& re = maps_.reemission(st.kn);
+      if (re.first > 0) __builtin_prefetch(sh.br + (re.first - 1));
+    }
+  }
+  const double r = st.inv_xe;
+  const double rp = std::sqrt(r * r + 2 * r * s * st.dc + s * s);
+  const double mup = (r * st.dc + s) / rp;
+  st.xe = 1 / rp;
   const double beta = beta_lb_ * rp;
   const float r5 = rng_.uniform();
-  pk.dc = static_cast<double>(2.0f * r5 - 1.0f);
-  const double ratio = (1 - beta * mup) / (1 - beta * pk.dc);
-  pk.frl = pk.frl * ratio;
-  pk.xpe = (1 - beta * pk.dc) * pk.frl;
-  est_.pw(5) += pk.ep * ratio - pk.ep;
-  pk.ep = pk.ep * ratio;
-  if (!line) return;
-  newfrq(pk.kn, pk.xpe, pk.j, maps_, in_.ll.frq, in_.op.br, iopt2_, rng_, out_);
-  pk.knlast = pk.kn;
-  pk.frl = pk.xpe / (1 - beta * pk.dc);
-  pk.kn += 1;
-  pk.lineflag = 1;
+  st.dc = static_cast<double>(2.0f * r5 - 1.0f);
+  const double ratio = (1 - beta * mup) / (1 - beta * st.dc);
+  st.frl = st.frl * ratio;
+  pw5 += st.ep * ratio - st.ep;
+  st.ep = st.ep * ratio;
+  if (line) {
+    if constexpr (kCascades) {
+      st.kn = fluorescent_line(st.kn, st.j, maps_, in_.ll.frq, sh.br, rng_, out_);
+      // The next flight walks on from the emitting line: start loading its columns.
+      __builtin_prefetch(sh.tau + st.kn);
+      __builtin_prefetch(sh.ej + st.kn);
+    }
+    st.xpe = frq_[st.kn - 1];
+    st.knlast = st.kn;
+    st.frl = st.xpe / (1 - beta * st.dc);
+    st.kn += 1;
+    st.lineflag = 1;
+  } else {
+    st.xpe = (1 - beta * st.dc) * st.frl;
+  }
+  st.inv_xe = 1 / st.xe;
+  st.dnu = -1 / (beta_lb_ * st.frl);
+}
+
+// Grid-point crossings from the lower boundary (point 1) until the core (l = 0) or the
+// outer edge (l = NX), and inside each segment the flights from scattering to
+// scattering. Each line reached adds EP to EJ and its Sobolev depth to the path's
+// optical depth; the packet interacts with the line at which the summed depth
+// (electrons and lines) first reaches tau_r, or Thomson-scatters between two lines, or
+// reaches the grid point first. Crossing a shell's mid-point feeds the estimators.
+//
+// The packet lives in registers. What a flight needs that is unchanged since the last
+// event is kept, not recomputed: DNU until the lab frequency changes, 1/XE and DC/XE
+// from the event that set them, and after a grid point the ratios of grid coordinates.
+// The next flight's exit point is worked out as soon as its start is known, before
+// the draw of its depth (no draw depends on it, and its messages keep their place
+// between the previous and the next walk).
+template <bool kCascades>
+void Transport::follow(Packet& pk) {
+  // Crossing point 1 into segment 1 (NX >= 3): RLE of shell 1.
+  State st{1, 1, pk.kn, pk.knlast, pk.lineflag, pk.xe, pk.dc, pk.frl, pk.xpe, pk.ep, 0, 0, &shells_[1]};
+  st.inv_xe = 1 / st.xe;
+  st.dnu = -1 / (beta_lb_ * st.frl);
+  double pw5 = est_.pw(5);
+  long long passed = 0;
+  ExitPoint ex = exit_point<false>(st, 0, st.dc / st.xe);
+  for (;;) {
+    // Flights in segment l until the packet reaches one of its grid points (also when
+    // d is not a number: nothing else can happen then).
+    for (;;) {
+      const FlightEnd f = fly(st, ex);
+      passed += f.passed;
+      if (!f.line && !(f.s < ex.d)) break;
+      scatter<kCascades>(st, f.s, f.line, pw5);
+      ex = exit_point<false>(st, 0, st.dc / st.xe);
+    }
+    // At grid point PB.
+    const int pb = ex.pb;
+    st.xe = ex.xb;
+    st.dc = ex.dcn;
+    st.xpe = ex.xpeb;
+    st.inv_xe = inv_xs_[static_cast<std::size_t>(pb)];
+    st.l += ex.idir;
+    if (st.l == 0 || st.l == nx_) break;
+    st.j = (st.l + 1) / 2;
+    st.sh = &shells_[static_cast<std::size_t>(st.j)];
+    if (pb == 2 * st.j) {
+      midpoint_crossing(est_, st.j, st.xpe, st.frl, st.dc, st.ep, us_[static_cast<std::size_t>(pb)], vhi_);
+    }
+    ex = exit_point<true>(st, pb, ex.dcn_xb);
+  }
+  passages_ += passed;
+  est_.pw(5) = pw5;
+  pk.l = st.l;
+  pk.j = st.j;
+  pk.kn = st.kn;
+  pk.knlast = st.knlast;
+  pk.lineflag = st.lineflag;
+  pk.xe = st.xe;
+  pk.dc = st.dc;
+  pk.frl = st.frl;
+  pk.xpe = st.xpe;
+  pk.ep = st.ep;
+  pk.rle = st.sh->rle;
 }
 
 // Geometric anomalies from rounding: reported, and the flight goes on.
-void Transport::report_cb2(const Packet& pk, int pb, double xb, double cb2) {
-  out_.write("(4I4 4F10.5 D15.6)", pk.j, pk.l, pb, pk.idir, xb, pk.xe, 1 - pk.dc * pk.dc, pk.dc, cb2);
+void Transport::report_cb2(int j, int l, int pb, int idir, double xb, double xe, double dc, double cb2) const {
+  out_.write("(4I4 4F10.5 D15.6)", j, l, pb, idir, xb, xe, 1 - dc * dc, dc, cb2);
 }
 
-void Transport::report_distance(const Packet& pk, double d, double dcn, double xb) {
+void Transport::report_distance(double d, double dc, double xe, double dcn, double xb) const {
   if (boundary_ == Boundary::TopHat) {
     out_.write("(/ 5X 'ERROR MONTEC')");
   } else if (d < 0) {
     out_.write("(/ 5X 'ERROR MONTEC - Strecke<0')");
-    out_.write("(A F11.8 A F11.8 A F11.8 A F11.8)", "-DC:", -pk.dc, "  XE:", pk.xe, " DCN:", dcn, "  XB:", xb);
+    out_.write("(A F11.8 A F11.8 A F11.8 A F11.8)", "-DC:", -dc, "  XE:", xe, " DCN:", dcn, "  XB:", xb);
   } else {
     out_.write("(/ 5X 'HINT MONTEC - Strecke=0')");
   }
 }
 
-void Transport::report_negative_line_distance() {
+void Transport::report_negative_line_distance() const {
   if (boundary_ == Boundary::TopHat) {
     out_.write("(/ 5X 'ERROR MONTEC')");
   } else {
     out_.write("(/ 5X 'ERROR MONTEC - SP<0')");
   }
 }
-
 }  // namespace mcspec

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "montecarlo/estimators.hpp"
+#include "montecarlo/line_walk.hpp"
 #include "montecarlo/montecarlo.hpp"
 
 namespace mcspec {
@@ -35,9 +36,10 @@ struct Packet {
 // first position hi with XPE > FRQ(hi) (or hi = NL when XPE equals FRQ(NL)).
 int first_reachable_line(const Array1<double>& frq, int nl, double xpe);
 
-// The line-list maps that re-emission reads, gathered per line so that one
-// re-emission touches a few cache lines instead of a chain of separate tables
-// (list position -> transition -> upper level -> its downward range -> list position).
+// The line-list maps that re-emission reads (list position -> transition -> upper
+// level -> its downward range -> list position), packed once per run: the packet loop
+// reads an 8-byte record per absorbing line and a 4-byte KPOS per emitting transition;
+// the full records serve the checked re-emission.
 class EmissionMaps {
  public:
   struct Absorber {    // by list position p
@@ -52,14 +54,30 @@ class EmissionMaps {
     int upper;         // |LUP(n)|
     int species;       // 100 Z + stage
   };
+  // What the packet loop reads after an absorption in line p:
+  //   first > 0: fluorescence over the transitions first..last, all of them downward
+  //              lines of the absorbing upper level in the absorber's own ion, so the
+  //              choice needs no checks;
+  //   first = 0: an effective resonance line (LCASC = 0), re-emitted in itself;
+  //   first < 0: a range that needs the checks of the full re-emission (lines of other
+  //              levels or ions inside it, or no range at all).
+  struct Reemission {
+    int first, last;
+  };
   // Packs the maps of ll; the tables keep their storage from one build to the next.
   void build(const LineList& ll);
   const Absorber& absorber(int p) const { return absorbers_[static_cast<std::size_t>(p - 1)]; }
   const Branch& branch(int n) const { return branches_[static_cast<std::size_t>(n - 1)]; }
+  const Reemission& reemission(int p) const { return reemissions_[static_cast<std::size_t>(p - 1)]; }
+  int lines() const { return static_cast<int>(branches_.size()); }
+  // KPOS(n): list position of transition n.
+  int kpos(int n) const { return kpos_[static_cast<std::size_t>(n - 1)]; }
 
  private:
   std::vector<Absorber> absorbers_;
   std::vector<Branch> branches_;
+  std::vector<Reemission> reemissions_;
+  std::vector<int> kpos_;
 };
 
 // Re-emission after the packet was absorbed in the line at list position kn in shell j.
@@ -71,6 +89,32 @@ class EmissionMaps {
 // energy is not an argument: re-emission conserves it in the comoving frame.
 void newfrq(int& kn, double& xpe, int j, const EmissionMaps& maps, const Array1<double>& frq,
             const Array2<double>& br, int iopt2, Rng& rng, OutFile& out);
+
+// The fluorescent choice of newfrq for an absorber whose range needs checks
+// (Reemission::first < 0): lines of other upper levels inside IDN1..IDN2 are passed
+// over, a missing range and a line of another ion stop the run. Draws once. Returns
+// the list position of the emitting line.
+int checked_fluorescence(int kn, int j, const EmissionMaps& maps, const Array1<double>& frq, const double* brj,
+                         Rng& rng, OutFile& out);
+
+// The fluorescent re-emission of newfrq (IOPT(2) = 1) after an absorption in line kn,
+// brj the BR column of the shell (0-based): the list position of the emitting line.
+// For a range without checks the running sum of the branching ratios is formed in the
+// order of the transitions, as always; the last line needs no sum, it is the choice
+// whenever the draw passes the others.
+inline int fluorescent_line(int kn, int j, const EmissionMaps& maps, const Array1<double>& frq, const double* brj,
+                            Rng& rng, OutFile& out) {
+  const EmissionMaps::Reemission re = maps.reemission(kn);
+  if (re.first == 0) return kn;
+  if (re.first < 0) return checked_fluorescence(kn, j, maps, frq, brj, rng, out);
+  const double r = static_cast<double>(rng.uniform());
+  double sumb = 0;
+  for (int n = re.first; n < re.last; ++n) {
+    sumb += brj[n - 1];
+    if (r < sumb) return maps.kpos(n);
+  }
+  return maps.kpos(re.last);
+}
 
 // The next event of a flight that starts with comoving frequency xpe and optical depth
 // tau_r to go, and reaches its grid point at distance d [R].
@@ -86,7 +130,9 @@ struct EventSearch {
 // frq[k-1] = FRQ(k), tau and ej the shell's columns), adding ep to EJ of every line
 // reached, until the drawn depth tau_r is used up by the lines and the electrons (rle
 // per unit length) or the grid point at d comes first. dnu = -1/(beta nu), the path per
-// unit drop of the comoving frequency.
+// unit drop of the comoving frequency. The exact search, one division per line, which
+// also counts the lines found behind the packet; the packet loop takes it where the
+// walk of line_walk.hpp does not apply.
 EventSearch search_event(const double* __restrict frq, const double* __restrict tau, double* __restrict ej, int kn,
                          double xpe, double dnu, double rle, double taur, double d, double ep);
 
@@ -108,7 +154,7 @@ enum class Boundary { BlackBody, TopHat };
 class Transport {
  public:
   // Precomputes per shell what the packet loop reads: US at every grid point, RLE and
-  // the TAU and EJ columns. vhi: the RQ(J,4) frequency threshold [Hz].
+  // the TAU, EJ and BR columns. vhi: the RQ(J,4) frequency threshold [Hz].
   Transport(const McInputs& in, Boundary boundary, double vhi, Rng& rng, Estimators& est, OutFile& out);
 
   // Sets the packet's first reachable line, follows it from the lower boundary until
@@ -121,12 +167,53 @@ class Transport {
   long long line_passages() const { return passages_; }
 
  private:
+  // The flight's target grid point and the path to it (see exit_point).
+  struct ExitPoint {
+    int idir;       // +1 outwards, -1 inwards
+    int pb;         // target point
+    double xb;      // XS(PB)
+    double dcn;     // direction cosine there
+    double xpeb;    // comoving frequency there
+    double d;       // path length [R]
+    double dcn_xb;  // DCN/XB, the term DC/XE of the next flight when the point is reached
+  };
+  // What the packet loop reads of shell j.
+  struct ShellView {
+    const double* tau = nullptr;  // TAU column, 0-based
+    double* ej = nullptr;         // EJ column, 0-based
+    const double* br = nullptr;   // BR column, 0-based
+    double rle = 0;               // Thomson optical depth per unit length [1/R]
+    double rle_inv_lo = 0;        // lower bound factor of 1/RLE for the line walk
+  };
+
+  // The packet in the loop (kept in registers: it never leaves the inlined loop) with
+  // what a flight reuses from the event that started it.
+  struct State {
+    int l, j, kn, knlast, lineflag;
+    double xe, dc, frl, xpe, ep;
+    double inv_xe;          // 1/XE, as the move forms it
+    double dnu;             // -1/(beta FRL), the path per unit drop of comoving frequency
+    const ShellView* sh;    // shell j
+  };
+  // How a flight ended: at distance s, in a line interaction or not, after `passed`
+  // line resonances.
+  struct FlightEnd {
+    double s;
+    bool line;
+    int passed;
+  };
+
+  template <bool kCascades>
   void follow(Packet& pk);
-  int fly_to_boundary(Packet& pk);
-  void interact(Packet& pk, double s, bool line);
-  void report_cb2(const Packet& pk, int pb, double xb, double cb2);
-  void report_distance(const Packet& pk, double d, double dcn, double xb);
-  void report_negative_line_distance();
+  template <bool kAtPoint>
+  [[gnu::always_inline]] ExitPoint exit_point(const State& st, int at, double dc_xe) const;
+  [[gnu::always_inline]] FlightEnd fly(State& st, const ExitPoint& ex);
+  template <bool kCascades>
+  [[gnu::always_inline]] void scatter(State& st, double s, bool line, double& pw5);
+  double grid_ratio(int a, int b) const { return ratio_[static_cast<std::size_t>(3 * a + (b - a + 1))]; }
+  void report_cb2(int j, int l, int pb, int idir, double xb, double xe, double dc, double cb2) const;
+  void report_distance(double d, double dc, double xe, double dcn, double xb) const;
+  void report_negative_line_distance() const;
 
   const McInputs& in_;
   Boundary boundary_;
@@ -138,14 +225,18 @@ class Transport {
   int nx_ = 0;
   int nl_ = 0;
   int iopt2_ = 0;
+  bool frq_ordered_ = false;  // FRQ(1..NL+1) non-increasing: the fast line walk applies
   double beta_lb_ = 0;
   double vhi_ = 0;
   long long passages_ = 0;
   const double* frq_ = nullptr;  // FRQ, 0-based: frq_[k - 1] = FRQ(k), FRQ(NL+1) = 0
   std::array<double, kMaxGridPoints + 1> us_{};
-  std::array<double, kMaxShells + 1> rle_{};
-  std::array<const double*, kMaxShells + 1> tau_{};  // TAU column of shell j, 0-based
-  std::array<double*, kMaxShells + 1> ej_{};         // EJ column of shell j, 0-based
+  std::array<double, kMaxGridPoints + 1> xs_{};      // XS(i)
+  std::array<double, kMaxGridPoints + 1> inv_xs_{};  // 1/XS(i), as the move computes 1/XE
+  // XS(a)/XS(b) for |a - b| <= 1 at ratio_[3a + b - a + 1]: the ratios a flight that
+  // starts on a grid point needs, formed once as the flight would form them.
+  std::array<double, 3 * (kMaxGridPoints + 2)> ratio_{};
+  std::array<ShellView, kMaxShells + 1> shells_{};
 };
 
 }  // namespace mcspec

@@ -66,8 +66,20 @@ class FormalIntegral {
   // Emergent intensity of the ray with impact parameter pp at observer-frame
   // frequency xnu [Hz], erg cm^-2 s^-1 Hz^-1 sr^-1.
   double intens(double pp, double xnu) const;
+  // (r/R)^2 at the inner edge of shell k = 1..JS + 1 (k = JS + 1: the outer edge),
+  // 1/(1 - 2 DX (k - 1))^2: a point is in shell k or beyond when r^2 reaches it.
+  double shell_edge_r2(int k) const { return r2_edge_(k); }
+  // Shell of a point at (r/R)^2 = r2 from the edge table, 1..JS.
+  int shell_at(double r2) const;
 
  private:
+  struct Ray;
+  double interior(const Ray& ray, int a, int b, double xin) const;
+  double run_in_shell(const Ray& ray, int& i, int b, int j, double nu_end, double xin) const;
+  double single_step(const Ray& ray, int i, int j, double xin) const;
+  double edge_step(const Ray& ray, int i, double xin) const;
+  bool near_edge(const Ray& ray, int i) const;
+
   const Params& p_;
   const Constants& c_;
   const Shells& s_;
@@ -80,6 +92,12 @@ class FormalIntegral {
   double xout_ = 0;
   double beta_ = 0;       // VPH / c at the lower boundary
   Array1<double> esfac_;  // KAPES 10^(LOGR + LOGRH) per shell: electron-scattering depth per unit z
+  Array1<double> gap_;    // FRQ(i - 1) - FRQ(i), i = 2..NL [Hz]
+  Array1<double> r2_edge_;  // shell_edge_r2(k), k = 1..JS + 1
+  // Resonances with r^2 below r2_inner_guard_ or above r2_outer_guard_ lie within
+  // rounding of the lower boundary or the outer edge: there the shell comes from x = R/r
+  // itself, with the out-of-range messages.
+  double r2_inner_guard_ = 1, r2_outer_guard_ = 1;
 };
 
 // The filter curves U, B, V, R tabulated every 50 A from 3000 to 8400 A.

@@ -270,6 +270,89 @@ TEST(Newfrq, ReemissionInAnotherSpeciesStopsTheRun) {
   EXPECT_THROW(newfrq(kn, xpe, 2, b.maps(), b.m.ll.frq, b.m.op.br, 1, rng, b.m.out), RunError);
 }
 
+// Eight lines (transitions = list positions): level 10 decays through 1..3, line 4 is
+// an effective resonance line, the range 5..7 of level 11 holds line 6 of level 12,
+// level 13's range 8..8 is of another ion than its absorber, as given per test.
+struct Classified {
+  ToyModel m{3, 11, 1000, 0.0, {{8e15, 1}, {7e15, 1}, {6e15, 1}, {5e15, 1}, {4e15, 1}, {3e15, 1}, {2e15, 1}, {1e15, 1}}};
+  EmissionMaps maps;
+  Classified() {
+    m.ll.idn1.assign(14, 0);
+    m.ll.idn2.assign(14, 0);
+    const int up[] = {10, 10, 10, 9, 11, 12, 11, 13};
+    for (int n = 1; n <= 8; ++n) m.ll.lup(n) = up[n - 1];
+    m.ll.lup(2) = -10;  // a negative field names the same level
+    set_range(10, 1, 3);
+    set_range(9, 4, 4);
+    set_range(11, 5, 7);
+    set_range(12, 6, 6);
+    set_range(13, 8, 8);
+    m.ll.lcasc(4) = 0;
+  }
+  void set_range(int u, int first, int last) {
+    m.ll.idn1(u) = first;
+    m.ll.idn2(u) = last;
+  }
+  const EmissionMaps& build() {
+    maps.build(m.ll);
+    return maps;
+  }
+};
+
+TEST(EmissionMaps, ClassifiesEveryAbsorberForReemission) {
+  Classified c;
+  const EmissionMaps& maps = c.build();
+  for (int p : {1, 2, 3}) {  // one level, one ion: the choice needs no checks
+    EXPECT_EQ(maps.reemission(p).first, 1);
+    EXPECT_EQ(maps.reemission(p).last, 3);
+  }
+  EXPECT_EQ(maps.reemission(4).first, 0);   // effective resonance line
+  EXPECT_EQ(maps.reemission(5).first, -1);  // line 6 of another level inside 5..7
+  EXPECT_EQ(maps.reemission(6).first, 6);   // level 12 alone
+  EXPECT_EQ(maps.reemission(8).first, 8);
+  c.m.ll.zcode(8) = 20.01;  // the absorber of level 13 in another ion than line 8 itself
+  c.m.ll.lup(7) = 13;       // line 7 now decays from level 13 too, range 7..8
+  c.set_range(13, 7, 8);
+  c.set_range(11, 5, 5);
+  const EmissionMaps& again = c.build();
+  EXPECT_EQ(again.reemission(7).first, -1);  // the range mixes two ions
+  EXPECT_EQ(again.reemission(5).first, 5);
+  c.set_range(10, 0, 0);  // IDN1/IDN2 not set for level 10
+  EXPECT_EQ(c.build().reemission(1).first, -1);
+  c.set_range(10, 1, 9);  // a range beyond the line list
+  EXPECT_EQ(c.build().reemission(1).first, -1);
+}
+
+TEST(Newfrq, RangeBeyondTheLineListStopsTheRun) {
+  Classified c;
+  c.set_range(10, 2, 9);
+  c.m.op.br.fill(0.0);  // no branch is chosen before the end of the range
+  Rng rng(3);
+  int kn = 1;
+  double xpe = 0;
+  EXPECT_THROW(newfrq(kn, xpe, 1, c.build(), c.m.ll.frq, c.m.op.br, 1, rng, c.m.out), RunError);
+}
+
+TEST(Newfrq, ChoiceWithoutChecksEqualsTheCheckedChoice) {
+  Classified c;
+  const EmissionMaps& maps = c.build();
+  ASSERT_GT(maps.reemission(1).first, 0);
+  std::uint32_t state = 7;
+  for (int trial = 0; trial < 200; ++trial) {
+    for (int n = 1; n <= 3; ++n) {
+      state = state * 1664525u + 1013904223u;
+      c.m.op.br(n, 2) = static_cast<double>(state >> 8) * 0x1p-25;  // sums below and above 1
+    }
+    Rng fast(trial), checked(trial);
+    for (int draw = 0; draw < 20; ++draw) {
+      const int a = fluorescent_line(2, 2, maps, c.m.ll.frq, c.m.op.br.column(2), fast, c.m.out);
+      const int b = checked_fluorescence(2, 2, maps, c.m.ll.frq, c.m.op.br.column(2), checked, c.m.out);
+      ASSERT_EQ(a, b);
+    }
+    ASSERT_EQ(fast.iseed(), checked.iseed());
+  }
+}
+
 TEST(LineTransport, ResonanceScatteringMeetsALineOnlyOnce) {
   // One opaque line near the peak of the boundary's black body, pure resonance
   // scattering: comoving frequencies only fall along a path and scattering keeps them,

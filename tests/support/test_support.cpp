@@ -1,3 +1,5 @@
+// The helpers of test_support.hpp: scratch directories, whole files, the shared data
+// directory and child processes run through the shell.
 #include "support/test_support.hpp"
 
 #include <sys/wait.h>
@@ -43,6 +45,13 @@ void write_file(const fs::path& p, const std::string& text) {
   o << text;
 }
 
+std::vector<std::string> records(const std::string& text) {
+  std::vector<std::string> r;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) r.push_back(line);
+  return r;
+}
+
 fs::path shared_dir() {
   std::error_code ec;
   const char* env = std::getenv("MCSPEC_SHARED_DIR");
@@ -62,7 +71,6 @@ fs::path shared_example() {
   if (s.empty() || !fs::is_directory(s / "examples" / "sn-ia-max", ec)) return {};
   return s / "examples" / "sn-ia-max";
 }
-
 
 int run_in(const fs::path& dir, const std::string& env, const std::string& command, std::string* out,
            std::string* err) {

@@ -1,9 +1,13 @@
-// Helpers shared by the tests: scratch directories, whole-file reads and writes,
-// the shared data directory when it is present.
+// Helpers shared by the tests: scratch directories, whole-file reads and writes, the
+// shared data directory when it is present, child processes, and checks on the
+// messages of errors.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace mcspec::test {
 
@@ -24,6 +28,13 @@ class TempDir {
 
 std::string read_file(const std::filesystem::path& p);
 void write_file(const std::filesystem::path& p, const std::string& text);
+// The records of a text, without their line ends.
+std::vector<std::string> records(const std::string& text);
+
+// The output files of a run, in the order of the unit table.
+inline constexpr const char* kOutputFiles[] = {"stst.dat", "diagn.dat", "yhea.dat", "lhea.dat",
+                                               "spcp.dat", "sica.dat",  "eica.dat", "spct.dat",
+                                               "atmd.oud", "ptfn.dat",  "taul.dat", "sbib.dat"};
 
 // The shared directory beside the checkout (atomic data "mcdata", examples), or an
 // empty path when it is absent: tests that need it skip with GTEST_SKIP.
@@ -36,7 +47,27 @@ std::filesystem::path shared_example();  // shared_dir()/examples/sn-ia-max, or 
 int run_in(const std::filesystem::path& dir, const std::string& env, const std::string& command, std::string* out,
            std::string* err);
 
+// The exception of type E that f throws (an error with file, record and field, or a
+// run stop); a test failure when it throws nothing.
+template <class E, class F>
+E thrown(F&& f) {
+  try {
+    f();
+  } catch (const E& e) {
+    return e;
+  }
+  ADD_FAILURE() << "no exception was thrown";
+  return E("no exception");
+}
+template <class E, class F>
+std::string message_of(F&& f) {
+  return thrown<E>(f).what();
+}
+
 }  // namespace mcspec::test
+
+#define EXPECT_CONTAINS(text, part)                                                   \
+  EXPECT_NE(std::string(text).find(part), std::string::npos) << "\"" << (part) << "\" not in:\n" << (text)
 
 #define MCSPEC_REQUIRE_SHARED()                                                                   \
   do {                                                                                            \

@@ -1,0 +1,169 @@
+// The program end to end: the type Ia example on the shared atomic data (the schedule,
+// every output file, a byte-identical rerun), the hydrogen-envelope example on the
+// generated data directory (H-alpha and H-beta as P-Cygni profiles), and the refusals
+// that must end a run with a non-zero status and leave earlier files untouched.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "common/io.hpp"
+#include "support/example_runs.hpp"
+#include "tools/hydrogenic.hpp"
+
+namespace fs = std::filesystem;
+namespace hy = mcspec::hydrogenic;
+using namespace mcspec::test;
+
+namespace {
+
+std::string tail(const std::string& s) { return s.substr(s.size() > 2000 ? s.size() - 2000 : 0); }
+
+// The numbers that follow a label on standard output, in order.
+std::vector<int> numbers_after(const std::string& text, const std::string& label) {
+  std::vector<int> n;
+  const std::regex re(label + R"(\s+(\d+))");
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), re); it != std::sregex_iterator(); ++it)
+    n.push_back(std::stoi((*it)[1]));
+  return n;
+}
+
+class SnIaMax : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (shared_example().empty()) GTEST_SKIP() << "the shared example (../shared/examples/sn-ia-max) is not present";
+    ASSERT_EQ(run().status, 0) << run().err << tail(run().out);
+  }
+  static const ToolRun& run() { return *sn_ia_max_run(); }
+};
+
+TEST_F(SnIaMax, FollowsTheScheduleOnStandardOutput) {
+  const std::string& out = run().out;
+  EXPECT_EQ(out.rfind("  included\n", 0), 0u) << out.substr(0, 200);
+  for (const char* text : {" opening", "start params", "File hydro.dat not found in current working directory.",
+                           "Will use default W7 model.", "Scale MC sp to L(bol)", "Cascades", "Black body em at lwr bdry"})
+    EXPECT_CONTAINS(out, text);
+  EXPECT_EQ(out.substr(out.size() - 13), " Finish Code\n");
+  EXPECT_TRUE(run().err.empty()) << run().err;
+  // Passes 1, 2, ..., n and then 30 (or 1..30), at least 10 in all; ITT = 3 final passes.
+  const std::vector<int> passes = numbers_after(out, "TEMP ITER");
+  ASSERT_GE(passes.size(), 10u);
+  ASSERT_LE(passes.size(), 30u);
+  EXPECT_EQ(passes.back(), 30);
+  for (std::size_t i = 0; i + 1 < passes.size(); ++i) EXPECT_EQ(passes[i], static_cast<int>(i) + 1);
+  EXPECT_EQ(numbers_after(out, R"(Rad\. field ITER)"), (std::vector<int>{1, 2, 3}));
+}
+
+TEST_F(SnIaMax, WritesEveryOutputFile) {
+  for (const char* name : kOutputFiles) EXPECT_TRUE(fs::exists(run().dir / name)) << name;
+  EXPECT_EQ(run().read("diagn.dat") + run().read("taul.dat"), "");  // created and left empty
+  // The parameter echo opens the run log (NP4 is lowered under the sanitizers).
+  EXPECT_EQ(run().read("stst.dat").find("     ITT =  3     JS = 20      KB = 502 XE1= 0.200\n"), 17u);
+  EXPECT_EQ(run().read("sbib.dat").rfind("\n                  LOG R/RS     LOG L/LS         VEL LB          TB\n\n", 0), 0u);
+  // The line list of the real data: one lhea.dat record per kept line, as many as the
+  // run log's summary counts.
+  const std::string stst = run().read("stst.dat"), lhea = run().read("lhea.dat");
+  const auto at = stst.find("Total No. Included =");
+  ASSERT_NE(at, std::string::npos);
+  const int total = std::stoi(stst.substr(at + 20, 6));
+  EXPECT_GT(total, 1000);
+  EXPECT_EQ(std::count(lhea.begin(), lhea.end(), '\n'), total);
+}
+
+// The same inputs and seed give byte-identical files.
+TEST_F(SnIaMax, RerunIsByteIdentical) {
+  const auto again = run_example(shared_example(), shared_mcdata());
+  ASSERT_EQ(again->status, 0) << again->err;
+  EXPECT_EQ(again->out, run().out);
+  for (const char* name : kOutputFiles) EXPECT_TRUE(again->read(name) == run().read(name)) << name << " differs";
+}
+
+// ------------------------------------------------------------ refusals
+
+TEST(RunFailures, AnExistingOutputFileStopsTheRunBeforeAnyOutputIsCreated) {
+  MCSPEC_REQUIRE_SHARED();
+  if (shared_example().empty()) GTEST_SKIP() << "the shared example is not present";
+  TempDir dir;
+  copy_example(shared_example(), dir.path());
+  write_file(dir / "spct.dat", "keep me\n");
+  std::string out, err;
+  EXPECT_NE(run_program(dir.path(), shared_mcdata(), &out, &err), 0);
+  EXPECT_CONTAINS(err, "spct.dat");
+  EXPECT_EQ(read_file(dir / "spct.dat"), "keep me\n");
+  for (const char* name : kOutputFiles) EXPECT_EQ(fs::exists(dir / name), std::string(name) == "spct.dat") << name;
+  EXPECT_EQ(out.find(" Finish Code"), std::string::npos);
+}
+
+TEST(RunFailures, AMissingParameterFileIsNamedAndNothingIsWritten) {
+  TempDir dir;
+  std::string out, err;
+  EXPECT_NE(run_program(dir.path(), "/nonexistent", &out, &err), 0);
+  EXPECT_CONTAINS(err, "dica.dat");
+  for (const char* name : kOutputFiles) EXPECT_FALSE(fs::exists(dir / name)) << name;
+}
+
+// ------------------------------------------------------------ the hydrogen envelope
+
+class HydrogenEnvelope : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string why;
+    if (bessell_directory(&why).empty()) GTEST_SKIP() << "the sncosmo Bessell curves cannot be obtained: " << why;
+    ASSERT_NE(hydrogen_envelope_run(), nullptr) << generated_data().err;
+    ASSERT_EQ(run().status, 0) << run().err << tail(run().out);
+  }
+  static const ToolRun& run() { return *hydrogen_envelope_run(); }
+};
+
+TEST_F(HydrogenEnvelope, TakesTheHydrogenLevelsIntoTheRun) {
+  EXPECT_CONTAINS(run().out, " Finish Code");
+  EXPECT_TRUE(run().err.empty()) << run().err;
+  const std::string atmd = run().read("atmd.oud");
+  EXPECT_CONTAINS(atmd, "NLV =  15");
+  EXPECT_EQ(atmd.find("NLV =  13"), std::string::npos);  // CHL = 20 eV keeps He II (24.6 eV) out
+}
+
+TEST_F(HydrogenEnvelope, BalmerLinesArePCygniProfilesAndCanBePlotted) {
+  struct Row {
+    double w, formal;
+  };
+  std::vector<Row> rows;
+  mcspec::InFile f;
+  f.open((run().dir / "spct.dat").string(), "spct.dat");
+  double w = 0, formal = 0, rest_of_record[4];
+  while (true) {
+    const mcspec::InItem items[] = {w, formal, rest_of_record[0], rest_of_record[1], rest_of_record[2], rest_of_record[3]};
+    if (!f.read_list_or_end(items)) break;
+    rows.push_back({w, formal});
+  }
+  ASSERT_GT(rows.size(), 900u);
+  const double c = 2.99792458e5, vph = 6500.0;  // [km/s]
+  auto flux_at = [&](double x) {
+    return std::lower_bound(rows.begin(), rows.end(), x, [](const Row& r, double v) { return r.w < v; })->formal;
+  };
+  for (int upper : {3, 4}) {  // H-alpha, H-beta
+    const double rest = hy::air_wavelength(hy::vacuum_wavelength(1, 2, upper, hy::rydberg_hydrogen()));
+    // Emission peak within 1500 km/s of the rest wavelength, above the continuum redwards.
+    Row peak{0, 0};
+    for (const Row& r : rows)
+      if (std::abs(r.w / rest - 1) < 1500 / c && r.formal > peak.formal) peak = r;
+    ASSERT_GT(peak.w, 0) << rest;
+    EXPECT_GT(peak.formal, 1.05 * flux_at(rest * (1 + 20000 / c))) << rest;
+    // Absorption trough bluewards at about the photosphere's velocity, well below the
+    // continuum further to the blue.
+    Row trough{0, 1e300};
+    for (const Row& r : rows)
+      if (r.w > rest * (1 - 15000 / c) && r.w < peak.w && r.formal < trough.formal) trough = r;
+    const double v = c * (1.0 - trough.w / rest);
+    EXPECT_TRUE(v > 0.6 * vph && v < 1.5 * vph) << rest << ": trough at " << trough.w;
+    EXPECT_LT(trough.formal, 0.9 * flux_at(rest * (1 - 17000 / c))) << rest;
+  }
+  std::string out, err;
+  ASSERT_EQ(run_in(run().dir.path(), "", build_tool("plotspec", "spct.dat"), &out, &err), 0) << err;
+  EXPECT_GT(fs::file_size(run().dir / "spectrum.svg"), 10000u);
+}
+
+}  // namespace

@@ -1,0 +1,192 @@
+// Hand-made plasma states for the opacity and spectrum tests: a few shells laid as the
+// model lays them, one or two ions with a handful of levels and lines ordered by
+// frequency, log-uniform wavelength grids, triangular filter curves and in-memory
+// output files. Everything is set directly, so these tests do not depend on the readers.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <numeric>
+#include <string>
+#include <vector>
+
+#include "common/io.hpp"
+#include "driver/initiate.hpp"
+#include "driver/params.hpp"
+#include "model/atoms.hpp"
+#include "model/linelist.hpp"
+#include "model/plasma.hpp"
+#include "model/shells.hpp"
+#include "opacity/opacity.hpp"
+#include "spectrum/spectrum.hpp"
+#include "support/test_support.hpp"
+
+namespace mcspec::test {
+
+// The program's constants as plain numbers (cgs), for the hand computations.
+inline constexpr double kH = 6.6262e-27, kC = 2.997925e10, kK = 1.38062e-16, kPi = 3.141592654;
+
+inline Constants program_constants() {
+  Constants c;
+  consts(c);
+  return c;
+}
+
+// js shells uniform in x from 1 down to xe1; TR = 10000 K, TE = 9000 K, W = 1 and
+// log rho = -14 everywhere, volumes from the shell edges.
+inline Shells lay_shells(int js, double xe1 = 0.2) {
+  Shells s;
+  s.js = js;
+  s.nx = 2 * js + 1;
+  s.dx = (1.0 - xe1) / (2 * js);
+  s.xs.assign(s.nx);
+  for (int i = 1; i <= s.nx; ++i) s.xs(i) = 1.0 - (i - 1) * s.dx;
+  s.xs(s.nx) = xe1;
+  s.vs.assign(js, 1e4);
+  s.logrh.assign(js, -14.0);
+  s.tr.assign(js, 10000.0);
+  s.te.assign(js, 9000.0);
+  s.w.assign(js, 1.0);
+  s.dvol.assign(js);
+  for (int k = 1; k <= js; ++k) s.dvol(k) = std::pow(s.xs(2 * k + 1), -3) - std::pow(s.xs(2 * k - 1), -3);
+  return s;
+}
+
+struct LevelSpec {
+  double e;  // energy [cm^-1], negative for a metastable level
+  double j;  // J, weight 2J + 1
+};
+struct LineSpec {
+  int u, l;          // levels within the ion, 1-based
+  double frq;        // [Hz]
+  double aul = 1e8;  // [s^-1]
+  double blu = 1e10;
+};
+struct IonSpec {
+  int z = 26, j = 2;
+  std::vector<LevelSpec> levels;
+  std::vector<LineSpec> lines;
+};
+
+struct LineModel {
+  Params p;
+  Constants c = program_constants();
+  Shells s;
+  Atoms a;
+  Plasma pl;
+  LineList ll;
+  Opacity op;
+};
+
+// Lays the ions' levels one after another in the level table and their lines in
+// transition order, each ion with N_el = 1e8 cm^-3 all in its stage, and orders the
+// lines by decreasing frequency (equal frequencies keep their transition order).
+inline void build_lines(LineModel& m, int js, const std::vector<IonSpec>& ions, double xe1 = 0.2) {
+  m.s = lay_shells(js, xe1);
+  m.p.js = js;
+  m.p.xe1 = xe1;
+  m.p.tday = 19.0 * 86400.0;
+  m.pl.nelem.assign(64, js, 0.0);
+  m.pl.fion.assign(5, 60, js, 0.0);
+  m.pl.kapes.assign(js, 0.0);
+  m.pl.ne.assign(js, 0.0);
+  Atoms& a = m.a;
+  LineList& ll = m.ll;
+  a.elsym[26] = " Fe";
+  a.elsym[14] = " Si";
+  a.stlab[1] = " I   ";
+  a.stlab[2] = " II  ";
+  a.nion = static_cast<int>(ions.size());
+  for (int mi = 1; mi <= a.nion; ++mi) {
+    const IonSpec& ion = ions[static_cast<std::size_t>(mi - 1)];
+    const int first = a.elev.size() + 1;
+    a.ionz(mi) = ion.z;
+    a.ionj(mi) = ion.j;
+    a.lev1(ion.z, ion.j) = first;
+    a.nlev(ion.z, ion.j) = static_cast<int>(ion.levels.size());
+    for (const LevelSpec& lev : ion.levels) a.elev.vec().push_back(lev.e), a.xj.vec().push_back(lev.j);
+    ll.iln1.vec().push_back(ll.frql.size() + 1);
+    for (const LineSpec& line : ion.lines) {
+      ll.frql.vec().push_back(line.frq);
+      ll.lup.vec().push_back(line.u + first - 1);
+      ll.llo.vec().push_back(line.l + first - 1);
+      ll.aul.vec().push_back(line.aul);
+      ll.blu.vec().push_back(line.blu);
+      ll.zcode.vec().push_back(ion.z + 0.01 * (ion.j - 1));
+    }
+    for (int k = 1; k <= js; ++k) m.pl.nelem(ion.z, k) = 1e8, m.pl.fion(ion.j, ion.z, k) = 1.0;
+  }
+  a.nlvtot = a.elev.size();
+  const int nl = ll.nl = ll.frql.size();
+  ll.iln1.vec().push_back(nl + 1);
+  std::vector<int> order(static_cast<std::size_t>(nl));
+  std::iota(order.begin(), order.end(), 1);
+  std::stable_sort(order.begin(), order.end(), [&](int x, int y) { return ll.frql(x) > ll.frql(y); });
+  ll.kpos.assign(nl);
+  ll.lorig.assign(nl);
+  ll.frq.assign(nl + 1, 0.0);
+  for (int p = 1; p <= nl; ++p) {
+    const int t = order[static_cast<std::size_t>(p - 1)];
+    ll.kpos(t) = p;
+    ll.frq(p) = ll.frql(t);
+    ll.lorig(nl + 1 - p) = t;
+  }
+  m.op.allocate(nl, js);
+}
+
+// KG bins uniform in log10 wavelength between wvm1 and wvm2 [micron]; air = vacuum, so
+// the vacuum-to-air width ratio of every bin is 1.
+inline WavelengthGrid log_grid(double wvm1, double wvm2, int kg) {
+  WavelengthGrid g;
+  g.kg = kg;
+  g.wlb.assign(kg + 1);
+  g.wlba.assign(kg + 1);
+  g.wbin.assign(kg);
+  g.wbina.assign(kg);
+  g.dwl = (std::log10(wvm2) - std::log10(wvm1)) / kg;
+  for (int e = 1; e <= kg + 1; ++e) g.wlb(e) = g.wlba(e) = (e - 1) * g.dwl + std::log10(wvm1);
+  for (int b = 1; b <= kg; ++b) g.wbin(b) = g.wbina(b) = std::pow(10.0, g.wlb(b + 1)) - std::pow(10.0, g.wlb(b));
+  return g;
+}
+
+// Triangular U, B, V, R curves on the 50-A grid 3000..8400 A as "filters.dat" records
+// (F9.1, 4F8.3); moved_row, when given, is shifted 10 A off the grid.
+inline std::string filters_text(int rows = kFilterRows, int moved_row = 0) {
+  auto triangle = [](double l, double centre, double half) { return std::max(0.0, 1.0 - std::abs(l - centre) / half); };
+  std::string text;
+  for (int i = 1; i <= rows; ++i) {
+    const double w = 3000.0 + 50.0 * (i - 1);
+    char rec[64];
+    std::snprintf(rec, sizeof rec, "%9.1f%8.3f%8.3f%8.3f%8.3f\n", i == moved_row ? w + 10.0 : w,
+                  triangle(w, 3650, 500), triangle(w, 4450, 900), triangle(w, 5500, 900), triangle(w, 6500, 1400));
+    text += rec;
+  }
+  return text;
+}
+inline InFile filters_file(const std::string& text = filters_text()) {
+  InFile f;
+  f.open_text("filters.dat", text);
+  return f;
+}
+
+// Simpson's rule for f over [a, b] in n (even) intervals.
+template <class F>
+double simpson(F f, double a, double b, int n) {
+  const double h = (b - a) / n;
+  double sum = f(a) + f(b);
+  for (int i = 1; i < n; ++i) sum += (i % 2 ? 4.0 : 2.0) * f(a + i * h);
+  return sum * h / 3.0;
+}
+
+// The five output files of the spectrum stage, in memory.
+struct Sinks {
+  OutFile out = OutFile::memory("stdout");
+  OutFile spcp = OutFile::memory("spcp.dat");
+  OutFile spct = OutFile::memory("spct.dat");
+  OutFile sbib = OutFile::memory("sbib.dat");
+  OutFile stst = OutFile::memory("stst.dat");
+  SpectrumOutput so{out, spcp, spct, sbib, stst};
+};
+
+}  // namespace mcspec::test
