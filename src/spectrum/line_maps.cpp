@@ -227,9 +227,12 @@ inline int lines_above(const double* frq, int n, double nu) {
   return static_cast<int>(k);
 }
 
+// The loop of across_shell with the lanes L, inlined whole into each build. A run ends
+// inside a chunk at the first line with FRQ <= nu_end.
 template <class L>
-[[gnu::always_inline]] inline double across_shell_in(const double* frq, const double* gap, int nl, const ShellColumns& col,
-                                                     int& i, int b, double nu_end, double xin) {
+[[gnu::always_inline]] inline double across_shell_in(const double* frq, const double* gap, int nl,
+                                                     const ShellColumns& col, int& i, int b, double nu_end,
+                                                     double xin) {
   ChunkMaps<L> m;
   while (i < b) {
     const int l0 = i - 1;

@@ -73,6 +73,7 @@ class FormalIntegral {
   int shell_at(double r2) const;
 
  private:
+  // One ray's constants; the steps along it (formal_integral.cpp).
   struct Ray;
   double interior(const Ray& ray, int a, int b, double xin) const;
   double run_in_shell(const Ray& ray, int& i, int b, int j, double nu_end, double xin) const;
