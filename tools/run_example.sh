@@ -13,7 +13,7 @@ build=${1:?usage: run_example.sh BUILDDIR}
 build=$(cd "$build" && pwd)
 example="$repo/examples/hydrogen-envelope"
 
-for exe in mcspec mkdata plotspec; do
+for exe in mcspec mkdata plot_spectrum; do
   [ -x "$build/$exe" ] || { echo "run_example: $build/$exe is missing; build first (make build)" >&2; exit 1; }
 done
 
@@ -60,6 +60,6 @@ fi
 echo
 echo "Run finished in ${seconds} s. Results: $run"
 echo "  spct.dat  observed-flux spectrum;  sbib.dat  summary and magnitudes;  stst.dat  run log"
-"$build/plotspec" "$run/spct.dat" "$run/spectrum.svg" \
+"$build/plot_spectrum" "$run/spct.dat" "$run/spectrum.svg" \
   --title "examples/hydrogen-envelope: synthetic spectrum at the object's distance" >/dev/null
 echo "  spectrum.svg  the plot: $run/spectrum.svg"

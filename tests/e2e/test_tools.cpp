@@ -243,7 +243,7 @@ TEST(Plotspec, DrawsBothSpectraTheBlackBodyAndTheBalmerLines) {
   TempDir dir;
   write_spectrum(dir / "spct.dat", 3500.0, 9000.0, 5.0);
   std::string out, err;
-  ASSERT_EQ(run_in(dir.path(), "", build_tool("plotspec", "spct.dat --title 'Test & check'"), &out, &err), 0) << err;
+  ASSERT_EQ(run_in(dir.path(), "", build_tool("plot_spectrum", "spct.dat --title 'Test & check'"), &out, &err), 0) << err;
   EXPECT_CONTAINS(out, "spectrum.svg");
   const std::string t = read_file(dir / "spectrum.svg");
   EXPECT_EQ(t.rfind("<?xml", 0), 0u);
@@ -283,7 +283,7 @@ TEST(Plotspec, MarksOnlyTheBalmerLinesInsideTheRangeAndWritesWhereAsked) {
   TempDir dir;
   write_spectrum(dir / "spct.dat", 5000.0, 9000.0, 10.0);
   std::string out, err;
-  ASSERT_EQ(run_in(dir.path(), "", build_tool("plotspec", "spct.dat red.svg"), &out, &err), 0) << err;
+  ASSERT_EQ(run_in(dir.path(), "", build_tool("plot_spectrum", "spct.dat red.svg"), &out, &err), 0) << err;
   const std::string t = read_file(dir / "red.svg");
   EXPECT_FALSE(fs::exists(dir / "spectrum.svg"));
   EXPECT_CONTAINS(t, "H\xce\xb1 6563");
@@ -302,7 +302,7 @@ TEST(Plotspec, RefusesUnusableInputWithTheFileNamed) {
   for (const auto& c : bad) {
     if (c.text) write_file(dir / "spct.dat", c.text);
     std::string out, err;
-    EXPECT_NE(run_in(dir.path(), "", build_tool("plotspec", "spct.dat"), &out, &err), 0);
+    EXPECT_NE(run_in(dir.path(), "", build_tool("plot_spectrum", "spct.dat"), &out, &err), 0);
     EXPECT_CONTAINS(err, c.message);
     EXPECT_FALSE(fs::exists(dir / "spectrum.svg"));
   }

@@ -1,4 +1,4 @@
-// plotspec: draws the observed-flux spectrum of a run ("spct.dat") as an SVG picture:
+// plot_spectrum: draws the observed-flux spectrum of a run ("spct.dat") as an SVG picture:
 // the formal-integral and the Monte Carlo spectrum with the black-body comparison
 // (flux density F_lambda at the object's distance, erg s^-1 cm^-2 A^-1, against air
 // wavelength in A), and the Balmer lines H-alpha..H-delta marked at their rest
@@ -257,7 +257,7 @@ int run(int argc, char** argv) {
     }
   }
   if (paths.empty() || paths.size() > 2) {
-    std::fprintf(stderr, "usage: plotspec SPCT.DAT [OUT.SVG] [--title TEXT]\n"
+    std::fprintf(stderr, "usage: plot_spectrum SPCT.DAT [OUT.SVG] [--title TEXT]\n"
                          "       writes OUT.SVG (default: spectrum.svg beside SPCT.DAT)\n");
     return 64;
   }
@@ -275,7 +275,7 @@ int main(int argc, char** argv) {
   try {
     return run(argc, argv);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "plotspec: %s\n", e.what());
+    std::fprintf(stderr, "plot_spectrum: %s\n", e.what());
     return 1;
   }
 }
