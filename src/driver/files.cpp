@@ -174,4 +174,20 @@ void closing(Files& f) {
   }
 }
 
+void discard_outputs(Files& f) {
+  for (const Unit& u : kUnits) {
+    if (u.out == nullptr) continue;
+    OutFile& o = f.*(u.out);
+    if (!o.is_open()) continue;
+    const std::string path = o.name();
+    try {
+      o.close();
+    } catch (const InputError&) {
+      // The file is deleted anyway.
+    }
+    std::error_code ec;
+    std::filesystem::remove(path, ec);
+  }
+}
+
 }  // namespace mcspec

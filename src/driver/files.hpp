@@ -43,5 +43,9 @@ void opening(Files& f);
 void opening(Files& f, const char* mcdata, const char* pwd);
 // Closes every file.
 void closing(Files& f);
+// Closes and deletes the output files this run created. Used when the run stops
+// during set-up, before it has computed anything: the files would hold no more than
+// the parameter echo and would only stand in the way of the corrected run.
+void discard_outputs(Files& f);
 
 }  // namespace mcspec

@@ -41,7 +41,8 @@ struct Run {
   Estimators est;
   Scaling sc;
   SpectrumTables spec;
-  int irf = 0;  // radiation-field pass counter
+  int irf = 0;             // radiation-field pass counter
+  bool computing = false;  // set-up done: the temperature iteration has begun
 };
 
 void run_schedule(Run& r) {
@@ -64,6 +65,7 @@ void run_schedule(Run& r) {
   McOutput mo{f.out, f.stst, f.sbib, f.sica, f.eica};
 
   // Temperature iteration
+  r.computing = true;
   int iter = 1;
   while (iter <= kLastTemperaturePass) {
     f.out.list("  TEMP ITER  ", iter);
@@ -115,6 +117,25 @@ void run_schedule(Run& r) {
 }  // namespace
 }  // namespace mcspec
 
+namespace {
+
+// After a failure: a run stopped during set-up leaves no output files behind (they
+// would block the corrected run); a later failure keeps them, with the run log up to
+// the failure, and says so.
+int stop(mcspec::Run& run, const char* kind, const char* what, int status) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "mcspec: %s: %s\n", kind, what);
+  if (!run.computing) {
+    mcspec::discard_outputs(run.f);
+  } else {
+    std::fprintf(stderr,
+                 "mcspec: the output files of this run are kept for diagnosis; remove them before the next run\n");
+  }
+  return status;
+}
+
+}  // namespace
+
 int main() {
   mcspec::set_flush_to_zero();
   auto run = std::make_unique<mcspec::Run>();
@@ -122,16 +143,10 @@ int main() {
     mcspec::run_schedule(*run);
     return 0;
   } catch (const mcspec::InputError& e) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "mcspec: input error: %s\n", e.what());
-    return 2;
+    return stop(*run, "input error", e.what(), 2);
   } catch (const mcspec::RunError& e) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "mcspec: run stopped: %s\n", e.what());
-    return 3;
+    return stop(*run, "run stopped", e.what(), 3);
   } catch (const std::exception& e) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "mcspec: internal error: %s\n", e.what());
-    return 4;
+    return stop(*run, "internal error", e.what(), 4);
   }
 }

@@ -105,6 +105,23 @@ TEST(RunFailures, AMissingParameterFileIsNamedAndNothingIsWritten) {
   for (const char* name : kOutputFiles) EXPECT_FALSE(fs::exists(dir / name)) << name;
 }
 
+TEST(RunFailures, AParameterErrorLeavesNoOutputFilesSoTheCorrectedRunCanStart) {
+  MCSPEC_REQUIRE_SHARED();
+  if (shared_example().empty()) GTEST_SKIP() << "the shared example is not present";
+  TempDir dir;
+  copy_example(shared_example(), dir.path());
+  const std::string good = read_file(dir / "dica.dat");
+  std::string bad = good;
+  const std::size_t at = bad.find("   20    0  502");
+  ASSERT_NE(at, std::string::npos);
+  bad.replace(at, 5, "   90");  // 90 shells: beyond the 85 the tables hold
+  write_file(dir / "dica.dat", bad);
+  std::string out, err;
+  EXPECT_EQ(run_program(dir.path(), shared_mcdata(), &out, &err), 2);
+  EXPECT_CONTAINS(err, "\"dica.dat\", record 4, field 1: JS = 90 is outside 3..85");
+  for (const char* name : kOutputFiles) EXPECT_FALSE(fs::exists(dir / name)) << name;
+}
+
 // ------------------------------------------------------------ the hydrogen envelope
 
 class HydrogenEnvelope : public ::testing::Test {
