@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "driver/params.hpp"
+
 namespace mcspec::hydrogenic {
 
 // CODATA 2018.
@@ -49,7 +51,7 @@ inline double vacuum_wavelength(int z, int n, int np, double rydberg) {
 inline double air_wavelength(double vacuum) {
   if (vacuum <= 2000.0) return vacuum;
   const double s2 = 1.0 / ((vacuum / 1.0e4) * (vacuum / 1.0e4));
-  return vacuum / (1.000064328 + 0.0294981 / (146.0 - s2) + 0.0002554 / (41.0 - s2));
+  return vacuum / edlen_index(s2);
 }
 
 // Gauss hypergeometric series 2F1(a, b; c; x) that terminates because a or b is a
