@@ -6,9 +6,8 @@
 
 namespace mcspec {
 
-// 1 - e^-x, the share of the way to the local mean intensity after an electron-
-// scattering depth x: a series for thin segments, a polynomial for moderate ones,
-// expm1 beyond.
+// min(x, 1), the share of the way to the local mean intensity after an electron-
+// scattering depth x: the first-order step, which never carries the intensity past J.
 double relaxed_fraction(double x);
 
 // One shell's columns (0-based by list position) and the electron-scattering depth per
