@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/errors.hpp"
+#include "common/interrupt.hpp"
 #include "montecarlo/estimators.hpp"
 #include "montecarlo/transport.hpp"
 
@@ -87,6 +88,7 @@ double emit_black_body_packets(int mode, int np1, const McInputs& in, double tb,
     for (int n = 1; n <= npb; ++n) {
       Packet pk = emit_black_body(rng, in.samp, i, kb, sf, tr.beta_lb());
       xmsum += pk.frl * h_over_k / tb / np1;
+      stop_if_interrupted();
       tr.launch(pk);
     }
   }
@@ -96,6 +98,7 @@ double emit_black_body_packets(int mode, int np1, const McInputs& in, double tb,
 void emit_top_hat_packets(int np1, const McInputs& in, Rng& rng, Transport& tr) {
   for (int n = 1; n <= np1; ++n) {
     Packet pk = emit_top_hat(rng, in.p.fth1, in.p.fth2, tr.beta_lb());
+    stop_if_interrupted();
     tr.launch(pk);
   }
 }

@@ -4,6 +4,7 @@
 // Monte Carlo spectrum; the total luminosity over the grid closes the run's report.
 #include <cmath>
 
+#include "common/interrupt.hpp"
 #include "spectrum/spectrum.hpp"
 
 namespace mcspec {
@@ -50,6 +51,7 @@ void spectrum(int irf, const Params& p, const Constants& c, const Shells& s, con
 
   double t40 = 0.0;  // sum of L_lambda dlambda / 10^40 [erg/s]
   for (int b = 1; b <= kg; ++b) {
+    stop_if_interrupted();
     const double wlm = 0.5 * (g.wlb(b) + g.wlb(b + 1)) - 4.0;  // log10 vacuum bin centre [cm]
     const double xnu = std::pow(10.0, logc - wlm);
     t.fn(b) = flux_integral(fi, xnu);
