@@ -162,10 +162,14 @@ void opening(Files& f, const char* mcdata, const char* pwd) {
   f.datapath = env_field(mcdata);
   f.workdir = env_field(pwd);
   f.out.list(" opening");
-  check_data_directory(mcdata, f.datapath);
 
+  bool data_checked = false;  // before the first data-directory file
   for (const Unit& u : kUnits) {
     if (u.status != Status::kRead) continue;
+    if (u.where == Where::kDataDir && !data_checked) {
+      check_data_directory(mcdata, f.datapath);
+      data_checked = true;
+    }
     if (u.fallback != nullptr) {
       open_model(f, u);
     } else {

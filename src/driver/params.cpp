@@ -7,6 +7,7 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <string>
 
 #include "common/errors.hpp"
@@ -37,6 +38,13 @@ std::string shown(double v) {
   std::array<char, 32> buf{};
   const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), v);
   return std::string(buf.data(), r.ptr);
+}
+
+// A value with four significant digits, for messages about derived quantities.
+std::string rounded(double v) {
+  std::array<char, 32> buf{};
+  std::snprintf(buf.data(), buf.size(), "%.4g", v);
+  return buf.data();
 }
 
 void check_positive(const InFile& dica, int field, const char* name, double v, const char* why) {
@@ -131,7 +139,8 @@ void check_observed_band(const InFile& dica, long band_record, const Params& p) 
 }
 
 // The quantities that follow from the boundary must be numbers: radius R = VPH t,
-// volume 4/3 pi R^3 and the black-body temperature of luminosity L at R.
+// volume 4/3 pi R^3 and the black-body temperature of luminosity L at R, which must
+// also stay within reach of the Planck function.
 void check_boundary(const InFile& dica, const Constants& c, const Params& p) {
   const auto refuse = [&](long record, int field, const std::string& what) {
     throw InputError(dica.source_name(), record, field, what);
@@ -139,19 +148,17 @@ void check_boundary(const InFile& dica, const Constants& c, const Params& p) {
   const double r = std::pow(10.0, p.logr), vol = std::pow(10.0, p.logvol);
   if (!std::isfinite(r) || !std::isfinite(vol) || !(r > 0.0))
     refuse(p.record_epoch, 1,
-           "the lower-boundary radius R = VPH * DAY = 10^" + shown(p.logr) + " cm (VPH = " + shown(p.vph) +
+           "the lower-boundary radius R = VPH * DAY = 10^" + rounded(p.logr) + " cm (VPH = " + shown(p.vph) +
                " km/s, DAY = " + shown(p.day) + ") or its volume 4/3 pi R^3 is not a finite positive number");
-  const double teff = std::pow(10.0, p.logteff);
   const double thi = highest_boundary_temperature(c, p.wvm2);
+  const std::string why = " K, the highest at which the Planck function of the boundary can be evaluated at "
+                          "WVM2 = " + shown(p.wvm2) + " micron (1 - exp(-h nu / k T) must not round away)";
+  const double teff = std::pow(10.0, p.logteff);
   if (!(teff > 0.0 && teff <= thi))
     refuse(p.record_boundary, 1,
-           "the boundary temperature of LOG L = " + shown(p.logls) + " at R = 10^" + shown(p.logr) +
-               " cm is 10^" + shown(p.logteff) + " K, outside 0.." + shown(thi) +
-               " K (above it the Planck function at WVM2 = " + shown(p.wvm2) + " micron overflows)");
-  if (!(p.tb <= thi))
-    refuse(p.record_boundary, 3,
-           "TB = " + shown(p.tb) + " K is above " + shown(thi) + " K (above it the Planck function at WVM2 = " +
-               shown(p.wvm2) + " micron overflows)");
+           "the boundary temperature of LOG L = " + shown(p.logls) + " at R = " + rounded(r) + " cm is 10^" +
+               rounded(p.logteff) + " K, above " + rounded(thi) + why);
+  if (!(p.tb <= thi)) refuse(p.record_boundary, 3, "TB = " + shown(p.tb) + " K is above " + rounded(thi) + why);
 }
 
 // Epoch, lower-boundary radius (R = VPH t), volume and black-body temperature.
