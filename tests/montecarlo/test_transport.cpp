@@ -3,7 +3,6 @@
 // conservation, and the faults that stop a run.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -221,70 +220,33 @@ TEST(Newfrq, ReemissionInAnotherSpeciesStopsTheRun) {
   EXPECT_THROW(b.emit(rng), RunError);
 }
 
-// Eight lines (transitions = list positions): level 10 decays through 1..3, line 4 is
-// an effective resonance line, the range 5..7 of level 11 holds line 6 of level 12,
-// level 13's range is 8..8.
-struct Classified {
-  ToyModel m{3, 11, 1000, 0.0, {{8e15, 1}, {7e15, 1}, {6e15, 1}, {5e15, 1}, {4e15, 1}, {3e15, 1}, {2e15, 1}, {1e15, 1}}};
-  EmissionMaps maps;
-  Classified() {
-    m.ll.idn1.assign(14, 0);
-    m.ll.idn2.assign(14, 0);
-    const int up[] = {10, -10, 10, 9, 11, 12, 11, 13};  // a negative field names the same level
-    for (int n = 1; n <= 8; ++n) m.ll.lup(n) = up[n - 1];
-    for (const auto& r : std::vector<std::array<int, 3>>{{10, 1, 3}, {9, 4, 4}, {11, 5, 7}, {12, 6, 6}, {13, 8, 8}})
-      set_range(r[0], r[1], r[2]);
-    m.ll.lcasc(4) = 0;
+// The two faults of a broken level range stop the run: IDN1/IDN2 never set, and a
+// range past the end of the line list when no branch is chosen before its end.
+TEST(Newfrq, MissingRangeOrRangeBeyondTheLineListStopsTheRun) {
+  for (const int last : {0, 9}) {
+    Branches b({0.0, 0.0, 0.0});
+    b.m.ll.idn1(4) = last == 0 ? 0 : 2;
+    b.m.ll.idn2(4) = last;
+    Rng rng(3);
+    EXPECT_THROW(b.emit(rng), RunError) << "IDN2 = " << last;
   }
-  void set_range(int u, int first, int last) { m.ll.idn1(u) = first, m.ll.idn2(u) = last; }
-  int first(int p) {
-    maps.build(m.ll);
-    return maps.reemission(p).first;
-  }
-};
-
-// Which absorbers may use the choice without checks; the mixed and broken ranges must
-// go to the checked choice.
-TEST(EmissionMaps, ClassifiesEveryAbsorberForReemission) {
-  Classified c;
-  EXPECT_EQ((std::vector<int>{c.first(1), c.first(3), c.first(4), c.first(5), c.first(6), c.first(8)}),
-            (std::vector<int>{1, 1, 0, -1, 6, 8}));  // 0: effective resonance line, -1: checks needed
-  c.m.ll.zcode(8) = 20.01;  // line 7 now decays from level 13 too, range 7..8 mixes two ions
-  c.m.ll.lup(7) = 13;
-  c.set_range(13, 7, 8);
-  c.set_range(11, 5, 5);
-  EXPECT_EQ(c.first(7), -1);
-  EXPECT_EQ(c.first(5), 5);
-  c.set_range(10, 0, 0);  // IDN1/IDN2 not set for level 10
-  EXPECT_EQ(c.first(1), -1);
-  c.set_range(10, 1, 9);  // a range beyond the line list
-  EXPECT_EQ(c.first(1), -1);
-}
-
-TEST(Newfrq, RangeBeyondTheLineListStopsTheRun) {
-  Classified c;
-  c.set_range(10, 2, 9);
-  c.m.op.br.fill(0.0);  // no branch is chosen before the end of the range
-  Rng rng(3);
-  int kn = 1;
-  double xpe = 0;
-  c.maps.build(c.m.ll);
-  EXPECT_THROW(newfrq(kn, xpe, 1, c.maps, c.m.ll.frq, c.m.op.br, 1, rng, c.m.out), RunError);
 }
 
 TEST(Newfrq, ChoiceWithoutChecksEqualsTheCheckedChoice) {
-  Classified c;
-  ASSERT_GT(c.first(1), 0);
+  Branches b({0.2, 0.3, 0.5});
+  b.m.ll.lup(2) = -4;  // a negative field names the same level
+  b.maps.build(b.m.ll);
+  ASSERT_GT(b.maps.reemission(1).first, 0) << "the range should need no checks";
   std::uint32_t state = 7;
   for (int trial = 0; trial < 200; ++trial) {
     for (int n = 1; n <= 3; ++n) {
       state = state * 1664525u + 1013904223u;
-      c.m.op.br(n, 2) = static_cast<double>(state >> 8) * 0x1p-25;  // sums below and above 1
+      b.m.op.br(n, 2) = static_cast<double>(state >> 8) * 0x1p-25;  // sums below and above 1
     }
     Rng fast(trial), checked(trial);
     for (int draw = 0; draw < 20; ++draw)
-      ASSERT_EQ(fluorescent_line(2, 2, c.maps, c.m.ll.frq, c.m.op.br.column(2), fast, c.m.out),
-                checked_fluorescence(2, 2, c.maps, c.m.ll.frq, c.m.op.br.column(2), checked, c.m.out));
+      ASSERT_EQ(fluorescent_line(1, 2, b.maps, b.m.ll.frq, b.m.op.br.column(2), fast, b.m.out),
+                checked_fluorescence(1, 2, b.maps, b.m.ll.frq, b.m.op.br.column(2), checked, b.m.out));
     ASSERT_EQ(fast.iseed(), checked.iseed());
   }
 }
