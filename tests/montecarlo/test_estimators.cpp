@@ -35,24 +35,6 @@ TEST(EscapeSpectrum, BinOfAWavelengthOnTheLogGrid) {
   for (const auto& c : cases) EXPECT_EQ(b.bins.bin(c.nu), c.bin) << c.nu;  // 0 and NaN: no integer overflow
 }
 
-TEST(EscapeSpectrum, CountersOfEachEnd) {
-  Bins b;
-  Estimators& e = b.m.est;
-  packet_end(e, b.bins, true, b.nu(1.5), 0.8, 2, 1);  // escaped after a line event, outside the bins
-  EXPECT_EQ((std::vector<double>{e.pw(2), e.pw(3), e.pw(4), e.eline(2)}), (std::vector<double>{0.8, 0.8, 0.0, 0.8}));
-  EXPECT_EQ((std::vector<int>{e.ncnt(2), e.ncnt(3), e.ncnt(5)}), (std::vector<int>{1, 1, 1}));
-  for (int i = 1; i <= 7; ++i) EXPECT_EQ(e.nspec(i) + e.espec(i), 0.0);
-  packet_end(e, b.bins, false, b.nu(0.5), 1.0, 1, 1);  // into the core
-  EXPECT_EQ(e.ncnt(1), 1);
-  EXPECT_EQ(e.pw(3), 1.8);
-  EXPECT_EQ(e.eline(1) + e.nspec(3), 0.0);
-  packet_end(e, b.bins, true, b.nu(0.5), 1.1, 0, 0);  // escaped, no line event, in the window
-  EXPECT_EQ((std::vector<int>{e.ncnt(2), e.ncnt(3), e.ncnt(4), e.ncnt(5), e.ncnt(6), e.nspec(3)}),
-            (std::vector<int>{2, 1, 1, 1, 1, 1}));
-  EXPECT_EQ(e.espec(3), 1.1);
-  EXPECT_EQ(e.pw(4), 1.1);  // 5000 A lies in the window (3501, 9002.5)
-}
-
 TEST(EscapeSpectrum, ObservedWindowIsOpen) {
   Bins b;
   const double nu = b.nu(0.5);
