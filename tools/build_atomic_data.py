@@ -24,6 +24,7 @@ import re
 import shutil
 import sys
 import tempfile
+import time
 
 # The Kurucz extract's energies in eV were made from Kurucz's wavenumbers with
 # h = 4.13620e-15 eV s and c = 2.997925e10 cm/s: 8064.505 cm^-1/eV (not 8065.544), whose
@@ -675,6 +676,7 @@ def write_report(path, ions, rejected, sym, w7info):
 
 
 def build(src, out):
+    start = time.monotonic()
     out = os.path.abspath(out)
     if os.path.lexists(out):
         raise SourceError("%s exists already; it is never overwritten (remove it first)" % out)
@@ -702,7 +704,8 @@ def build(src, out):
         raise
     nlev = sum(len(i.levels) for i in ions)
     nlin = sum(len(i.lines) for i in ions)
-    print("build_atomic_data: %d ion blocks, %d levels, %d lines -> %s" % (len(ions), nlev, nlin, out))
+    print("build_atomic_data: %d ion blocks, %d levels, %d lines -> %s (%.1f s)"
+          % (len(ions), nlev, nlin, out, time.monotonic() - start))
     return ions
 
 

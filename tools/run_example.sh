@@ -42,9 +42,7 @@ else
   if [ ! -f "$data/BUILD-REPORT.txt" ] || [ "$repo/tools/build_atomic_data.py" -nt "$data/BUILD-REPORT.txt" ]; then
     [ -n "$python" ] || { echo "run_example: building the atomic data needs python3 (apt-get install python3)" >&2; exit 1; }
     rm -rf "$data"
-    start=$(date +%s%N)
     "$python" "$repo/tools/build_atomic_data.py" "$data"
-    echo "Atomic data built in $((($(date +%s%N) - start) / 1000000)) ms: $data (report: $data/BUILD-REPORT.txt)"
   fi
 fi
 
