@@ -126,7 +126,7 @@ def read_zeta(src):
             if not w:
                 continue
             if w[0] == "#name":
-                col = w.index("t10000") - 0
+                col = w.index("t10000")  # "#name" stands where the rows have "Frac"
                 continue
             if w[0] != "Frac":
                 continue
@@ -226,11 +226,11 @@ def vac_to_air(lam):
     return lam / n
 
 
-def finish(cand, chi_ev, cm_per_ev_limit=NIST_CM_PER_EV):
+def finish(cand, chi_ev):
     """Common processing: levels at or above the ionisation limit go with their lines,
     duplicate lines are merged, unconnected levels above the lowest upper level are
-    pruned, a ground level is added where missing; returns an Ion (or None without lines)."""
-    limit_cm = chi_ev * cm_per_ev_limit
+    pruned, a ground level is added where missing (with cand.ground_g); returns the Ion."""
+    limit_cm = chi_ev * NIST_CM_PER_EV
     levels = {k: (e, g, lab) for k, e, g, lab in cand.levels}
     above = {k for k, (e, g, lab) in levels.items() if e >= limit_cm}
     merged = {}
@@ -270,6 +270,7 @@ def finish(cand, chi_ev, cm_per_ev_limit=NIST_CM_PER_EV):
     keep.sort(key=lambda k: (levels[k][0], levels[k][1], k))
     lev = [(levels[k][0], levels[k][1]) for k in keep]
     if ground_key is None:
+        # g unknown (None) unless given: such a candidate cannot be written (build_ions)
         cand.drop("ground level added")
         lev.insert(0, (0.0, cand.ground_g))
         keep.insert(0, None)
@@ -349,14 +350,16 @@ ORBITAL = re.compile(r"^(\d+|n)([spdfghik])(\d*)$")
 
 def parity_odd(label):
     """Parity of a level from the configuration in its NIST label ("3s2.3p.4s 3P*0",
-    "3d6.(5D).4s (6D).5p n 7D*5"): odd when the sum of l over the electrons is odd.
+    "3d6.(5D).4s (6D).5p n 7D*5", "3s.3p3.(5S*<2>)"): odd when the sum of l over the electrons is odd.
     Parent terms in parentheses and one-letter series marks are skipped. Without a
     readable configuration, the '*' mark of the level's term (the last word)."""
     words = re.sub(r"\([^)]*\)", " ", label).split()
     if not words:
         return None
     total, seen = 0, False
-    for word in words[:-1]:
+    # The configuration precedes the level's term; a label of one word after the
+    # parenthesised parts ("3s2.3p2.(3P<0>)") is all configuration.
+    for word in words[:-1] if len(words) > 1 else words:
         if len(word) == 1 and word.isalpha():
             continue
         for part in word.split("."):
@@ -488,6 +491,9 @@ def build_ions(src, sym, chi):
             if not done:
                 continue
             done.sort(key=lambda i: (-len(i.lines), SOURCE_ORDER.index(i.source)))
+            if done[0].levels[0][1] is None:
+                raise SourceError("%s %s (%s): no ground level at 0 cm^-1"
+                                  % (sym[z], roman(j), done[0].source))
             ions.append(done[0])
             rejected.extend(done[1:])
     # The line and level readers stop at Ba II: a block with its ground level only.

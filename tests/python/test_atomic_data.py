@@ -117,6 +117,8 @@ def test_rules_on_a_hand_made_ion(tmp_path):
     ("3p6.4s.np w 1P*1", True),
     ("3d3.4s2 a 4F3/2", False),
     ("3p5.(2P*<3/2>).4s2.5s 2[3/2]*1", True),
+    ("3s2.3p2.(3P<0>)", False),                # jK labels: the term is in parentheses
+    ("3s.3p3.(5S*<2>)", True),
 ])
 def test_parity_from_the_configuration(label, odd):
     assert bad.parity_odd(label) is odd
