@@ -6,7 +6,6 @@ of the composition."""
 
 import os
 import re
-import shutil
 import subprocess
 import sys
 
@@ -42,7 +41,11 @@ def runner(tmp_path_factory):
             return cache[without]
         d = top / ("run-%s" % without)
         d.mkdir()
-        shutil.copy(os.path.join(EXAMPLE, "dica.dat"), d / "dica.dat")
+        with open(os.path.join(EXAMPLE, "dica.dat")) as f:
+            dica = f.read().split("\n")
+        if os.environ.get("MCSPEC_SANITIZED"):
+            dica[1] = "    1    3"  # 10000 packets under the sanitizers
+        (d / "dica.dat").write_text("\n".join(dica))
         with open(os.path.join(EXAMPLE, "comp.ind")) as f, open(d / "comp.ind", "w") as g:
             for line in f:
                 w = line.split()
