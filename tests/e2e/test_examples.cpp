@@ -97,6 +97,18 @@ TEST(RunFailures, AnExistingOutputFileStopsTheRunBeforeAnyOutputIsCreated) {
   EXPECT_EQ(out.find(" Finish Code"), std::string::npos);
 }
 
+TEST(RunFailures, WithoutHydroDatADataDirectoryWithoutW7IsNamed) {
+  // The hydrogen-only data directory carries no default profile.
+  ASSERT_EQ(generated_data().status, 0) << generated_data().err;
+  TempDir dir;
+  const fs::path example = fs::path(MCSPEC_SOURCE_DIR) / "examples" / "hydrogen-envelope";
+  for (const char* name : {"dica.dat", "comp.ind"}) fs::copy_file(example / name, dir / name);
+  std::string out, err;
+  EXPECT_EQ(run_program(dir.path(), generated_data().dir / "data", &out, &err), 2);
+  EXPECT_CONTAINS(err, "rhw7.dat\": file not found: without hydro.dat in the working directory");
+  for (const char* name : kOutputFiles) EXPECT_FALSE(fs::exists(dir / name)) << name;
+}
+
 TEST(RunFailures, AMissingParameterFileIsNamedAndNothingIsWritten) {
   TempDir dir;
   std::string out, err;
@@ -127,8 +139,6 @@ TEST(RunFailures, AParameterErrorLeavesNoOutputFilesSoTheCorrectedRunCanStart) {
 class HydrogenEnvelope : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string why;
-    if (bessell_directory(&why).empty()) GTEST_SKIP() << "the sncosmo Bessell curves cannot be obtained: " << why;
     ASSERT_NE(hydrogen_envelope_run(), nullptr) << generated_data().err;
     ASSERT_EQ(run().status, 0) << run().err << tail(run().out);
   }

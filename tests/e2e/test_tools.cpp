@@ -111,7 +111,7 @@ TEST_F(GeneratedData, LineListHoldsEveryHydrogenicLineWithItsOscillatorStrength)
   EXPECT_TRUE(f.at_end());
 }
 
-TEST_F(GeneratedData, GroundWeightsAndTheDefaultDensityProfile) {
+TEST_F(GeneratedData, GroundWeightsAndThePowerLawProfile) {
   // Ground weights 2J+1: H I 2, He II 2, every other stage 1.
   InFile nama = open("nama.ind");
   for (int z = 1; z <= 56; ++z) {
@@ -122,9 +122,16 @@ TEST_F(GeneratedData, GroundWeightsAndTheDefaultDensityProfile) {
     for (int j = 1; j <= 10; ++j) EXPECT_EQ(g[j - 1], (z == 1 && j == 1) || (z == 2 && j == 2) ? 2 : 1) << z << " " << j;
   }
   EXPECT_TRUE(nama.at_end());
-  // rhw7.dat: homologous (r = v t0, t0 = 1 day), at most the reader's 300 points, rho ~ v^-11
-  // above the 3500 km/s core and flat inside it, 4e-11 g cm^-3 at 7000 km/s.
-  InFile f = open("rhw7.dat");
+  // No rhw7.dat: the default profile of the program is W7, not a hydrogen envelope.
+  EXPECT_FALSE(fs::exists(generated_data().dir / "data" / "rhw7.dat"));
+  // The profile written by --profile: homologous (r = v t0, t0 = 1 day), at most the
+  // reader's 300 points, rho ~ v^-11 above the 3500 km/s core and flat inside it,
+  // 4e-11 g cm^-3 at 7000 km/s.
+  TempDir dir;
+  std::string out, err;
+  ASSERT_EQ(run_in(dir.path(), "", build_tool("mkdata", "--profile hydro.dat"), &out, &err), 0) << err;
+  InFile f;
+  f.open((dir / "hydro.dat").string(), "hydro.dat");
   int lmax = 0, number = 0;
   double t0 = 0, v = 0, r = 0, d = 0, last_r = 0;
   f.list(lmax, t0);
@@ -158,13 +165,11 @@ TEST(Mkdata, NeverWritesOverAnExistingDirectoryNorLeavesAPartialOne) {
   // Filter curves missing: nothing is left behind.
   fs::create_directory(dir / "empty");
   EXPECT_NE(run_in(dir.path(), "", build_tool("mkdata", "--bessell empty new"), &out, &err), 0);
-  EXPECT_CONTAINS(err, "bessell_ux.dat");
+  EXPECT_CONTAINS(err, "bessell-U.ecsv");
   EXPECT_FALSE(fs::exists(dir / "new"));
 }
 
 TEST_F(GeneratedData, FilterCurvesAreTheBessellCurvesOnTheProgramsGrid) {
-  std::string why;
-  if (bessell_directory(&why).empty()) GTEST_SKIP() << "the sncosmo Bessell curves cannot be obtained: " << why;
   InFile f = open("filters.dat");
   double w[109], t[4][109];
   for (int i = 0; i < 109; ++i) {
@@ -172,7 +177,7 @@ TEST_F(GeneratedData, FilterCurvesAreTheBessellCurvesOnTheProgramsGrid) {
     EXPECT_EQ(w[i], 3000.0 + 50.0 * i);
   }
   EXPECT_TRUE(f.at_end());
-  // Peak-normalised, at the tabulated peaks of UX, B, V and R.
+  // Peak-normalised, at the tabulated peaks of U, B, V and R.
   const double peak_at[4] = {3700.0, 4200.0, 5300.0, 6000.0};
   for (int k = 0; k < 4; ++k) {
     int at = 0;
@@ -188,22 +193,6 @@ TEST_F(GeneratedData, FilterCurvesAreTheBessellCurvesOnTheProgramsGrid) {
   // 3000 A), and R cut by the grid's end at 8400 A (0.14 at 8000 A, 0.03 at 8500 A).
   EXPECT_EQ((std::vector<double>{t[2][50], t[1][23], t[0][30], t[3][0], t[3][108]}),
             (std::vector<double>{0.898, 0.989, 0.0, 0.0, 0.052}));
-}
-
-TEST(FetchBessell, AFailedDownloadIsReportedAndNothingElseIsWritten) {
-  // An apt-get that cannot reach any package source.
-  TempDir dir;
-  fs::create_directory(dir / "bin");
-  write_file(dir / "bin" / "apt-get", "#!/bin/sh\necho 'E: network unreachable' >&2\nexit 100\n");
-  fs::permissions(dir / "bin" / "apt-get", fs::perms::owner_all);
-  const char* path = std::getenv("PATH");
-  std::string out, err;
-  EXPECT_EQ(run_in(dir.path(), "PATH='" + (dir / "bin").string() + ":" + (path ? path : "/usr/bin:/bin") + "'",
-                   "bash '" MCSPEC_SOURCE_DIR "/tools/fetch_bessell.sh' cache", &out, &err),
-            3);
-  EXPECT_TRUE(out.empty()) << out;
-  EXPECT_CONTAINS(err, "cannot obtain the Bessell filter curves");
-  EXPECT_FALSE(fs::exists(dir / "cache" / "extract"));
 }
 
 // ------------------------------------------------------------ the spectrum plot
