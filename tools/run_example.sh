@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the example model end to end: generates the hydrogen/helium data directory once
 # (under the build directory), runs mcspec on examples/hydrogen-envelope in a new
-# directory under runs/, and draws its spectrum as spectrum.svg.
+# directory under runs/, and plots it (spectrum.png/.svg, temperature.png/.svg).
 #
 #   usage: tools/run_example.sh BUILDDIR
 #   With MCDATA set in the environment, that data directory is used instead of the
@@ -13,7 +13,7 @@ build=${1:?usage: run_example.sh BUILDDIR}
 build=$(cd "$build" && pwd)
 example="$repo/examples/hydrogen-envelope"
 
-for exe in mcspec mkdata plot_spectrum; do
+for exe in mcspec mkdata; do
   [ -x "$build/$exe" ] || { echo "run_example: $build/$exe is missing; build first (make build)" >&2; exit 1; }
 done
 
@@ -60,6 +60,13 @@ fi
 echo
 echo "Run finished in ${seconds} s. Results: $run"
 echo "  spct.dat  observed-flux spectrum;  sbib.dat  summary and magnitudes;  stst.dat  run log"
-"$build/plot_spectrum" "$run/spct.dat" "$run/spectrum.svg" \
-  --title "examples/hydrogen-envelope: synthetic spectrum at the object's distance" >/dev/null
-echo "  spectrum.svg  the plot: $run/spectrum.svg"
+# Plots (spectrum with the observed one where there is one, temperature passes, ions
+# with MCSPEC_ION_SPECTRUM=1) and the comparison, by the Python package.
+observed=()
+obs="$repo/data/observed/SN2011fe_2011-09-10_09-22-00_HST_STIS_HST-Ia.dat"
+case "$example" in *sn2011fe*) [ -f "$obs" ] && observed=(--observed "$obs" --observed-label "SN 2011fe, HST/STIS, +0.1 d") ;; esac
+if /usr/bin/python3 -c 'import numpy, matplotlib' 2>/dev/null; then
+  PYTHONPATH="$repo/python" /usr/bin/python3 -m mcspec report "$run" "${observed[@]}" --formats png,svg
+else
+  echo "run_example: no plots: Debian's python3-numpy and python3-matplotlib are needed (apt-get install python3-numpy python3-matplotlib)" >&2
+fi
