@@ -43,8 +43,9 @@ def hydrogen_data(tmp_path_factory, binary):
 
 @pytest.fixture(scope="session")
 def hydrogen_run(tmp_path_factory, hydrogen_data):
-    """The hydrogen example with 20000 packets (its own inputs otherwise)."""
-    return mcspec.run(example=REPO / "examples" / "hydrogen-envelope", mcdata=hydrogen_data, np4=2,
+    """The hydrogen example with 20000 packets (10000 under the sanitizers; its own inputs otherwise)."""
+    np4 = 1 if os.environ.get("MCSPEC_SANITIZED") else 2
+    return mcspec.run(example=REPO / "examples" / "hydrogen-envelope", mcdata=hydrogen_data, np4=np4,
                       workdir=tmp_path_factory.mktemp("runs") / "hydrogen")
 
 
@@ -53,5 +54,6 @@ def ia_run(tmp_path_factory, binary):
     ex, data = SHARED / "examples" / "sn-ia-max", SHARED / "mcdata"
     if not (ex / "dica.dat").exists() or not (data / "ihea.ind").exists():
         pytest.skip(f"no shared type Ia example and atomic data at {SHARED}")
+    fewer = {"np4": 1} if os.environ.get("MCSPEC_SANITIZED") else {}  # the sanitizers are slow
     return mcspec.run(example=ex, mcdata=data, workdir=tmp_path_factory.mktemp("runs") / "ia",
-                      env={"MCSPEC_QUIET": "1"})
+                      env={"MCSPEC_QUIET": "1"}, **fewer)
