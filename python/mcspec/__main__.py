@@ -87,7 +87,9 @@ def cmd_report(args):
                                  observed_label=args.observed_label)
     written += plot.plot_temperature(r, _outputs(args, "temperature"))
     if r.ion_spectrum is not None:
-        written += plot.plot_ions(r, _outputs(args, "ions"))
+        written += plot.plot_ions(r, _outputs(args, "ions"), top=args.top)
+    else:
+        print(f"mcspec: no ions plot: {plot.ION_SPECTRUM_HINT}", file=sys.stderr)
     if args.observed:
         cmp = plot.compare_observed(r, args.observed)
         print(comparison_text(cmp, args.observed_label or Path(args.observed).name))

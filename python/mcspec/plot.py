@@ -155,8 +155,12 @@ def plot_spectrum(run, out, observed=None, title: Optional[str] = None, markers:
         ax.plot(a[:, 0], a[:, col[0]], color="tab:red", lw=1.3, label="formal integral" + tag)
         ax.plot(a[:, 0], a[:, col[1]], color="tab:blue", lw=0.7, alpha=0.7, label="Monte Carlo packets" + tag)
     tb = r.log.reports[-1].tb1 if r.log and r.log.reports else math.nan
-    ax.plot(a[:, 0], a[:, 5], color="0.5", lw=1.0, ls="--",
-            label=f"black body, T = {tb:.0f} K" + (" (reddened)" if reddened else ""))
+    bb, bb_tag = a[:, 5], " (reddened)" if reddened else ""
+    if reddened and observed is not None:
+        # the file's black body is reddened only; the reddening factor is column 3 / column 2
+        with np.errstate(divide="ignore", invalid="ignore"):
+            bb, bb_tag = np.where(a[:, 2] > 0, a[:, 5] * a[:, 1] / a[:, 2], np.nan), ""
+    ax.plot(a[:, 0], bb, color="0.5", lw=1.0, ls="--", label=f"black body, T = {tb:.0f} K" + bb_tag)
     ax.set_xlabel("rest-frame wavelength in air (Å)")
     ax.set_ylabel("F$_\\lambda$ at the object's distance (erg s$^{-1}$ cm$^{-2}$ Å$^{-1}$)")
     if xlim:
@@ -173,7 +177,12 @@ def plot_spectrum(run, out, observed=None, title: Optional[str] = None, markers:
     ax.set_title(title or (f"{r.directory.name}: day {p.day:g}, log L/L$_\\odot$ = {p.logls:g}, "
                            f"v$_{{ph}}$ = {p.vph:g} km/s" if p else r.directory.name), fontsize=10)
     ax.legend(fontsize=8, loc="upper right" if not markers else "center right")
-    fig.tight_layout()
+    if observed is not None:
+        dist = f" at distance modulus {p.dmod:g}" if p else ""
+        fig.text(0.01, 0.01, "Both spectra at rest-frame air wavelengths; synthetic F$_\\lambda$" + dist +
+                 " without reddening (the observed one is corrected for Galactic extinction).", fontsize=7,
+                 color="0.3")
+    fig.tight_layout(rect=(0, 0.03 if observed is not None else 0, 1, 1))
     return _save(fig, out)
 
 
