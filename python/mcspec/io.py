@@ -19,7 +19,7 @@ from .numbers import NumberFormatError, fixed_fields, floats, parse_float, parse
 
 __all__ = [
     "McspecError", "read_spct", "read_spcp", "read_sica", "read_eica", "read_stst", "read_sbib",
-    "read_yhea", "read_ptfn", "read_lhea", "read_ionspec", "read_run", "read_observed",
+    "read_yhea", "read_ptfn", "read_lhea", "read_ionspec", "read_atmd", "read_run", "read_observed",
     "write_dica", "write_comp", "write_hydro", "read_dica", "read_comp", "read_hydro",
     "Params", "RunResult", "ELEMENTS", "species_label",
 ]
@@ -626,6 +626,36 @@ def read_lhea(path) -> LineList:
     return LineList(ints(0), ints(1), a[:, 2], a[:, 3], a[:, 4], a[:, 5], ints(6), ints(7), a[:, 8])
 
 
+# ---------------------------------------------------------------------------- atmd.oud
+
+@dataclass
+class IonLevels:
+    """The counted levels of one ion ("atmd.oud"): element symbol, stage label, energy
+    (cm^-1; negative marks a metastable level) and J of every level, ground level first."""
+    element: str
+    stage: str
+    energy: np.ndarray
+    j: np.ndarray
+
+
+def read_atmd(path) -> list[IonLevels]:
+    out, cur = [], None
+    for k, line in enumerate(_lines(path), 1):
+        s = line.strip()
+        if not s:
+            continue
+        if "NLV =" in line:
+            # (5X A3 A5 5X 'NLV =' I4)
+            cur = [line[5:8].strip(), line[8:13].strip(), []]
+            out.append(cur)
+            continue
+        if cur is None:
+            raise _bad(path, k, "level record before the first ion header")
+        v = _row(path, k, line, (9, 16, 8), "iff")
+        cur[2].append(v[1:])
+    return [IonLevels(e, st, np.array([x[0] for x in lv]), np.array([x[1] for x in lv])) for e, st, lv in out]
+
+
 # ---------------------------------------------------------------------------- ionspec.dat
 
 @dataclass
@@ -706,7 +736,8 @@ class RunResult:
     (eica.dat), last_emission: the last of them; log: RunLog (stst.dat: passes and
     reports); summary: Summary (sbib.dat: magnitudes, strong lines); ionisation:
     Ionisation (yhea.dat); partition: PartitionFunctions (ptfn.dat); lines: LineList
-    (lhea.dat); ion_spectrum: IonSpectrum (ionspec.dat, only when requested); params:
+    (lhea.dat); levels: list of IonLevels (atmd.oud); ion_spectrum: IonSpectrum
+    (ionspec.dat, only when requested); params:
     Params (dica.dat) when present; stdout, stderr: the program's output when the run
     was made by mcspec.run.
     """
@@ -721,6 +752,7 @@ class RunResult:
     partition: Optional[PartitionFunctions] = None
     lines: Optional[LineList] = None
     ion_spectrum: Optional[IonSpectrum] = None
+    levels: list = field(default_factory=list)
     params: Optional["Params"] = None
     stdout: str = ""
     stderr: str = ""
@@ -751,6 +783,7 @@ def read_run(directory) -> RunResult:
         "emission": ("eica.dat", read_eica), "log": ("stst.dat", read_stst), "summary": ("sbib.dat", read_sbib),
         "ionisation": ("yhea.dat", read_yhea), "partition": ("ptfn.dat", read_ptfn),
         "lines": ("lhea.dat", read_lhea), "ion_spectrum": ("ionspec.dat", read_ionspec),
+        "levels": ("atmd.oud", read_atmd),
         "params": ("dica.dat", read_dica),
     }
     for attr, (name, fn) in readers.items():

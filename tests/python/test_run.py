@@ -54,6 +54,8 @@ def check_run(r):
     order = np.argsort(L.position)
     assert np.all(np.diff(L.frequency[order]) <= 0)
     assert len(L.transition) == m.n_lines
+    # atmd.oud: every ion's ground level first, at energy 0 (the program stops otherwise)
+    assert r.levels and all(lv.energy[0] == 0 for lv in r.levels)
 
 
 def test_hydrogen_run(hydrogen_run):
