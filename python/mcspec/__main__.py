@@ -117,7 +117,13 @@ def cmd_summary(args):
 
 
 def cmd_fit(argv):
-    from . import fit  # another part of the package; imported only when asked for
+    try:
+        from . import fit  # another part of the package; imported only when asked for
+    except ModuleNotFoundError as e:
+        if e.name not in ("mcspec.fit", __package__ + ".fit"):
+            raise
+        print("mcspec: the fitting module (python/mcspec/fit) is not part of this checkout", file=sys.stderr)
+        return 2
     return fit.main(argv)
 
 
