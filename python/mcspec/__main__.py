@@ -117,13 +117,11 @@ def cmd_summary(args):
 
 
 def cmd_fit(argv):
-    try:
-        from . import fit  # another part of the package; imported only when asked for
-    except ModuleNotFoundError as e:
-        if e.name not in ("mcspec.fit", __package__ + ".fit"):
-            raise
+    import importlib.util
+    if importlib.util.find_spec(__package__ + ".fit") is None:
         print("mcspec: the fitting module (python/mcspec/fit) is not part of this checkout", file=sys.stderr)
         return 2
+    from . import fit  # another part of the package; imported only when asked for
     return fit.main(argv)
 
 
