@@ -22,6 +22,10 @@ def flat_filters(path):
             f.write(f"{3000 + 50 * i:9.1f}" + "   1.000" * 4 + "\n")
 
 
+def pytest_configure(config):
+    config.addinivalue_line("markers", "slow: long tests, run by their own CTest entry")
+
+
 @pytest.fixture(scope="session")
 def binary():
     try:
