@@ -50,7 +50,7 @@ def cmd_temperature(args):
 
 def cmd_ions(args):
     from . import plot
-    return plot.plot_ions(args.run, _outputs(args, "ions"), top=args.top, title=args.title)
+    return plot.plot_ions(args.run, _outputs(args, "ions"), top=args.top, title=args.title, rebin=args.rebin)
 
 
 def cmd_plot(args):
@@ -146,7 +146,8 @@ def main(argv=None) -> int:
     p.set_defaults(fn=cmd_temperature)
     p = sub.add_parser("ions")
     _common(p)
-    p.add_argument("--top", type=int, default=8)
+    p.add_argument("--top", type=int, default=8, help="ions named (default 8)")
+    p.add_argument("--rebin", type=int, default=5, help="bins averaged together (default 5; 1: none)")
     p.set_defaults(fn=cmd_ions)
     p = sub.add_parser("summary")
     _common(p, out=False)

@@ -240,10 +240,11 @@ ION_SPECTRUM_HINT = ("the decomposition by ion needs ionspec.dat: run mcspec wit
                      "mcspec.run(..., env={'MCSPEC_ION_SPECTRUM': '1'}))")
 
 
-def plot_ions(run, out, top: int = 8, title: Optional[str] = None):
+def plot_ions(run, out, top: int = 8, title: Optional[str] = None, rebin: int = 5):
     """Escaping Monte Carlo luminosity per wavelength bin of the final run, split by the
     ion whose line last emitted it ("ionspec.dat"): the `top` ions with the most
-    luminosity named, the rest grouped, packets not last emitted by a line apart."""
+    luminosity named, the rest grouped, packets not last emitted by a line apart.
+    rebin: consecutive bins averaged together against the Monte Carlo noise (1: none)."""
     plt = _pyplot()
     r = _run(run)
     if r.ion_spectrum is None:
@@ -261,6 +262,10 @@ def plot_ions(run, out, top: int = 8, title: Optional[str] = None):
         xlabel = "wavelength (Å, as in ionspec.dat)"
         ylabel = "share of the escaping energy"
     contrib = share * lam[:, None]
+    if rebin > 1 and len(wl) >= 2 * rebin:
+        n = len(wl) // rebin * rebin
+        contrib = contrib[:n].reshape(-1, rebin, contrib.shape[1]).mean(axis=1)
+        wl = wl[:n].reshape(-1, rebin).mean(axis=1)
     total = contrib.sum(axis=0)
     is_line = species > 0
     order = [i for i in np.argsort(-total) if is_line[i]]
