@@ -24,7 +24,7 @@ PYTHON ?= $(shell command -v /usr/bin/python3 || command -v python3)
 
 # Only what an example needs: the program and the helper tools, not the tests.
 example: $(BUILD)/build.ninja data
-	cmake --build $(BUILD) -j $(JOBS) --target mcspec mkdata plot_spectrum
+	cmake --build $(BUILD) -j $(JOBS) --target mcspec mkdata
 	PYTHON=$(PYTHON) bash tools/run_example.sh $(BUILD) $(EXAMPLE)
 
 # The atomic data, built once and again only when the builder or its sources change.
@@ -35,6 +35,7 @@ $(BUILD)/mcdata/BUILD-REPORT.txt: tools/build_atomic_data.py $(shell find data/s
 	$(PYTHON) tools/build_atomic_data.py $(BUILD)/mcdata
 
 test: build
+	@[ -f $(BUILD)/CTestTestfile.cmake ] || { echo "make test: the tests were not configured: install GoogleTest (apt-get install libgtest-dev), then rm -rf $(BUILD)" >&2; exit 1; }
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 $(SANBUILD)/build.ninja:

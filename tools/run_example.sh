@@ -22,7 +22,7 @@ example="$repo/examples/$name"
   exit 1
 }
 
-for exe in mcspec mkdata plot_spectrum; do
+for exe in mcspec mkdata; do
   [ -x "$build/$exe" ] || { echo "run_example: $build/$exe is missing; build first (make build)" >&2; exit 1; }
 done
 python=${PYTHON:-$(command -v /usr/bin/python3 || command -v python3 || true)}
@@ -80,6 +80,18 @@ echo "  spct.dat  observed-flux spectrum;  sbib.dat  summary and magnitudes;  st
 # The one place where the finished run is drawn and compared; everything above only
 # prepares and runs it. Arguments available here: $run (the run directory), $name (the
 # example), $example (its inputs), $data (the atomic data), $repo, $build.
-"$build/plot_spectrum" "$run/spct.dat" "$run/spectrum.svg" \
-  --title "examples/$name: synthetic spectrum at the object's distance" >/dev/null
-echo "  spectrum.svg  the plot: $run/spectrum.svg"
+# Plots (spectrum with the observed one where there is one, temperature passes, ions
+# with MCSPEC_ION_SPECTRUM=1) and the comparison, by the Python package.
+observed=()
+obs="$repo/data/observed/SN2011fe_2011-09-10_09-22-00_HST_STIS_HST-Ia.dat"
+case "$example" in *sn2011fe*) [ -f "$obs" ] && observed=(--observed "$obs" --observed-label "SN 2011fe, HST/STIS, +0.1 d") ;; esac
+if ! /usr/bin/python3 -c 'import numpy, matplotlib' 2>/dev/null && [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
+  echo "run_example: installing Debian's python3-numpy and python3-matplotlib for the plots"
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q python3-numpy python3-matplotlib >/dev/null ||
+    { apt-get update -q >/dev/null && DEBIAN_FRONTEND=noninteractive apt-get install -y -q python3-numpy python3-matplotlib >/dev/null; } || true
+fi
+if /usr/bin/python3 -c 'import numpy, matplotlib' 2>/dev/null; then
+  PYTHONPATH="$repo/python" /usr/bin/python3 -m mcspec report "$run" "${observed[@]}" --formats png,svg
+else
+  echo "run_example: no plots: Debian's python3-numpy and python3-matplotlib are needed (apt-get install python3-numpy python3-matplotlib)" >&2
+fi
