@@ -8,6 +8,7 @@ import pytest
 
 import mcspec
 from mcspec.io import Params
+from conftest import REPO
 
 
 def check_run(r):
@@ -126,7 +127,8 @@ def test_limits_match_the_program(tmp_path, hydrogen_data, bad):
     (tmp_path / "r").mkdir()
     mcspec.write_dica(tmp_path / "r" / "dica.dat", p)
     with pytest.raises(mcspec.RunFailed) as e:
-        mcspec.run(tmp_path / "r" / "dica.dat", comp=[1.0], mcdata=hydrogen_data, workdir=tmp_path / "run")
+        mcspec.run(tmp_path / "r" / "dica.dat", comp=[1.0], hydro=REPO / "examples" / "hydrogen-envelope" / "hydro.dat",
+                   mcdata=hydrogen_data, workdir=tmp_path / "run")
     assert e.value.status == 2 and "dica.dat" in str(e.value)
 
 
