@@ -15,7 +15,7 @@ constexpr EnvVar kEnvironment[] = {
     {"MCDATA", "directory of the atomic data (required)"},
     {"MCSPEC_THREADS", "threads of the Monte Carlo and the formal integral (default: all cores)"},
     {"MCSPEC_STREAMS", "independent random-number streams of the Monte Carlo"},
-    {"MCSPEC_QUIET", "when set, no progress lines on standard output"},
+    {"MCSPEC_QUIET", "=1: no progress lines on standard error"},
 };
 
 }  // namespace

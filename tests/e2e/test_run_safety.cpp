@@ -187,7 +187,7 @@ TEST(BoundaryTemperature, BothEndsOfTheRangeRunAndBeyondThemNothingIsWritten) {
     EXPECT_EQ(run_program(dir.path(), shared_mcdata(), &out, &err), c.status) << c.record << "\n" << err;
     if (c.status == 0) {
       EXPECT_CONTAINS(out, " Finish Code");
-      EXPECT_TRUE(err.empty()) << err;
+      EXPECT_EQ(err.find("warning"), std::string::npos) << err;
       EXPECT_EQ(out.find("NaN"), std::string::npos) << c.record;
     } else {
       EXPECT_CONTAINS(err, "\"dica.dat\", record 6, field 1: the boundary temperature");
