@@ -108,6 +108,7 @@ void run_schedule(Run& r) {
       // The line list is fixed from here on: size the line-by-shell tables once.
       r.op.allocate(r.ll.nl, r.s.js);
       r.est.allocate(r.ll.nl, r.s.js, r.p.kg);
+      stop_if_interrupted();
     }
     frqsmp(r.p.kb, r.samp);
     initiate(r.p, r.grid, f.spcp);
