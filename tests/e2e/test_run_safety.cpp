@@ -228,3 +228,36 @@ TEST(DenseEjecta, W7At300TimesItsDensityRunsToTheEnd) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DenseEjecta, HydrogenEnvelopeAt30TimesItsDensityHasNoNegativeIntensity) {
+  // Electron-scattering segments thicker than one optical depth: the first-order step
+  // I + (J - I) dtau overshot J and turned 84 bins negative (log10 of a negative flux:
+  // NaN); held at J it does not.
+  const ToolRun& data = generated_data();
+  if (data.status != 0 || !fs::exists(data.dir / "data/filters.dat"))
+    GTEST_SKIP() << "the generated data directory has no filter curves";
+  TempDir dir;
+  const fs::path example = fs::path(MCSPEC_SOURCE_DIR) / "examples" / "hydrogen-envelope";
+  copy_example(example, dir.path());
+  const std::vector<std::string> profile = records(read_file(example / "hydro.dat"));
+  std::string hydro = profile[0] + "\n";
+  for (std::size_t i = 1; i < profile.size(); ++i) {
+    std::istringstream in(profile[i]);
+    std::string n, v;
+    double r, rho;
+    in >> n >> v >> r >> rho;
+    std::ostringstream rec;
+    rec.precision(7);
+    rec << n << ' ' << v << ' ' << r << ' ' << rho * 30.0 << '\n';
+    hydro += rec.str();
+  }
+  write_file(dir / "hydro.dat", hydro);
+  std::string out, err;
+  ASSERT_EQ(run_program(dir.path(), data.dir / "data", &out, &err), 0) << err;
+  EXPECT_EQ(read_file(dir / "spcp.dat").find("NaN"), std::string::npos);
+  EXPECT_EQ(out.find("NaN"), std::string::npos);
+}
+
+}  // namespace
