@@ -1,5 +1,5 @@
 // The intensity steps of one ray across the resonances of one shell. Each line is the
-// affine map I -> a I + c of its electron-scattering segment (I relaxes toward J over
+// affine map I -> a I + c of its electron-scattering segment (I steps toward J over
 // dtau) and its Sobolev resonance (I e^-tau + S (1 - e^-tau)); the maps are worked out
 // side by side in vector lanes and composed before they touch the intensity.
 #pragma once
