@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <csignal>
 #include <filesystem>
 #include <sstream>
@@ -133,7 +134,9 @@ TEST(InterruptedRun, StopsWithinASecondAndSetsItsFilesAside) {
     const auto t0 = std::chrono::steady_clock::now();
     run.signal(sig);
     EXPECT_EQ(run.wait(10.0), status);
-    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 1.0);
+    // Within a second; the sanitized debug build runs a stage twenty times slower.
+    const double limit = std::getenv("MCSPEC_SANITIZED") != nullptr ? 10.0 : 1.0;
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), limit);
     EXPECT_CONTAINS(run.err(), std::string("interrupted by ") + name);
     const fs::path aside = incomplete_dir(dir.path());
     ASSERT_FALSE(aside.empty()) << run.err();
