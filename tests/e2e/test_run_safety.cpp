@@ -235,7 +235,7 @@ TEST(DenseEjecta, W7At300TimesItsDensityRunsToTheEnd) {
 
 namespace {
 
-TEST(DenseEjecta, HydrogenEnvelopeAt30TimesItsDensityHasNoNegativeIntensity) {
+TEST(DenseHydrogen, EnvelopeAt30TimesItsDensityHasNoNegativeIntensity) {
   // Electron-scattering segments thicker than one optical depth: the first-order step
   // I + (J - I) dtau overshot J and turned 84 bins negative (log10 of a negative flux:
   // NaN); held at J it does not.
