@@ -48,7 +48,7 @@ def prepare_output(cfg: Config) -> bool:
     return False
 
 
-def write_results(fit, elapsed: float, n_workers: int) -> dict:
+def write_results(fit, elapsed: float, n_workers: int, startup: float = 0.0) -> dict:
     """best.json, best_spectrum.tsv, the plots; returns the summary dict."""
     from . import objective, plots
     cfg, out, rows = fit.cfg, fit.out_dir, fit.table.rows
@@ -60,7 +60,8 @@ def write_results(fit, elapsed: float, n_workers: int) -> dict:
         "evaluations": len(rows),
         "failed": sum(r["status"] != "ok" for r in rows),
         "from_table": fit.resumed,
-        "session": {"evaluations": len(new), "elapsed_s": elapsed, "workers": n_workers,
+        "session": {"evaluations": len(new), "elapsed_s": elapsed, "startup_s": startup,
+                    "workers": n_workers,
                     "evaluations_per_hour": len(new) / elapsed * 3600 if elapsed > 0 else 0,
                     "outside_program_in_tasks": 1 - prog / wall if wall > 0 else None,
                     "outside_program_of_worker_time":
@@ -115,12 +116,13 @@ def fit(cfg: Config, engine=None, run_fn=None, log=None) -> dict:
         engine = Engine(cfg.scheduler, cfg.workers, cfg.retries, log=log)
     f = Fit(cfg, engine, cfg.output, run_fn=run_fn or run_model, log=log)
     f.first_new_eval = f.next_index
-    t0 = time.time()
+    t_start = time.time()
     with engine:
-        n_workers = getattr(engine, "n_workers", 1)
+        t0 = time.time()   # worker time counts from here; cluster start-up is apart
         f.run()
-        n_workers = getattr(engine, "n_workers", n_workers)
-    return write_results(f, time.time() - t0, n_workers)
+        elapsed = time.time() - t0
+        n_workers = getattr(engine, "n_workers", 1)
+    return write_results(f, elapsed, n_workers, t0 - t_start)
 
 
 def summary_line(cfg: Config, s: dict) -> str:

@@ -112,7 +112,7 @@ def chi2(spct, observed: Observed, dereddened=True):
 
 
 def band_ratios(spct, observed: Observed, dereddened=True, bands=BANDS):
-    """Model / observed flux integrated over broad bands (only bins that enter the fit)."""
+    """Model / observed flux integrated over broad bands (only the bins that enter the fit)."""
     col = COL_FORMAL if dereddened else COL_FORMAL_REDDENED
     use, obs, _ = observed.bin_to(spct[:, COL_WAVE])
     w = spct[use, COL_WAVE]
@@ -120,5 +120,7 @@ def band_ratios(spct, observed: Observed, dereddened=True, bands=BANDS):
     for lo, hi in bands:
         sel = (w >= lo) & (w < hi)
         if sel.sum() >= 3:
-            out.append((lo, hi, float(spct[use[sel], col].sum() / obs[sel].sum())))
+            # Bins are uniform in log wavelength: a bin's width is proportional to w.
+            out.append((lo, hi, float((spct[use[sel], col] * w[sel]).sum()
+                                      / (obs[sel] * w[sel]).sum())))
     return out
