@@ -260,6 +260,9 @@ def load(path: str) -> Config:
         el = _check_name(ww, name)
         if name in params:
             raise ConfigError(f"{ww}: also a fitted parameter")
+        if el is not None and el == doc.get("composition", {}).get("filler", "O"):
+            raise ConfigError(f"{ww}: the filler element takes what the others leave; "
+                              f"it cannot be set")
         integer = el is None and DICA_FIELDS[name][2] is int
         v = _num(ww, v, integer=integer)
         rlo, rhi = (0.0, 1.0) if el is not None else RANGES[name]

@@ -140,9 +140,12 @@ def run_program(directory, overrides, fractions=None):
 def test_injection_and_recovery(tmp_path):
     """A synthetic spectrum at known LOGLS, VPH, X(Si), made with other random seeds than the
     fit's, plus 1 % noise, is fitted from the bounds. The model's own noise decides the
-    tolerances: the seed-to-seed scatter s of the spectrum (relative rms over the window), and
-    per parameter the shift at which the spectrum changes by 2 s rms; a parameter closer to the
-    truth than that is indistinguishable from it within the model's noise."""
+    tolerances: s is the seed-to-seed scatter of the spectrum (relative rms over the window);
+    the best model and the synthetic spectrum are two independent realisations, whose
+    difference scatters by sqrt(2) s, so a parameter is recovered when it lies within the shift
+    that changes the spectrum by 3 s rms (about 2 sigma of that difference). The response to a
+    shift of 10 % of the range is measured on both sides and the weaker one taken (line
+    saturation makes X(Si) respond less upwards)."""
     t0 = time.time()
     truth = {"LOGLS": 9.55, "VPH": 10500.0, "X(Si)": 0.45}
     bounds = {"LOGLS": (9.3, 9.8), "VPH": (8000.0, 13000.0), "X(Si)": (0.1, 0.7)}
@@ -157,14 +160,15 @@ def test_injection_and_recovery(tmp_path):
     base = run_program(tmp_path / "base", dica_truth, {"Si": truth["X(Si)"]})[win, 1]
     tol = {}
     for name, (lo, hi) in bounds.items():
-        step = 0.1 * (hi - lo)
-        shifted = dict(truth, **{name: truth[name] + step})
-        s = run_program(tmp_path / f"shift-{name}", {**TINY, "LOGLS": shifted["LOGLS"],
-                                                     "VPH": shifted["VPH"]},
-                        {"Si": shifted["X(Si)"]})[win, 1]
-        change = float(np.sqrt(np.mean(((s - base) / base) ** 2)))
-        tol[name] = step * 2 * noise / change
-        assert tol[name] < 0.25 * (hi - lo), f"{name}: the spectrum hardly depends on it"
+        step, change = 0.1 * (hi - lo), []
+        for sign in (-1, 1):
+            shifted = dict(truth, **{name: truth[name] + sign * step})
+            s = run_program(tmp_path / f"shift-{name}{sign:+d}",
+                            {**TINY, "LOGLS": shifted["LOGLS"], "VPH": shifted["VPH"]},
+                            {"Si": shifted["X(Si)"]})[win, 1]
+            change.append(float(np.sqrt(np.mean(((s - base) / base) ** 2))))
+        tol[name] = step * 3 * noise / min(change)
+        assert tol[name] < 0.4 * (hi - lo), f"{name}: the spectrum hardly depends on it"
 
     rng = np.random.default_rng(5)
     obs = spectra[0][win]
