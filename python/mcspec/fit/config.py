@@ -13,6 +13,10 @@ from dataclasses import dataclass, field
 from .modelfiles import DICA_FIELDS, Z_OF, Dica, ModelFileError, element_of, read_comp
 
 
+REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(
+    os.path.abspath(__file__)))))
+
+
 class ConfigError(ValueError):
     """A configuration that cannot be used; the message names the file, section and key."""
 
@@ -160,10 +164,14 @@ def load(path: str) -> Config:
     mcdata = m.get("mcdata", "")
     if not isinstance(mcdata, str):
         raise ConfigError(f"{w('model', 'mcdata')}: a path (text) is needed")
-    mcdata = _path(base, w("model", "mcdata"), mcdata) if mcdata else os.environ.get("MCDATA", "")
+    if mcdata:
+        mcdata = _path(base, w("model", "mcdata"), mcdata)
+    else:
+        built = os.path.join(REPO, "build", "mcdata")
+        mcdata = os.environ.get("MCDATA") or (built if os.path.isdir(built) else "")
     if not mcdata:
-        raise ConfigError(f"{w('model', 'mcdata')}: empty and MCDATA is not set; "
-                          f"name the data directory")
+        raise ConfigError(f"{w('model', 'mcdata')}: empty, MCDATA is not set and {built} "
+                          f"does not exist (make data); name the data directory")
     if not os.path.isdir(mcdata):
         raise ConfigError(f"{w('model', 'mcdata')}: {mcdata} is not a directory")
     binary = m.get("binary", "")

@@ -61,11 +61,13 @@ class Observed:
     @classmethod
     def from_file(cls, path, windows, noise_floor, wavelengths="air", frame="rest",
                   redshift=0.0):
+        from mcspec.io import McspecError, read_observed
         try:
-            data = np.loadtxt(path, usecols=(0, 1, 2), ndmin=2, comments="#")
-        except (ValueError, IndexError) as e:
-            raise ValueError(f"{path}: needs three numeric columns (wavelength, flux, "
-                             f"error): {e}") from None
+            data = read_observed(path)
+        except McspecError as e:
+            raise ValueError(str(e)) from None
+        if data.shape[1] < 3:
+            raise ValueError(f"{path}: a fit needs the error column (wavelength, flux, error)")
         wave = data[:, 0]
         # To rest-frame vacuum, then to the model's air convention.
         if wavelengths == "air":

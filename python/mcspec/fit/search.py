@@ -28,12 +28,12 @@ class BudgetSpent(Exception):
 
 
 def default_binary() -> str:
-    env = os.environ.get("MCSPEC_BINARY")
-    if env:
-        return env
-    repo = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(
-        os.path.abspath(__file__)))))
-    return os.path.join(repo, "build", "mcspec")
+    from mcspec.runner import find_binary
+    from mcspec.io import McspecError
+    try:
+        return str(find_binary())
+    except McspecError as e:
+        raise FileNotFoundError(str(e)) from None
 
 
 class Fit:

@@ -12,9 +12,10 @@ import time
 import numpy as np
 import pytest
 
-from conftest import ROOT, SHARED
-
 pytestmark = pytest.mark.slow
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
+SHARED = os.environ.get("MCSPEC_SHARED_DIR", os.path.join(os.path.dirname(ROOT), "shared"))
 
 BINARY = os.environ.get("MCSPEC_BINARY", os.path.join(ROOT, "build", "mcspec"))
 EXAMPLE = os.path.join(SHARED, "examples", "sn-ia-max")
@@ -88,8 +89,7 @@ def test_cluster_on_localhost_survives_a_dead_worker(tmp_path):
         config(tmp_path / "fit.toml", OBSERVED,
                {"LOGLS": (9.3, 9.8), "VPH": (8000.0, 12000.0)}, "out",
                "max_evaluations = 20\npopsize = 5\nseed = 2")
-        fit = subprocess.Popen([sys.executable, "-c",
-                                "import sys, mcspec.fit; sys.exit(mcspec.fit.main(sys.argv[1:]))",
+        fit = subprocess.Popen([sys.executable, "-m", "mcspec", "fit",
                                 str(tmp_path / "fit.toml"), "--scheduler", address],
                                cwd=tmp_path, env=env(), stdout=subprocess.PIPE,
                                stderr=subprocess.PIPE, text=True)
@@ -177,9 +177,8 @@ def test_injection_and_recovery(tmp_path):
     config(tmp_path / "fit.toml", tmp_path / "synthetic.dat", bounds, "out",
            "max_evaluations = 150\npopsize = 5\nseed = 1\n[cluster]\nworkers = 2",
            noise_floor=round(noise, 4))
-    r = subprocess.run([sys.executable, "-c",
-                        "import sys, mcspec.fit; sys.exit(mcspec.fit.main(sys.argv[1:]))",
-                        str(tmp_path / "fit.toml")], cwd=tmp_path, env=env(),
+    r = subprocess.run([sys.executable, "-m", "mcspec", "fit", str(tmp_path / "fit.toml")],
+                       cwd=tmp_path, env=env(),
                        capture_output=True, text=True, timeout=1200)
     assert r.returncode == 0, r.stderr
     import json
