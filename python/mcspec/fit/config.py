@@ -84,11 +84,11 @@ class Config:
     hydro_text: str | None = None
 
     def fingerprint(self) -> str:
-        """Hash of everything that decides the evaluations' results (not output or cluster),
-        so that a rerun resumes only the same fit."""
+        """Hash of everything that decides the evaluations' results (not the output, the
+        program's path or the cluster), so that a rerun resumes only the same fit."""
         h = hashlib.sha256()
         for part in (self.dica_text, self.comp_text, self.hydro_text or "",
-                     repr((self.names, self.bounds, sorted(self.overrides.items()),
+                     repr((self.mcdata, self.names, self.bounds, sorted(self.overrides.items()),
                            self.filler, self.windows, self.wavelengths, self.frame,
                            self.redshift, self.dereddened, self.noise_floor, self.method,
                            self.seed, self.popsize, self.mutation, self.recombination,
