@@ -17,7 +17,7 @@ pytestmark = pytest.mark.slow
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
 SHARED = os.environ.get("MCSPEC_SHARED_DIR", os.path.join(os.path.dirname(ROOT), "shared"))
 
-BINARY = os.environ.get("MCSPEC_BINARY", os.path.join(ROOT, "build", "mcspec"))
+BINARY = os.path.abspath(os.environ.get("MCSPEC_BINARY", os.path.join(ROOT, "build", "mcspec")))
 EXAMPLE = os.path.join(SHARED, "examples", "sn-ia-max")
 MCDATA = os.path.join(SHARED, "mcdata")
 OBSERVED = os.path.join(SHARED, "observed", "SN2011fe_2011-09-10_09-22-00_HST_STIS_HST-Ia.dat")
@@ -66,7 +66,9 @@ def test_cluster_on_localhost_survives_a_dead_worker(tmp_path):
     procs = []
 
     def start(*args):
-        p = subprocess.Popen(args, cwd=tmp_path, env=env(), stdout=subprocess.DEVNULL,
+        # TMPDIR: the run directory left by the killed worker stays in the test's directory.
+        p = subprocess.Popen(args, cwd=tmp_path, env=dict(env(), TMPDIR=str(tmp_path)),
+                             stdout=subprocess.DEVNULL,
                              stderr=open(tmp_path / f"log{len(procs)}.txt", "w"),
                              start_new_session=True)
         procs.append(p)
