@@ -1,6 +1,6 @@
 // Checks before any work, and what a stopped run leaves behind: parameters that make the
-// physics meaningless, the command line, MCDATA, the interrupt flag, and the output
-// files of a stopped run set aside in a new directory.
+// physics meaningless, MCDATA, the interrupt flag, and the output files of a stopped
+// run set aside in a new directory.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,7 +14,6 @@
 
 #include "common/errors.hpp"
 #include "common/interrupt.hpp"
-#include "driver/command_line.hpp"
 #include "driver/files.hpp"
 #include "driver/params.hpp"
 #include "support/test_support.hpp"
@@ -81,46 +80,6 @@ TEST(ParameterChecks, HighestBoundaryTemperatureIsHcOverKLambdaOver1e14) {
   // hc/k = 1.43884 cm K (the program's constants); at 1 micron: 1.43884e4 K / 1e-14.
   EXPECT_NEAR(highest_boundary_temperature(c, 1.0), 1.43884e18, 1e14);
   EXPECT_NEAR(highest_boundary_temperature(c, 2.0), 0.71942e18, 1e14);
-}
-
-// Runs command_line on argv, the two streams captured.
-struct Cli {
-  int status;
-  std::string out, err;
-};
-Cli cli(std::vector<const char*> args) {
-  args.insert(args.begin(), "mcspec");
-  std::FILE* o = std::tmpfile();
-  std::FILE* e = std::tmpfile();
-  Cli r{command_line(static_cast<int>(args.size()), args.data(), o, e), "", ""};
-  for (auto [f, s] : {std::pair{o, &r.out}, std::pair{e, &r.err}}) {
-    std::rewind(f);
-    for (int ch; (ch = std::fgetc(f)) != EOF;) s->push_back(static_cast<char>(ch));
-    std::fclose(f);
-  }
-  return r;
-}
-
-TEST(CommandLine, HelpVersionAndAnythingElse) {
-  EXPECT_EQ(cli({}).status, -1);  // a run
-  for (const char* help : {"--help", "-h"}) {
-    const Cli r = cli({help});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_TRUE(r.err.empty());
-    for (const char* part : {"dica.dat", "comp.ind", "hydro.dat", "MCDATA", "spct.dat", "docs/", "incomplete-",
-                             "130", "143", "MCSPEC_THREADS", "MCSPEC_STREAMS", "MCSPEC_QUIET"})
-      EXPECT_CONTAINS(r.out, part);
-  }
-  const Cli v = cli({"--version"});
-  EXPECT_EQ(v.status, 0);
-  EXPECT_EQ(v.out, std::string("mcspec ") + kVersion + "\n");
-  for (const auto& args : std::vector<std::vector<const char*>>{{"-x"}, {"run"}, {"--help", "more"}, {"--Help"}}) {
-    const Cli r = cli(args);
-    EXPECT_EQ(r.status, 2);
-    EXPECT_TRUE(r.out.empty());
-    EXPECT_CONTAINS(r.err, std::string("unexpected argument \"") + args.back() + "\"");
-    EXPECT_CONTAINS(r.err, "usage: mcspec");
-  }
 }
 
 // A working directory with a parameter file, made current for the test.

@@ -66,6 +66,17 @@ TEST(CommandLineRun, AnswersWithoutTouchingTheWorkingDirectory) {
     EXPECT_EQ(out.find("usage: mcspec") != std::string::npos, c.usage_on_stdout) << c.args;
     EXPECT_EQ(err.find("usage: mcspec") != std::string::npos, c.status == 2) << c.args;
     EXPECT_TRUE(listing(dir.path()).empty()) << c.args;
+    if (c.usage_on_stdout) {
+      for (const char* part : {"dica.dat", "comp.ind", "hydro.dat", "MCDATA", "spct.dat", "docs/", "incomplete-",
+                               "130", "143", "MCSPEC_THREADS", "MCSPEC_STREAMS", "MCSPEC_QUIET"})
+        EXPECT_CONTAINS(out, part);
+    }
+    if (c.status == 2) {
+      EXPECT_CONTAINS(err, "unexpected argument");
+    }
+    if (std::string(c.args) == "--version") {
+      EXPECT_EQ(out.rfind("mcspec ", 0), 0u) << out;
+    }
   }
 }
 
