@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <exception>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 
@@ -100,58 +101,128 @@ void check_shells(const Shells& s) {
     if (!std::isfinite(s.logrh(j))) finding("shell " + std::to_string(j) + " has log density " + std::to_string(s.logrh(j)));
 }
 
-void run_stages(Slot fuzzed, std::string_view bytes) {
+// The state of a run between stages. The stages before the one that reads the fuzzed
+// file see only good files: they run once, and every input starts from a copy.
+struct State {
+  Constants c;
+  Params p;
+  Atoms a;
+  Shells s;
+  Plasma pl;
+};
+
+// The stage that reads each file: 0 params, 1 input, 2 atlvls, 3 model, 4 partf and
+// ioneq, 5 lines.
+int stage_of(Slot slot) {
+  switch (slot) {
+    case Slot::dica: return 0;
+    case Slot::nbba:
+    case Slot::comp:
+    case Slot::nbia:
+    case Slot::ihea: return 1;
+    case Slot::varn1: return 2;
+    case Slot::hydro: return 3;
+    case Slot::nama: return 4;
+    default: return 5;
+  }
+}
+
+// Runs the stages from `first` on, on the files with `bytes` in place of `fuzzed`.
+void run_from(int first, State& st, Slot fuzzed, std::string_view bytes) {
   OutFile out = OutFile::memory("standard output"), stst = OutFile::memory("stst.dat"),
           sbib = OutFile::memory("sbib.dat"), atmd = OutFile::memory("atmd.oud"), ptfn = OutFile::memory("ptfn.dat"),
           yhea = OutFile::memory("yhea.dat"), lhea = OutFile::memory("lhea.dat"), spcp = OutFile::memory("spcp.dat");
-  if (fuzzed == Slot::filters) {
-    InFile filters;
-    open_input(filters, Slot::filters, fuzzed, bytes);
-    FilterTable ft;
-    read_filters(filters, ft);
-    for (int f = 1; f <= 4; ++f)
-      for (double lambda = 3051.0; lambda < 8350.0; lambda += 97.0) (void)filter_transmission(ft, lambda, f);
-    return;
+  if (first <= 0) {
+    InFile dica;
+    open_input(dica, Slot::dica, fuzzed, bytes);
+    params(dica, st.c, st.p, stst, sbib, out);
+    options(st.p, out);
+    if (fuzzed == Slot::dica) {
+      SamplingTable samp;
+      frqsmp(st.p.kb, samp);
+      WavelengthGrid grid;
+      initiate(st.p, grid, spcp);
+    }
   }
-  InFile dica, comp, hydro, nbba, nbia, ihea, nama, varn1, varn2;
-  open_input(dica, Slot::dica, fuzzed, bytes);
-  Constants c;
-  Params p;
-  params(dica, c, p, stst, sbib, out);
-  options(p, out);
-  if (fuzzed == Slot::dica) {
-    SamplingTable samp;
-    frqsmp(p.kb, samp);
-    WavelengthGrid grid;
-    initiate(p, grid, spcp);
+  if (first <= 1) {
+    InFile nbba, comp, nbia, ihea;
+    open_input(nbba, Slot::nbba, fuzzed, bytes);
+    open_input(comp, Slot::comp, fuzzed, bytes);
+    open_input(nbia, Slot::nbia, fuzzed, bytes);
+    open_input(ihea, Slot::ihea, fuzzed, bytes);
+    input(nbba, comp, nbia, ihea, st.a, out, sbib, stst);
+    check_composition(st.a);
   }
-
-  open_input(nbba, Slot::nbba, fuzzed, bytes);
-  open_input(comp, Slot::comp, fuzzed, bytes);
-  open_input(nbia, Slot::nbia, fuzzed, bytes);
-  open_input(ihea, Slot::ihea, fuzzed, bytes);
-  Atoms a;
-  input(nbba, comp, nbia, ihea, a, out, sbib, stst);
-  check_composition(a);
-
-  open_input(varn1, Slot::varn1, fuzzed, bytes);
-  atlvls(p, varn1, a, out, atmd);
-
-  open_input(hydro, Slot::hydro, fuzzed, bytes);
-  Shells s;
-  model(p, c, hydro, s, stst, out);
-  if (fuzzed == Slot::hydro) check_shells(s);
-
-
-  Plasma pl;
-  pl.allocate(s.js);
-  open_input(nama, Slot::nama, fuzzed, bytes);
-  partf(1, c, s, a, pl, nama, ptfn, out);
-  ioneq(1, p, s, a, pl, yhea, out);
-
+  if (first <= 2) {
+    InFile varn1;
+    open_input(varn1, Slot::varn1, fuzzed, bytes);
+    atlvls(st.p, varn1, st.a, out, atmd);
+  }
+  if (first <= 3) {
+    InFile hydro;
+    open_input(hydro, Slot::hydro, fuzzed, bytes);
+    model(st.p, st.c, hydro, st.s, stst, out);
+    if (fuzzed == Slot::hydro) check_shells(st.s);
+    st.pl.allocate(st.s.js);
+  }
+  if (first <= 4) {
+    InFile nama;
+    open_input(nama, Slot::nama, fuzzed, bytes);
+    partf(1, st.c, st.s, st.a, st.pl, nama, ptfn, out);
+    ioneq(1, st.p, st.s, st.a, st.pl, yhea, out);
+  }
+  InFile varn2;
   open_input(varn2, Slot::varn2, fuzzed, bytes);
   LineList ll;
-  lines(p, c, s, pl, a, ll, varn2, out, stst, sbib, lhea);
+  lines(st.p, st.c, st.s, st.pl, st.a, ll, varn2, out, stst, sbib, lhea);
+}
+
+void run_filters(std::string_view bytes) {
+  InFile filters;
+  open_input(filters, Slot::filters, Slot::filters, bytes);
+  FilterTable ft;
+  read_filters(filters, ft);
+  for (int f = 1; f <= 4; ++f)
+    for (double lambda = 3051.0; lambda < 8350.0; lambda += 97.0) (void)filter_transmission(ft, lambda, f);
+}
+
+// The state after the stages before `stage`, on good files only.
+const State& good_state_before(int stage) {
+  static std::array<std::unique_ptr<State>, 6> cache;
+  auto& st = cache[static_cast<std::size_t>(stage)];
+  if (!st) {
+    st = std::make_unique<State>();
+    if (stage > 0) try {
+      State s;
+      OutFile out = OutFile::memory("o"), stst = OutFile::memory("o"), sbib = OutFile::memory("o"),
+              atmd = OutFile::memory("o"), ptfn = OutFile::memory("o"), yhea = OutFile::memory("o");
+      InFile f[9];
+      for (int k = 0; k < 9; ++k) open_input(f[k], static_cast<Slot>(k), Slot::filters, {});
+      params(f[0], s.c, s.p, stst, sbib, out);
+      if (stage > 1) input(f[3], f[1], f[4], f[5], s.a, out, sbib, stst);
+      if (stage > 2) atlvls(s.p, f[7], s.a, out, atmd);
+      if (stage > 3) {
+        model(s.p, s.c, f[2], s.s, stst, out);
+        s.pl.allocate(s.s.js);
+      }
+      if (stage > 4) {
+        partf(1, s.c, s.s, s.a, s.pl, f[6], ptfn, out);
+        ioneq(1, s.p, s.s, s.a, s.pl, yhea, out);
+      }
+      *st = s;
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "fuzz: the good inputs do not run: %s\n", e.what());
+      std::exit(1);
+    }
+  }
+  return *st;
+}
+
+void run_stages(Slot fuzzed, std::string_view bytes) {
+  if (fuzzed == Slot::filters) return run_filters(bytes);
+  const int first = stage_of(fuzzed);
+  State st = good_state_before(first);
+  run_from(first, st, fuzzed, bytes);
 }
 
 }  // namespace
