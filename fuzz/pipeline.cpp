@@ -3,6 +3,7 @@
 // and MCSPEC_FUZZ_RUN (a run directory with dica.dat, comp.ind, hydro.dat), read once.
 #include "pipeline.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include <string>
 
 #include "common/errors.hpp"
+#include "common/fpenv.hpp"
 #include "common/io.hpp"
 #include "driver/frqsmp.hpp"
 #include "driver/initiate.hpp"
@@ -101,6 +103,20 @@ void check_shells(const Shells& s) {
     if (!std::isfinite(s.logrh(j))) finding("shell " + std::to_string(j) + " has log density " + std::to_string(s.logrh(j)));
 }
 
+// Data files and a profile that the readers accept give an ionisation balance with
+// finite fractions and electron densities in every shell.
+void check_plasma(const Atoms& a, const Shells& s, const Plasma& pl) {
+  for (int k = 1; k <= s.js; ++k) {
+    if (!(std::isfinite(pl.ne(k)) && pl.ne(k) >= 0))
+      finding("electron density of shell " + std::to_string(k) + " is " + std::to_string(pl.ne(k)));
+    for (int z = 1; z <= std::min(a.nel, kMaxIonisationData); ++z)
+      for (int j = 1; j <= kMaxLevelStages; ++j)
+        if (!(std::isfinite(pl.fion(j, z, k)) && pl.fion(j, z, k) >= 0))
+          finding("ionisation fraction of Z = " + std::to_string(z) + ", stage " + std::to_string(j) + " in shell " +
+                  std::to_string(k) + " is " + std::to_string(pl.fion(j, z, k)));
+  }
+}
+
 // The state of a run between stages. The stages before the one that reads the fuzzed
 // file see only good files: they run once, and every input starts from a copy.
 struct State {
@@ -170,6 +186,8 @@ void run_from(int first, State& st, Slot fuzzed, std::string_view bytes) {
     open_input(nama, Slot::nama, fuzzed, bytes);
     partf(1, st.c, st.s, st.a, st.pl, nama, ptfn, out);
     ioneq(1, st.p, st.s, st.a, st.pl, yhea, out);
+    // Parameters that make the physics meaningless are refused by params, not checked here.
+    if (fuzzed != Slot::dica) check_plasma(st.a, st.s, st.pl);
   }
   InFile varn2;
   open_input(varn2, Slot::varn2, fuzzed, bytes);
@@ -228,6 +246,8 @@ void run_stages(Slot fuzzed, std::string_view bytes) {
 }  // namespace
 
 void run_pipeline(Slot slot, std::string_view bytes) {
+  static const bool ftz = (set_flush_to_zero(), true);  // as the program runs
+  (void)ftz;
   try {
     run_stages(slot, bytes);
   } catch (const InputError&) {

@@ -275,6 +275,7 @@ std::vector<Case> corpus() {
                  write_file(p, "1 H 0.7\n" + t.substr(t.find('\n') + 1));
                }),
                "comp.ind", 57, 3});
+  c.push_back({"comp: fractions overflow their sum", in_run("comp.ind", text("1 H 1e308\n2 He 1e308\n")), "comp.ind"});
   c.push_back({"comp: H record deleted", in_run("comp.ind", [](const fs::path& p) { delete_record(p, 1); }),
                "comp.ind", 1, 1, kCompositionCheck});
   c.push_back({"comp: wrong symbol", in_run("comp.ind", value(1, 2, "He")), "comp.ind", 1, 2, kCompositionCheck});
@@ -305,6 +306,8 @@ std::vector<Case> corpus() {
   c.push_back({"ihea: potential a word", in_data("ihea.ind", columns(2, 7, "  helium")), "ihea.ind", 2, 3});
   c.push_back({"ihea: potential overflows", in_data("ihea.ind", columns(1, 7, "9.99+999")), "ihea.ind", 1, 3});
   c.push_back({"ihea: zeta a word", in_data("ihea.ind", columns(58, 7, "  zeta")), "ihea.ind", 58, 3});
+  c.push_back({"ihea: potential negative", in_data("ihea.ind", columns(1, 7, "  -1.000")), "ihea.ind", 1, 3});
+  c.push_back({"ihea: zeta above one", in_data("ihea.ind", columns(57, 7, "  999.9")), "ihea.ind", 57, 3});
   c.push_back({"ihea: truncated", in_data("ihea.ind", records_kept(60)), "ihea.ind"});
   c.push_back({"ihea: empty", in_data("ihea.ind", text("")), "ihea.ind"});
   c.push_back({"ihea: binary garbage", in_data("ihea.ind", text(garbage())), "ihea.ind"});
@@ -319,6 +322,7 @@ std::vector<Case> corpus() {
   c.push_back({"varn1: empty", in_data("lines/varn1.new", text("")), "varn1.new"});
   c.push_back({"varn1: a directory", in_data("lines/varn1.new", a_directory()), "varn1.new"});
   c.push_back({"nama: weight a word", in_data("nama.ind", columns(1, 7, "   x")), "nama.ind", 1, 3, kOutputsMoved});
+  c.push_back({"nama: weight zero", in_data("nama.ind", columns(1, 11, "   0")), "nama.ind", 1, 4, kOutputsMoved});
   c.push_back({"nama: truncated", in_data("nama.ind", records_kept(20)), "nama.ind", 0, 0, kOutputsMoved});
   c.push_back({"nama: missing", in_data("nama.ind", removed()), "nama.ind"});
   c.push_back({"varn2: level outside the ion", in_data("lines/varn2", columns(5, 1, "    99")), "varn2", 5, 1,
