@@ -117,6 +117,14 @@ void check_plasma(const Atoms& a, const Shells& s, const Plasma& pl) {
   }
 }
 
+// Every kept line has a finite, non-zero frequency and finite Einstein coefficients.
+void check_lines(const LineList& ll) {
+  for (int n = 1; n <= ll.nl; ++n)
+    if (!(std::isfinite(ll.frql(n)) && ll.frql(n) != 0.0 && std::isfinite(ll.aul(n)) && std::isfinite(ll.blu(n))))
+      finding("line " + std::to_string(n) + ": frequency " + std::to_string(ll.frql(n)) + " Hz, A " +
+              std::to_string(ll.aul(n)) + ", B " + std::to_string(ll.blu(n)));
+}
+
 // The state of a run between stages. The stages before the one that reads the fuzzed
 // file see only good files: they run once, and every input starts from a copy.
 struct State {
@@ -193,6 +201,7 @@ void run_from(int first, State& st, Slot fuzzed, std::string_view bytes) {
   open_input(varn2, Slot::varn2, fuzzed, bytes);
   LineList ll;
   lines(st.p, st.c, st.s, st.pl, st.a, ll, varn2, out, stst, sbib, lhea);
+  check_lines(ll);
 }
 
 void run_filters(std::string_view bytes) {
