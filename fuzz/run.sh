@@ -35,7 +35,12 @@ data="$build/fuzz-data/mcdata"
 if [ ! -f "$data/lines/varn2" ] || [ "$build/mkdata" -nt "$data/lines/varn2" ]; then
   rm -rf "$build/fuzz-data"
   mkdir -p "$build/fuzz-data"
-  ASAN_OPTIONS=detect_leaks=0 "$build/mkdata" --without-filters "$data" >/dev/null
+  bessell=$repo/data/sources/speclite/speclite/data/filters
+  if [ -d "$bessell" ]; then
+    ASAN_OPTIONS=detect_leaks=0 "$build/mkdata" --bessell "$bessell" "$data" >/dev/null
+  else
+    ASAN_OPTIONS=detect_leaks=0 "$build/mkdata" --without-filters "$data" >/dev/null
+  fi
 fi
 export MCSPEC_FUZZ_DATA=$data MCSPEC_FUZZ_RUN=$repo/examples/hydrogen-envelope
 
@@ -52,11 +57,11 @@ ia=$shared/examples/sn-ia-max
 sd=$shared/mcdata
 seed dica hydrogen "$example/dica.dat";  seed dica sn-ia-max "$ia/dica.dat"
 seed comp hydrogen "$example/comp.ind";  seed comp sn-ia-max "$ia/comp.ind"
-seed hydro hydrogen "$example/hydro.dat"; seed hydro rhw7 "$data/rhw7.dat"; seed hydro w7 "$sd/rhw7.dat"
+seed hydro hydrogen "$example/hydro.dat"; seed hydro w7 "$sd/rhw7.dat"
 for f in nbba nbia ihea nama; do seed "$f" generated "$data/$f.ind"; seed "$f" shared "$sd/$f.ind"; done
 seed varn1 generated "$data/lines/varn1.new"; seed varn1 shared-slice "$sd/lines/varn1.new" 6000
 seed varn2 generated "$data/lines/varn2" 20000; seed varn2 shared-slice "$sd/lines/varn2" 6000
-seed filters shared "$sd/filters.dat"
+seed filters shared "$sd/filters.dat"; seed filters bessell "$data/filters.dat"
 mkdir -p "$seeds/filters" "$seeds/format"
 awk 'BEGIN { for (i = 0; i < 109; i++) { w = 3000 + 50 * i; printf "%9.1f%8.3f%8.3f%8.3f%8.3f\n", w, (w < 4000 ? 1 : 0), (w < 5500 ? 0.5 : 0), 0.7, 0.3 } }' \
   >"$seeds/filters/triangles"
