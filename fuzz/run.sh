@@ -74,8 +74,8 @@ logs="$build/fuzz-logs"
 mkdir -p "$logs" "$build/fuzz-artifacts"
 # libFuzzer's timeout is wall-clock time: on a machine busy with other work a process
 # can stall past it on an input that takes milliseconds. A timeout whose input runs
-# alone in under half a second is such a stall: the harness is run once more. Any
-# other failure, and a second timeout, stand.
+# alone in under half a second (the best of three runs) is such a stall, and the
+# harness is run again, at most three times in all. Any other failure stands.
 fuzz_once() {
   local t=$1 log=$2
   local seeddir=()
@@ -83,29 +83,38 @@ fuzz_once() {
   "$build/fuzz_$t" -max_total_time="$seconds" -timeout=1 -rss_limit_mb=2048 -print_final_stats=1 \
     -artifact_prefix="$build/fuzz-artifacts/$t-" "$build/fuzz-corpus/$t" "${seeddir[@]}" >"$log" 2>&1
 }
+alone_ms() {  # the shortest of three runs of one input, in ms
+  local best=999999 k ms
+  for k in 1 2 3; do
+    ms=$("$build/fuzz_$1" "$2" 2>&1 | sed -n 's/^Executed .* in \([0-9]*\) ms$/\1/p' | tail -n 1)
+    [ -n "$ms" ] && [ "$ms" -lt "$best" ] && best=$ms
+  done
+  echo "$best"
+}
 run_one() {
   local t=$1 attempt unit ms
   mkdir -p "$build/fuzz-corpus/$t"
   for attempt in 1 2 3; do
     if fuzz_once "$t" "$logs/$t.log"; then
       echo ok >"$logs/$t.status"
-      return
+      return 0
     fi
     unit=$(sed -n "s/.*Test unit written to \(.*-timeout-[0-9a-f]*\)$/\1/p" "$logs/$t.log" | tail -n 1)
-    [ -n "$unit" ] || break
-    ms=$("$build/fuzz_$t" "$unit" 2>&1 | sed -n 's/^Executed .* in \([0-9]*\) ms$/\1/p' | tail -n 1)
-    { [ -n "$ms" ] && [ "$ms" -lt 500 ]; } || break
+    [ -n "$unit" ] && [ "$attempt" -lt 3 ] || break
+    ms=$(alone_ms "$t" "$unit")
+    [ "$ms" -lt 500 ] || break
     mv "$logs/$t.log" "$logs/$t.stall$attempt.log"
     mv "$unit" "$unit.stall"
-    echo "rerun after an input of ${ms} ms timed out under load (log: $logs/$t.stall$attempt.log)" >>"$logs/$t.note"
+    echo "rerun: an input of ${ms} ms timed out under load ($logs/$t.stall$attempt.log)" >>"$logs/$t.note"
   done
   echo failed >"$logs/$t.status"
+  return 0
 }
-export -f run_one fuzz_once
+export -f run_one fuzz_once alone_ms
 export build seconds seeds logs
 rm -f "$logs"/*.status "$logs"/*.note "$logs"/*.stall*.log
 echo "fuzz: $seconds s per harness, $jobs at a time: $targets"
-printf '%s\n' $targets | xargs -P "$jobs" -I{} bash -c 'run_one {}'
+printf '%s\n' $targets | xargs -P "$jobs" -I{} bash -c 'run_one {}' || true
 
 status=0
 printf '%-8s %-7s %12s %8s %8s %8s\n' harness result executions exec/s cov ft
@@ -120,7 +129,7 @@ for t in $targets; do
   if [ "$r" != ok ]; then
     status=1
     echo "---- fuzz_$t: last lines of $logs/$t.log" >&2
-    tail -n 40 "$logs/$t.log" >&2
+    tail -n 40 "$logs/$t.log" >&2 || true
   fi
 done
 [ $status -eq 0 ] && echo "fuzz: no finding" || echo "fuzz: FINDINGS (inputs in $build/fuzz-artifacts/)" >&2
