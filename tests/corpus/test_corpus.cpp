@@ -363,7 +363,7 @@ std::vector<Case> corpus() {
   c.push_back({"MCDATA unset", [](Dirs& d) { d.env = "-u MCDATA"; }, "MCDATA", 0, 0, kMcdataMessage, "not set"});
   c.push_back({"MCDATA empty", [](Dirs& d) { d.env = "MCDATA="; }, "MCDATA", 0, 0, kMcdataMessage, "empty"});
   c.push_back({"MCDATA names no directory", [](Dirs& d) { d.env = "MCDATA='" + (d.top / "nowhere").string() + "'"; },
-               "MCDATA", 0, 0, kMcdataMessage, "not a directory"});
+               "MCDATA", 0, 0, kMcdataMessage, "does not exist"});
   c.push_back({"MCDATA names a file", [](Dirs& d) { d.env = "MCDATA='" + (d.data / "nbba.ind").string() + "'"; },
                "MCDATA", 0, 0, kMcdataMessage, "not a directory"});
 
