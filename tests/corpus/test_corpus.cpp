@@ -242,7 +242,7 @@ std::vector<Case> corpus() {
   c.push_back({"dica: VPH overflows", in_run("dica.dat", value(6, 2, "1e400")), "dica.dat", 6, 2});
   c.push_back({"dica: TB a word", in_run("dica.dat", value(6, 3, "hot")), "dica.dat", 6, 3});
   c.push_back({"dica: DAY zero", in_run("dica.dat", value(8, 1, "0")), "dica.dat", 8, 1});
-  c.push_back({"dica: DAY absurd", in_run("dica.dat", value(8, 1, "1e-30")), "dica.dat", 8, 0, kParameterRanges});
+  c.push_back({"dica: DAY absurd", in_run("dica.dat", value(8, 1, "1e-30")), "dica.dat", 0, 0, kParameterRanges});
   c.push_back({"dica: ISEED beyond 32 bits", in_run("dica.dat", value(12, 1, "12345678901")), "dica.dat", 12, 1});
   c.push_back({"dica: CHL a word", in_run("dica.dat", value(14, 1, "twenty")), "dica.dat", 14, 1});
   c.push_back({"dica: WVM2 below WVM1", in_run("dica.dat", value(16, 2, "0.2")), "dica.dat", 16, 2});
