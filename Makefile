@@ -5,11 +5,12 @@
 #   make test      build and run the whole test suite
 #   make sanitize  the test suite under AddressSanitizer and UndefinedBehaviorSanitizer
 #   make bench     build and run the benchmarks
+#   make fuzz      build the libFuzzer harnesses (clang) and run each FUZZ_SECONDS (default 30)
 BUILD ?= build
 SANBUILD ?= build-sanitize
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build example data test sanitize bench clean
+.PHONY: all build example data test sanitize bench fuzz clean
 
 all: build
 
@@ -48,5 +49,9 @@ sanitize: $(SANBUILD)/build.ninja
 bench: build
 	@for b in $(BUILD)/bench_*; do [ -x "$$b" ] && "$$b" || true; done
 
+FUZZ_SECONDS ?= 30
+fuzz:
+	FUZZ_SECONDS=$(FUZZ_SECONDS) bash fuzz/run.sh
+
 clean:
-	rm -rf $(BUILD) $(SANBUILD)
+	rm -rf $(BUILD) $(SANBUILD) build-fuzz

@@ -81,8 +81,9 @@ std::vector<double> read_composition(InFile& comp, Atoms& a) {
 }
 
 // Ionisation potentials CHI(1..9, Z) and log10 zeta(1..8, Z) for Z = 1..56. A field
-// that is not a finite number is refused here, so that the ionisation balance never
-// meets one (999.999 is the legal marker of a stage that does not exist).
+// outside what the quantity can be (a potential that is not positive, a fraction zeta
+// above 1) is refused here, so that the ionisation balance never meets one (999.999
+// is the legal marker of a stage that does not exist).
 void read_ionisation_tables(InFile& ihea, Atoms& a) {
   for (int z = 1; z <= kMaxIonisationData; ++z) {
     int iz = 0;
@@ -93,8 +94,9 @@ void read_ionisation_tables(InFile& ihea, Atoms& a) {
     ihea.read("(I3, A3, 9F8.3)", items);
     for (int j = 1; j <= 9; ++j) {
       const double chi = v[static_cast<std::size_t>(j - 1)];
-      if (!std::isfinite(chi))
-        throw InputError(ihea.source_name(), ihea.record_number(), j + 2, "expected an ionisation potential in eV");
+      if (!std::isfinite(chi) || !(chi > 0.0))
+        throw InputError(ihea.source_name(), ihea.record_number(), j + 2,
+                         "expected a positive ionisation potential in eV, found " + text_of(chi));
       a.chi(j, z) = chi;
     }
   }
@@ -107,8 +109,10 @@ void read_ionisation_tables(InFile& ihea, Atoms& a) {
     ihea.read("(I3, A3, 8F7.2)", items);
     for (int j = 1; j <= 8; ++j) {
       const double zeta = v[static_cast<std::size_t>(j - 1)];
-      if (!std::isfinite(zeta))
-        throw InputError(ihea.source_name(), ihea.record_number(), j + 2, "expected log10 zeta");
+      // zeta is the fraction of recombinations that go to the ground state: at most 1.
+      if (!std::isfinite(zeta) || zeta > 0.0)
+        throw InputError(ihea.source_name(), ihea.record_number(), j + 2,
+                         "expected log10 zeta of 0 or less (zeta is a fraction), found " + text_of(zeta));
       a.zeta(j, z) = zeta;
     }
   }
@@ -132,8 +136,9 @@ void input(InFile& nbba, InFile& comp, InFile& nbia, InFile& ihea, Atoms& a, Out
 
   double sum = 0;
   for (int z = 1; z <= a.nel; ++z) sum += raw[static_cast<std::size_t>(z)];
-  if (!(sum > 0.0))
-    throw InputError(comp.source_name(), 0, 0, "the mass fractions must add up to a positive number");
+  if (!(sum > 0.0) || !std::isfinite(sum))
+    throw InputError(comp.source_name(), 0, 0,
+                     "the mass fractions must add up to a positive finite number, found " + text_of(sum));
   a.xsum = sum;
   a.xmass.fill(0.0);
   for (int z = 1; z <= a.nel; ++z) a.xmass(z) = raw[static_cast<std::size_t>(z)] / sum;

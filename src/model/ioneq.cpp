@@ -6,8 +6,11 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <string>
 
+#include "common/errors.hpp"
 #include "model/plasma.hpp"
+#include "model/text.hpp"
 
 namespace mcspec {
 namespace {
@@ -124,6 +127,12 @@ void ioneq(int iter, const Params& p, const Shells& s, const Atoms& a, Plasma& p
       if (std::fabs(ne_new - ne) / ne < kConvergence) break;
       ne = ne_new;
     }
+    // Nothing to ionise (a density below the double range, or only elements whose
+    // potentials are the 999.999 marker) or an overflow: the balance has no solution.
+    if (!(std::isfinite(ne_new) && ne_new > 0.0))
+      throw RunError("the ionisation balance of shell " + std::to_string(k) + " gives the electron density " +
+                     text_of(ne_new) + " (log density " + text_of(s.logrh(k)) + " g/cm3, TR " + text_of(s.tr(k)) +
+                     " K): the density profile and the composition must leave free electrons in every shell");
     pl.ne(k) = ne_new;
     pl.kapes(k) = std::pow(10.0, std::log10(pl.ne(k)) + kLogSigmaT - s.logrh(k));
     if (iter == kFinalPass) yhea.write("( I9 5X 'Ntot =' D11.3 5X 'Ne =' D11.3 )", k, pl.ntot(k), pl.ne(k));

@@ -207,7 +207,7 @@ struct LineConstants {
 
 // Censors the first nlines entries of an ion's block; returns the number kept.
 int censor_block(const Params& p, const LineConstants& lc, const Shells& s, const Plasma& pl, const Atoms& a,
-                 int z, int j, const LineBlock& b, int nlines, LevelWork& lw, KeptLines& kept) {
+                 int z, int j, const LineBlock& b, int nlines, LevelWork& lw, KeptLines& kept, const std::string& file) {
   const int n = a.nlev(z, j);
   find_strongest_lines(b, nlines, n, lw);
   fill_level_columns(p, lc.c2, s, pl, a, z, j, n, lw);
@@ -221,6 +221,13 @@ int censor_block(const Params& p, const LineConstants& lc, const Shells& s, cons
     const int ua = std::abs(b.up[e]), la = std::abs(b.lo[e]);
     const int u = ua + i0, l = la + i0;
     const double nu = lc.c * (std::fabs(a.elev(u)) - std::fabs(a.elev(l)));
+    // A line whose upper level does not lie above its lower one has no frequency: its
+    // Einstein B and every rate built on it would be NaN.
+    if (!(nu > 0.0))
+      throw InputError(file, b.record_of(i), b.field_of(i, 1),
+                       "line " + std::to_string(ua) + " -> " + std::to_string(la) + " of " + a.ion_label(z, j) +
+                           ": the upper level (" + text_of(a.elev(u)) + " cm^-1 in the level file) does not lie above the lower level (" +
+                           text_of(a.elev(l)) + " cm^-1)");
     const double sline = kPiE2OverMeC * std::pow(10.0, b.loggf[e] + lc.log_c) / nu;
     const double taumax = largest_depth(sline, la, lw);
     const bool keep = taumax > taug || lw.best_up[static_cast<std::size_t>(ua)] == i + 1 ||
@@ -233,6 +240,10 @@ int censor_block(const Params& p, const LineConstants& lc, const Shells& s, cons
     const double lambda_um = std::pow(10.0, 4.0 + lc.log_c) / nu;
     const double aul = kEinsteinA * std::pow(10.0, b.loggf[e]) / (gu * lambda_um * lambda_um);
     const double blu = aul * gu / (gl * 2.0 * std::pow(10.0, 3.0 * std::log10(nu) + lc.log_h - 2.0 * lc.log_c));
+    if (!(std::isfinite(aul) && std::isfinite(blu)))
+      throw InputError(file, b.record_of(i), b.field_of(i, 3),
+                       "line " + std::to_string(ua) + " -> " + std::to_string(la) + " of " + a.ion_label(z, j) +
+                           ": log gf " + text_of(b.loggf[e]) + " gives Einstein coefficients beyond the double range");
     kept.frql.push_back(nu);
     kept.loggf.push_back(b.loggf[e]);
     kept.llo.push_back(b.lo[e] < 0 ? -l : l);
@@ -302,7 +313,7 @@ void lines(const Params& p, const Constants& c, const Shells& s, const Plasma& p
       if (e1 != 0.0)
         throw RunError("the first level of " + ion + " has energy " + text_of(e1) +
                        " cm^-1; the line list needs the ground level at exactly 0");
-      nkept = censor_block(p, lc, s, pl, a, h.z, h.j, block, nlines, lw, kept);
+      nkept = censor_block(p, lc, s, pl, a, h.z, h.j, block, nlines, lw, kept, file);
     }
     out.write("( 8X A3 A5 5X 'No. of lines =' I6 3X 'Included =' I6 )", a.elsym[static_cast<std::size_t>(h.z)],
               a.stlab[static_cast<std::size_t>(h.j)], nlines, nkept);

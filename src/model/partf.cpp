@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/errors.hpp"
 #include "model/plasma.hpp"
 
 namespace mcspec {
@@ -25,6 +26,13 @@ void read_ground_weights(InFile& nama, Plasma& pl) {
     for (int& x : g) items.emplace_back(x);
     nama.read("(I3, A3, 10I4)", items);
     for (int j = 1; j <= 10; ++j) pl.igt(z, j) = g[static_cast<std::size_t>(j - 1)];
+    // The weights of the stages that take part (up to the bare nucleus, at most stage
+    // 5) divide the Saha factor: a statistical weight is at least 1.
+    for (int j = 1; j <= std::min(z + 1, kMaxLevelStages); ++j)
+      if (pl.igt(z, j) < 1)
+        throw InputError(nama.source_name(), nama.record_number(), j + 2,
+                         "expected a ground-state statistical weight of 1 or more for stage " + std::to_string(j) +
+                             " of Z = " + std::to_string(z) + ", found " + std::to_string(pl.igt(z, j)));
   }
 }
 

@@ -33,18 +33,33 @@ TEST(Input, NormalisesTheCompositionInRecordOrder) {
 TEST(Input, RefusesUnusableCompositionsAndPotentials) {
   std::string beyond = "1 H 1\n";  // 57 records: mass in La, which has no ionisation data
   for (int z = 2; z <= 56; ++z) beyond += std::to_string(z) + " X 0\n";
-  for (const std::string& comp : {std::string("1 H 0.5\n2 He -0.1\n"), std::string("1 H 0\n"), beyond + "57 La 0.1\n"}) {
+  // The last: fractions whose sum overflows left every normalised fraction 0 (found by fuzzing).
+  for (const std::string& comp : {std::string("1 H 0.5\n2 He -0.1\n"), std::string("1 H 0\n"), beyond + "57 La 0.1\n",
+                                  std::string("1 H 1e308\n2 He 1e308\n")}) {
     Atoms a;
     Outputs o;
     EXPECT_THROW(load(DataSet{}, a, o, comp), InputError) << comp.substr(0, 20);
   }
-  TempDir dir;
-  DataSet({1.0}).write(dir.path());
-  std::string ihea = read_file(dir / "ihea.ind");
-  write_file(dir / "ihea.ind", ihea.replace(6, 8, "     nan"));  // CHI(1) of hydrogen
-  Atoms a;
-  Outputs o;
-  EXPECT_THROW(load_atoms(dir.path(), example_params(), a, o), InputError);
+  // ihea.ind fields of hydrogen: CHI(1) in record 1, log zeta(1) in record 57. A
+  // potential that is not positive, or zeta above 1 (a record of the wrong table read
+  // as zeta: found by fuzzing), made the ionisation balance NaN.
+  const struct {
+    std::size_t offset;
+    const char* text;
+    long record;
+  } fields[] = {{6, "     nan", 1}, {6, "  -1.000", 1}, {6, "   0.000", 1}, {56 * 79 + 6, " 999.99", 57}};
+  for (const auto& f : fields) {
+    TempDir dir;
+    DataSet({1.0}).write(dir.path());
+    std::string ihea = read_file(dir / "ihea.ind");
+    ASSERT_EQ(ihea.find("  1 H ", 56 * 79), 56u * 79u);  // records of 78 characters
+    write_file(dir / "ihea.ind", ihea.replace(f.offset, std::string(f.text).size(), f.text));
+    Atoms a;
+    Outputs o;
+    const InputError e = thrown<InputError>([&] { load_atoms(dir.path(), example_params(), a, o); });
+    EXPECT_EQ(e.record(), f.record) << f.text;
+    EXPECT_EQ(e.field(), 3) << f.text;
+  }
 }
 
 // C: CHI(1) = 29.9 eV, N: CHI(1) = 30.1 eV, CHL = 30 eV. The ions' levels decide the

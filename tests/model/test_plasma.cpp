@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "common/errors.hpp"
 #include "model/plasma.hpp"
 #include "support/atomic_data.hpp"
 #include "support/line_model.hpp"
@@ -84,6 +85,26 @@ TEST(Ioneq, PureHydrogenAndTheFinalTables) {
     EXPECT_EQ(r.pl.fion(3, 1, k), 0.0);
   }
   EXPECT_EQ(r.o.yhea.text().find("  2   He"), std::string::npos);  // no mass, no block in the final table
+}
+
+// Found by fuzzing: data that the readers took left the ionisation balance with NaN
+// electron densities and fractions in every shell, and the run went on. A weight of 0
+// in nama.ind is refused with its place; an ejecta with nothing to ionise (hydrogen
+// whose potential is the 999.999 marker; also a profile extrapolated below the double
+// range) stops with the shell named.
+TEST(Ioneq, DataThatLeaveNoFreeElectronsAreRefused) {
+  {
+    PlasmaRun r(DataSet({1.0, 0.0}), 9000.0, 0.3);
+    std::string nama = read_file(r.dir / "nama.ind");
+    write_file(r.dir / "nama.ind", nama.replace(10, 4, "   0"));  // H II, columns 11-14
+    const InputError e = thrown<InputError>([&] { r.solve(1); });
+    EXPECT_EQ(e.record(), 1);
+    EXPECT_EQ(e.field(), 4);
+  }
+  DataSet d({1.0, 0.0});
+  d.chi[{1, 1}] = 999.999;
+  PlasmaRun r(d, 9000.0, 0.3);
+  EXPECT_CONTAINS(message_of<RunError>([&] { r.solve(1); }), "ionisation balance of shell 1 gives the electron density");
 }
 
 }  // namespace

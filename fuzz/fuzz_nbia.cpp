@@ -1,0 +1,4 @@
+// Fuzzing harness: the bytes are the file "nbia.ind" of a run; every other input is good.
+#include "pipeline.hpp"
+
+MCSPEC_FUZZ_SLOT(nbia)
