@@ -8,6 +8,7 @@
 
 #include "common/errors.hpp"
 #include "common/fpenv.hpp"
+#include "common/parallel.hpp"
 #include "driver/files.hpp"
 #include "driver/frqsmp.hpp"
 #include "driver/initiate.hpp"
@@ -140,6 +141,7 @@ int main() {
   mcspec::set_flush_to_zero();
   auto run = std::make_unique<mcspec::Run>();
   try {
+    mcspec::configure_parallel();  // MCSPEC_THREADS, MCSPEC_STREAMS: checked before any file is made
     mcspec::run_schedule(*run);
     return 0;
   } catch (const mcspec::InputError& e) {
