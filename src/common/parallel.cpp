@@ -6,6 +6,7 @@
 #include <sched.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdlib>
 #include <exception>
 #include <limits>
@@ -122,6 +123,78 @@ void parallel_for(int tasks, int threads, const std::function<void(int task, int
   for (int w = 1; w < nthreads; ++w) pool.emplace_back(work, w);
   work(0);
   for (std::thread& th : pool) th.join();
+  if (error) std::rethrow_exception(error);
+}
+
+void ordered_blocks(int blocks, int threads, int slots, const std::function<void(int block, int slot, int worker)>& work,
+                    const std::function<void(int block, int slot)>& merge) {
+  if (blocks <= 0) return;
+  const int nthreads = std::max(1, std::min(threads, blocks));
+  if (nthreads == 1) {
+    for (int b = 0; b < blocks; ++b) {
+      work(b, 0, 0);
+      merge(b, 0);
+    }
+    return;
+  }
+  slots = std::max(slots, nthreads);
+  std::mutex m;
+  std::condition_variable cv;
+  int next_claim = 0, next_merge = 0;
+  int failed_block = std::numeric_limits<int>::max();
+  std::exception_ptr error;
+  bool stop = false;
+  std::vector<char> done(static_cast<std::size_t>(slots), 0);
+  auto fail = [&](int b, std::exception_ptr e) {
+    if (b < failed_block) {
+      failed_block = b;
+      error = std::move(e);
+    }
+    stop = true;
+  };
+  // Merges the finished blocks that are next in order (called with the lock held).
+  auto drain = [&] {
+    while (next_merge < blocks && next_merge < failed_block && done[static_cast<std::size_t>(next_merge % slots)]) {
+      const int s = next_merge % slots;
+      try {
+        merge(next_merge, s);
+      } catch (...) {
+        fail(next_merge, std::current_exception());
+        return;
+      }
+      done[static_cast<std::size_t>(s)] = 0;
+      ++next_merge;
+    }
+  };
+  auto worker = [&](int w) {
+    std::unique_lock<std::mutex> lock(m);
+    for (;;) {
+      cv.wait(lock, [&] { return stop || next_claim >= blocks || next_claim - next_merge < slots; });
+      if (stop || next_claim >= blocks) return;
+      const int b = next_claim++;
+      lock.unlock();
+      std::exception_ptr e;
+      try {
+        work(b, b % slots, w);
+      } catch (...) {
+        e = std::current_exception();
+      }
+      lock.lock();
+      if (e) {
+        fail(b, std::move(e));
+      } else {
+        done[static_cast<std::size_t>(b % slots)] = 1;
+        drain();
+      }
+      cv.notify_all();
+    }
+  };
+  std::vector<std::thread> pool;
+  pool.reserve(static_cast<std::size_t>(nthreads - 1));
+  for (int w = 1; w < nthreads; ++w) pool.emplace_back(worker, w);
+  worker(0);
+  for (std::thread& th : pool) th.join();
+  drain();
   if (error) std::rethrow_exception(error);
 }
 

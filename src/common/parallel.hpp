@@ -35,4 +35,13 @@ int available_cores();
 // is rethrown.
 void parallel_for(int tasks, int threads, const std::function<void(int task, int worker)>& fn);
 
+// Runs work(block, slot, worker) for block = 0..blocks-1 on up to `threads` threads,
+// blocks handed out in increasing order, at most `slots` blocks ahead of the oldest
+// one not yet merged (slot = block % slots, the storage the block may use), and
+// merge(block, slot) for every block in increasing block order, one at a time. A
+// block whose work or merge throws stops the rest: the blocks before it are merged,
+// then its exception is rethrown.
+void ordered_blocks(int blocks, int threads, int slots, const std::function<void(int block, int slot, int worker)>& work,
+                    const std::function<void(int block, int slot)>& merge);
+
 }  // namespace mcspec

@@ -5,9 +5,12 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "montecarlo/estimators.hpp"
+#include "montecarlo/line_tally.hpp"
 #include "montecarlo/line_walk.hpp"
 #include "montecarlo/montecarlo.hpp"
 
@@ -128,7 +131,7 @@ struct EventSearch {
 
 // Walks the frequency-ordered lines of one shell from kn (frq, tau and ej 0-based:
 // frq[k-1] = FRQ(k), tau and ej the shell's columns), adding ep to EJ of every line
-// reached, until the drawn depth tau_r is used up by the lines and the electrons (rle
+// reached (ej null: none), until the drawn depth tau_r is used up by the lines and the electrons (rle
 // per unit length) or the grid point at d comes first. dnu = -1/(beta nu), the path per
 // unit drop of the comoving frequency. The exact search, one division per line, which
 // also counts the lines found behind the packet; the packet loop takes it where the
@@ -155,7 +158,17 @@ class Transport {
  public:
   // Precomputes per shell what the packet loop reads: US at every grid point, RLE and
   // the TAU, EJ and BR columns. vhi: the RQ(J,4) frequency threshold [Hz].
-  Transport(const McInputs& in, Boundary boundary, double vhi, Rng& rng, Estimators& est, OutFile& out);
+  // With a tally (the per-packet-stream runs) the line passages and the lines of last
+  // emission go to it in fixed point, not to EJ and ELINE of est.
+  Transport(const McInputs& in, Boundary boundary, double vhi, Rng& rng, Estimators& est, OutFile& out,
+            LineTally* tally = nullptr);
+  // A copy shares the set-up (the emission maps too); bind points it at a thread's own
+  // generator, accumulators and message buffer.
+  void bind(Rng& rng, Estimators& est, OutFile& out);
+  // Fixed-point units this transport added to the tally, and whether their count
+  // passed 2^64.
+  std::uint64_t units_added() const { return units_; }
+  bool units_overflow() const { return units_overflow_; }
 
   // Sets the packet's first reachable line, follows it from the lower boundary until
   // it falls into the core or escapes, and books its end in the estimators.
@@ -211,17 +224,21 @@ class Transport {
   template <bool kCascades>
   [[gnu::always_inline]] void scatter(State& st, double s, bool line, double& pw5);
   double grid_ratio(int a, int b) const { return ratio_[static_cast<std::size_t>(3 * a + (b - a + 1))]; }
+  void book_flight(int j, int kn0, int passed, std::uint64_t q);
   void report_cb2(int j, int l, int pb, int idir, double xb, double xe, double dc, double cb2) const;
   void report_distance(double d, double dc, double xe, double dcn, double xb) const;
   void report_negative_line_distance() const;
 
   const McInputs& in_;
   Boundary boundary_;
-  Rng& rng_;
-  Estimators& est_;
-  OutFile& out_;
+  Rng* rng_;
+  Estimators* est_;
+  OutFile* out_;
+  LineTally* tally_ = nullptr;
+  std::uint64_t units_ = 0;
+  bool units_overflow_ = false;
   EscapeBinning bins_;
-  EmissionMaps maps_;
+  std::shared_ptr<EmissionMaps> maps_;
   int nx_ = 0;
   int nl_ = 0;
   int iopt2_ = 0;

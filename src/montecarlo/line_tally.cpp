@@ -1,0 +1,56 @@
+// Fixed-point line estimators: the steps of every shell column summed in list order
+// give, line by line, the units of energy that reached its resonance.
+#include "montecarlo/line_tally.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "common/errors.hpp"
+#include "common/parallel.hpp"
+#include "montecarlo/montecarlo.hpp"
+
+namespace mcspec {
+
+void LineTally::reset(int nl, int js) {
+  const std::size_t n = static_cast<std::size_t>(nl + 1) * static_cast<std::size_t>(js);
+  if (nl == nl_ && js == js_ && steps_.size() == n) return;  // kept zero by to_estimators
+  nl_ = nl;
+  js_ = js;
+  steps_.assign(n, 0);
+  eline_.assign(static_cast<std::size_t>(nl), 0);
+}
+
+std::uint64_t LineTally::units(double ep) {
+  if (!(ep >= 0 && ep < 0x1p33)) {
+    throw RunError("a packet energy of " + std::to_string(ep) +
+                   " lies outside the range of the fixed-point line estimators (0 to 2^33)");
+  }
+  return static_cast<std::uint64_t>(std::nearbyint(ep * kUnitsPerEnergy));
+}
+
+void LineTally::to_estimators(Estimators& est, int threads, bool units_overflow) {
+  if (units_overflow) {
+    throw RunError("the line estimators of this Monte Carlo run exceed their fixed-point range (2^34 packet "
+                   "energies of line passages in one run): use fewer packets");
+  }
+  constexpr double unit = 1.0 / kUnitsPerEnergy;
+  const auto nl = static_cast<std::size_t>(nl_);
+  parallel_for(js_, threads, [&](int task, int) {
+    std::uint64_t* steps = steps_.data() + static_cast<std::size_t>(task) * (nl + 1);
+    double* ej = est.ej.column(task + 1);
+    std::uint64_t sum = 0;
+    for (std::size_t k = 0; k < nl; ++k) {
+      sum += steps[k];
+      steps[k] = 0;
+      ej[k] = static_cast<double>(sum) * unit;
+    }
+    steps[nl] = 0;
+  });
+  for (std::size_t k = 0; k < nl; ++k) {
+    est.eline.data()[k] = static_cast<double>(eline_[k]) * unit;
+    eline_[k] = 0;
+  }
+}
+
+}  // namespace mcspec
