@@ -21,12 +21,9 @@ void LineTally::reset(int nl, int js) {
   eline_.assign(static_cast<std::size_t>(nl), 0);
 }
 
-std::uint64_t LineTally::units(double ep) {
-  if (!(ep >= 0 && ep < 0x1p33)) {
-    throw RunError("a packet energy of " + std::to_string(ep) +
-                   " lies outside the range of the fixed-point line estimators (0 to 2^33)");
-  }
-  return static_cast<std::uint64_t>(std::nearbyint(ep * kUnitsPerEnergy));
+void LineTally::energy_out_of_range(double ep) {
+  throw RunError("a packet energy of " + std::to_string(ep) +
+                 " lies outside the range of the fixed-point line estimators (0 to 2^33)");
 }
 
 void LineTally::to_estimators(Estimators& est, int threads, bool units_overflow) {

@@ -30,7 +30,11 @@ class LineTally {
   int lines() const { return nl_; }
 
   // Energy ep in units; RunError for a negative, non-finite or huge (>= 2^33) energy.
-  static std::uint64_t units(double ep);
+  static std::uint64_t units(double ep) {
+    if (!(ep >= 0 && ep < 0x1p33)) [[unlikely]] energy_out_of_range(ep);
+    return static_cast<std::uint64_t>(ep * kUnitsPerEnergy + 0.5);  // rounded to the nearest unit
+  }
+  [[noreturn]] static void energy_out_of_range(double ep);
 
   // Atomic additions when several threads add at once (shared), plain ones otherwise:
   // the sums are the same either way.
@@ -48,6 +52,8 @@ class LineTally {
       *cell += q;
     }
   }
+  // A flight of shell j will start near line k: load its step's cache line.
+  void prefetch(int j, int k) { __builtin_prefetch(column(j) + (k - 1), 1); }
   void flight_end(int j, int k0, int k1, std::uint64_t q) {
     std::uint64_t* col = column(j);
     if (shared_) {

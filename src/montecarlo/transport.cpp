@@ -223,6 +223,7 @@ inline Transport::FlightEnd Transport::fly(State& st, const ExitPoint& ex) {
   const ShellView& next = shells_[static_cast<std::size_t>(j_next)];
   __builtin_prefetch(next.tau + (st.kn - 1));
   if (next.ej != nullptr) __builtin_prefetch(next.ej + (st.kn - 1));
+  if (tally_ != nullptr) tally_->prefetch(j_next, st.kn);
 
   // The stream runs book the flight's lines in the tally: the step at its first line
   // now, while the walk runs.
@@ -287,6 +288,7 @@ inline void Transport::scatter(State& st, double s, bool line, double& pw5) {
       // The next flight walks on from the emitting line: start loading its columns.
       __builtin_prefetch(sh.tau + st.kn);
       if (sh.ej != nullptr) __builtin_prefetch(sh.ej + st.kn);
+      if (tally_ != nullptr) tally_->prefetch(st.j, st.kn + 1);
     }
     st.xpe = frq_[st.kn - 1];
     st.knlast = st.kn;
