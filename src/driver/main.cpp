@@ -65,6 +65,8 @@ void run_schedule(Run& r) {
   const McInputs in{r.p, r.c, r.s, r.a, r.pl, r.ll, r.op, r.samp, r.grid};
   McOutput mo{f.out, f.stst, f.sbib, f.sica, f.eica};
 
+  if (parallel_config().ion_spectrum) r.est.ions.open("ionspec.dat");
+
   // Temperature iteration
   r.computing = true;
   int iter = 1;
@@ -107,6 +109,8 @@ void run_schedule(Run& r) {
   } else if (r.p.iopt[3] == 0) {
     montec1(2, r.irf, in, rng, r.est, r.sc, mo);
   }
+
+  if (r.est.ions.enabled) r.est.ions.write(r.grid);
 
   // Emergent spectrum
   SpectrumOutput so{f.out, f.spcp, f.spct, f.sbib, f.stst};

@@ -116,6 +116,7 @@ struct StreamBlock {
   OutFile notes = OutFile::memory("montec");  // the block's messages, in packet order
   double xmsum = 0;
   long long passages = 0;
+  std::vector<IonEscape> escapes;  // with the per-ion spectrum: the block's escaped packets
   std::exception_ptr error;  // the block stopped at this packet's error
 };
 
@@ -128,6 +129,7 @@ struct StreamRun {
   int npb;        // black body: packets per interval
   std::uint32_t seed, run;
   double sf, tb, h_over_k;
+  bool ions = false;  // list the escaped packets for the per-ion spectrum
 };
 
 void add_block(Estimators& est, const StreamBlock& blk, int js, int kg) {
@@ -154,8 +156,10 @@ void follow_block(const StreamRun& r, int b, const McInputs& in, Transport& tr, 
   blk.notes = OutFile::memory("montec");
   blk.xmsum = 0;
   blk.error = nullptr;
+  blk.escapes.clear();
   Rng rng;
   tr.bind(rng, e, blk.notes);
+  tr.list_escapes(r.ions ? &blk.escapes : nullptr);
   const long long before = tr.line_passages();
   const int first = b * kStreamBlock;
   const int last = std::min(first + kStreamBlock, r.total);
@@ -181,12 +185,13 @@ void follow_block(const StreamRun& r, int b, const McInputs& in, Transport& tr, 
 
 // The packets of a run on the configured threads; returns XM.
 double run_streams(Boundary boundary, int mode, int np1, const McInputs& in, double tb, Estimators& est,
-                   Transport& proto, OutFile& out) {
+                   Transport& proto, OutFile& out, std::vector<IonEscape>& escapes) {
   const int kb = in.p.kb;
   StreamRun r{boundary, mode, np1, np1, 0, static_cast<std::uint32_t>(in.p.iseed), 0, 0, tb, 0};
   // The stream key: the run's ordinal number in the program run, the boundary and the mode.
   r.run = (static_cast<std::uint32_t>(est.runs) << 8) | (boundary == Boundary::TopHat ? 0x80u : 0u) |
           (static_cast<std::uint32_t>(mode) & 0x7fu);
+  r.ions = est.ions.enabled;
   if (boundary == Boundary::BlackBody) {
     if (kb < 2) return 0;
     r.npb = np1 / (kb - 1);
@@ -222,6 +227,7 @@ double run_streams(Boundary boundary, int mode, int np1, const McInputs& in, dou
         if (!blk.notes.text().empty()) out.write_text(blk.notes.text());
         if (blk.error) std::rethrow_exception(blk.error);
         add_block(est, blk, in.s.js, in.grid.kg);
+        escapes.insert(escapes.end(), blk.escapes.begin(), blk.escapes.end());
         xmsum += blk.xmsum;
         passages += blk.passages;
       });
@@ -262,9 +268,11 @@ void run_monte_carlo(Boundary boundary, int mode, int irf, const McInputs& in, R
   const bool streams = parallel_config().streams;
   if (streams) est.tally.reset(in.ll.nl, in.s.js);
   Transport tr(in, boundary, vhi, rng, est, o.out, streams ? &est.tally : nullptr);
+  std::vector<IonEscape> escapes;  // the per-ion spectrum's escaped packets, in packet order
+  if (est.ions.enabled && !streams) tr.list_escapes(&escapes);
   double xm = 0;
   if (streams) {
-    xm = run_streams(boundary, mode, np1, in, sc.tb, est, tr, o.out);
+    xm = run_streams(boundary, mode, np1, in, sc.tb, est, tr, o.out, escapes);
     if (!top_hat) est.xm = xm;
   } else if (top_hat) {
     emit_top_hat_packets(np1, in, rng, tr);
@@ -273,6 +281,7 @@ void run_monte_carlo(Boundary boundary, int mode, int irf, const McInputs& in, R
     est.xm = xm;
   }
   if (!streams) est.line_passages = tr.line_passages();
+  if (est.ions.enabled) est.ions.set_run(escapes);
 
   const auto us = grid_velocities(tr, in.s.nx);
   const RunSummary run{top_hat, mode, irf, np1, xm, us.data()};

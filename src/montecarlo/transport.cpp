@@ -141,6 +141,10 @@ void Transport::launch(Packet& pk) {
   } else {
     follow<false>(pk);
   }
+  if (escapes_ != nullptr && pk.l == nx_) {
+    const int ib = bins_.bin(pk.frl);
+    if (ib != 0) escapes_->push_back({ib, pk.knlast == 0 ? 0 : maps_->absorber(pk.knlast).species, pk.ep});
+  }
   if (tally_ == nullptr) {
     packet_end(*est_, bins_, pk.l == nx_, pk.frl, pk.ep, pk.knlast, pk.lineflag);
     return;

@@ -165,6 +165,8 @@ class Transport {
   // A copy shares the set-up (the emission maps too); bind points it at a thread's own
   // generator, accumulators and message buffer.
   void bind(Rng& rng, Estimators& est, OutFile& out);
+  // Escaped packets are also listed here with their bin and last-emitting ion (null: not).
+  void list_escapes(std::vector<IonEscape>* escapes) { escapes_ = escapes; }
   // Fixed-point units this transport added to the tally, and whether their count
   // passed 2^64.
   std::uint64_t units_added() const { return units_; }
@@ -235,6 +237,7 @@ class Transport {
   Estimators* est_;
   OutFile* out_;
   LineTally* tally_ = nullptr;
+  std::vector<IonEscape>* escapes_ = nullptr;
   std::uint64_t units_ = 0;
   bool units_overflow_ = false;
   EscapeBinning bins_;
