@@ -13,6 +13,8 @@
 namespace mcspec {
 
 void LineTally::reset(int nl, int js) {
+  units_ = 0;
+  overflow_ = false;
   const std::size_t n = static_cast<std::size_t>(nl + 1) * static_cast<std::size_t>(js);
   if (nl == nl_ && js == js_ && steps_.size() == n) return;  // kept zero by to_estimators
   nl_ = nl;
@@ -26,8 +28,27 @@ void LineTally::energy_out_of_range(double ep) {
                  " lies outside the range of the fixed-point line estimators (0 to 2^33)");
 }
 
-void LineTally::to_estimators(Estimators& est, int threads, bool units_overflow) {
-  if (units_overflow) {
+void LineTally::add(const Book& b) {
+  // The cells of a flight some way ahead are loaded while the current one is added.
+  constexpr std::size_t ahead = 16;
+  const std::size_t n = b.flights.size();
+  std::uint64_t* steps = steps_.data();
+  for (std::size_t i = 0; i < n; ++i) {
+    if (i + ahead < n) {
+      __builtin_prefetch(steps + b.flights[i + ahead].up, 1);
+      __builtin_prefetch(steps + b.flights[i + ahead].down, 1);
+    }
+    const Flight& f = b.flights[i];
+    steps[f.up] += f.q;
+    steps[f.down] -= f.q;
+  }
+  for (const LastEmission& e : b.escapes) eline_[static_cast<std::size_t>(e.line - 1)] += e.q;
+  add_units(units_, b.units, overflow_);
+  overflow_ |= b.overflow;
+}
+
+void LineTally::to_estimators(Estimators& est, int threads) {
+  if (overflow_) {
     throw RunError("the line estimators of this Monte Carlo run exceed their fixed-point range (2^34 packet "
                    "energies of line passages in one run): use fewer packets");
   }

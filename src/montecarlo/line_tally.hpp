@@ -2,8 +2,10 @@
 // sums do not depend on the order of their terms, so EJ and ELINE come out bit for bit
 // the same for any number of threads and any scheduling, with one shared table and no
 // copy per thread. A flight adds its energy to a run of consecutive lines of one
-// shell; it is booked as a step up at its first line and down after its last (a
-// difference table), two atomic additions per flight, and the run's end turns the
+// shell: it is booked as a step up at its first line and a step down after its last
+// (a difference table). The packet loop only appends its flights to the short list of
+// its block of packets; the lists are added to the table as the blocks are merged
+// (prefetching ahead, so the scattered additions overlap), and the run's end turns the
 // steps into sums. Unit: 2^-30 of a packet's starting energy.
 //
 // Range: modular (2^64) arithmetic keeps the steps exact; a sum is exact when it is
@@ -13,7 +15,6 @@
 // stops with an error past that range.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -21,9 +22,37 @@ namespace mcspec {
 
 struct Estimators;
 
+// Adds a to an unsigned total; sets overflow when the true sum passes 2^64 - 1.
+inline void add_units(std::uint64_t& total, std::uint64_t a, bool& overflow) {
+  overflow |= __builtin_add_overflow(total, a, &total);
+}
+
 class LineTally {
  public:
   static constexpr double kUnitsPerEnergy = 0x1p30;
+
+  // What the packets of one block add: flights (step cells of the table and their
+  // units) and escaped packets' lines of last emission.
+  struct Flight {
+    std::uint32_t up, down;  // cells of the step up and the step down
+    std::uint64_t q;         // units
+  };
+  struct LastEmission {
+    int line;                // list position
+    std::uint64_t q;
+  };
+  struct Book {
+    std::vector<Flight> flights;
+    std::vector<LastEmission> escapes;
+    std::uint64_t units = 0;  // units of all line passages booked
+    bool overflow = false;    // the count passed 2^64 - 1
+    void clear() {
+      flights.clear();
+      escapes.clear();
+      units = 0;
+      overflow = false;
+    }
+  };
 
   // Sizes for nl lines and js shells (all zero); keeps the storage when unchanged.
   void reset(int nl, int js);
@@ -36,62 +65,36 @@ class LineTally {
   }
   [[noreturn]] static void energy_out_of_range(double ep);
 
-  // Atomic additions when several threads add at once (shared), plain ones otherwise:
-  // the sums are the same either way.
-  void set_shared(bool shared) { shared_ = shared; }
-
-  // A flight of energy q units in shell j, from line k0 to line k1 - 1 (list
-  // positions): the step up at k0 is booked when the flight starts (start; its cache
-  // line then loads while the lines are walked), the step down when it ends (end, next
-  // to the first). Shared: both at the end, atomically, after a prefetch at the start.
-  void flight_start(int j, int k0, std::uint64_t q) {
-    std::uint64_t* cell = column(j) + (k0 - 1);
-    if (shared_) {
-      __builtin_prefetch(cell, 1);
-    } else {
-      *cell += q;
-    }
-  }
-  // A flight of shell j will start near line k: load its step's cache line.
-  void prefetch(int j, int k) { __builtin_prefetch(column(j) + (k - 1), 1); }
-  void flight_end(int j, int k0, int k1, std::uint64_t q) {
-    std::uint64_t* col = column(j);
-    if (shared_) {
-      if (k1 == k0) return;
-      std::atomic_ref<std::uint64_t>(col[k0 - 1]).fetch_add(q, std::memory_order_relaxed);
-      std::atomic_ref<std::uint64_t>(col[k1 - 1]).fetch_sub(q, std::memory_order_relaxed);
-    } else {
-      col[k1 - 1] -= q;
-    }
+  // Books lines k0 .. k0 + passed - 1 (list positions) of shell j, each reached with
+  // q units.
+  void book_flight(Book& b, int j, int k0, int passed, std::uint64_t q) const {
+    if (passed == 0) return;
+    const std::uint32_t col = static_cast<std::uint32_t>(j - 1) * static_cast<std::uint32_t>(nl_ + 1);
+    b.flights.push_back({col + static_cast<std::uint32_t>(k0 - 1), col + static_cast<std::uint32_t>(k0 - 1 + passed), q});
+    std::uint64_t all = 0;
+    b.overflow |= __builtin_mul_overflow(q, static_cast<std::uint64_t>(passed), &all);
+    add_units(b.units, all, b.overflow);
   }
   // An escaped packet last emitted in line k.
-  void add_line(int k, std::uint64_t q) { add(eline_[static_cast<std::size_t>(k - 1)], q); }
+  static void book_escape(Book& b, int k, std::uint64_t q) {
+    b.escapes.push_back({k, q});
+    add_units(b.units, q, b.overflow);
+  }
+
+  // Adds a block's book to the table (one thread at a time).
+  void add(const Book& b);
 
   // EJ(k, j) and ELINE(k) of est as packet energies from the sums (shells side by side
-  // on `threads` threads); the tables are zero again afterwards. units_overflow: the units
-  // added in the run passed 2^64 (RunError).
-  void to_estimators(Estimators& est, int threads, bool units_overflow);
+  // on `threads` threads); the tables are zero again afterwards. RunError when the
+  // units added in the run passed 2^64 - 1.
+  void to_estimators(Estimators& est, int threads);
 
  private:
-  std::uint64_t* column(int j) {
-    return steps_.data() + static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(nl_ + 1);
-  }
-  void add(std::uint64_t& cell, std::uint64_t q) {
-    if (shared_) {
-      std::atomic_ref<std::uint64_t>(cell).fetch_add(q, std::memory_order_relaxed);
-    } else {
-      cell += q;
-    }
-  }
-  bool shared_ = true;
   int nl_ = 0, js_ = 0;
+  std::uint64_t units_ = 0;
+  bool overflow_ = false;
   std::vector<std::uint64_t> steps_;  // (NL + 1) x JS, shell columns
   std::vector<std::uint64_t> eline_;  // NL
 };
-
-// Adds a to an unsigned total; sets overflow when the true sum passes 2^64 - 1.
-inline void add_units(std::uint64_t& total, std::uint64_t a, bool& overflow) {
-  overflow |= __builtin_add_overflow(total, a, &total);
-}
 
 }  // namespace mcspec

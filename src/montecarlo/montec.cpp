@@ -117,6 +117,7 @@ struct StreamBlock {
   double xmsum = 0;
   long long passages = 0;
   std::vector<IonEscape> escapes;  // with the per-ion spectrum: the block's escaped packets
+  LineTally::Book book;            // the block's line passages and lines of last emission
   std::exception_ptr error;  // the block stopped at this packet's error
 };
 
@@ -157,8 +158,9 @@ void follow_block(const StreamRun& r, int b, const McInputs& in, Transport& tr, 
   blk.xmsum = 0;
   blk.error = nullptr;
   blk.escapes.clear();
+  blk.book.clear();
   Rng rng;
-  tr.bind(rng, e, blk.notes);
+  tr.bind(rng, e, blk.notes, &blk.book);
   tr.list_escapes(r.ions ? &blk.escapes : nullptr);
   const long long before = tr.line_passages();
   const int first = b * kStreamBlock;
@@ -213,7 +215,6 @@ double run_streams(Boundary boundary, int mode, int np1, const McInputs& in, dou
     blk.est.espec.assign(in.grid.kg);
     blk.est.nspec.assign(in.grid.kg);
   }
-  est.tally.set_shared(std::min(threads, blocks) > 1);
   std::vector<Transport> workers(static_cast<std::size_t>(std::max(1, std::min(threads, std::max(blocks, 1)))), proto);
   double xmsum = 0;
   long long passages = 0;
@@ -227,18 +228,13 @@ double run_streams(Boundary boundary, int mode, int np1, const McInputs& in, dou
         if (!blk.notes.text().empty()) out.write_text(blk.notes.text());
         if (blk.error) std::rethrow_exception(blk.error);
         add_block(est, blk, in.s.js, in.grid.kg);
+        est.tally.add(blk.book);
         escapes.insert(escapes.end(), blk.escapes.begin(), blk.escapes.end());
         xmsum += blk.xmsum;
         passages += blk.passages;
       });
-  std::uint64_t units = 0;
-  bool overflow = false;
-  for (const Transport& t : workers) {
-    add_units(units, t.units_added(), overflow);
-    overflow |= t.units_overflow();
-  }
   est.line_passages = passages;
-  est.tally.to_estimators(est, threads, overflow);
+  est.tally.to_estimators(est, threads);
   return xmsum;
 }
 

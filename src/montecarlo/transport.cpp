@@ -150,26 +150,14 @@ void Transport::launch(Packet& pk) {
     return;
   }
   packet_end(*est_, bins_, pk.l == nx_, pk.frl, pk.ep, 0, pk.lineflag);
-  if (pk.l == nx_ && pk.knlast != 0) {
-    const std::uint64_t q = LineTally::units(pk.ep);
-    tally_->add_line(pk.knlast, q);
-    add_units(units_, q, units_overflow_);
-  }
+  if (pk.l == nx_ && pk.knlast != 0) LineTally::book_escape(*book_, pk.knlast, LineTally::units(pk.ep));
 }
 
-void Transport::bind(Rng& rng, Estimators& est, OutFile& out) {
+void Transport::bind(Rng& rng, Estimators& est, OutFile& out, LineTally::Book* book) {
+  book_ = book;
   rng_ = &rng;
   est_ = &est;
   out_ = &out;
-}
-
-// The end of a flight that reached lines kn0 .. kn0 + passed - 1 of shell j with
-// energy q units (its start was booked by flight_start).
-void Transport::book_flight(int j, int kn0, int passed, std::uint64_t q) {
-  tally_->flight_end(j, kn0, kn0 + passed, q);
-  std::uint64_t all = 0;
-  units_overflow_ |= __builtin_mul_overflow(q, static_cast<std::uint64_t>(passed), &all);
-  add_units(units_, all, units_overflow_);
 }
 
 namespace {
@@ -227,16 +215,8 @@ inline Transport::FlightEnd Transport::fly(State& st, const ExitPoint& ex) {
   const ShellView& next = shells_[static_cast<std::size_t>(j_next)];
   __builtin_prefetch(next.tau + (st.kn - 1));
   if (next.ej != nullptr) __builtin_prefetch(next.ej + (st.kn - 1));
-  if (tally_ != nullptr) tally_->prefetch(j_next, st.kn);
 
-  // The stream runs book the flight's lines in the tally: the step at its first line
-  // now, while the walk runs.
-  std::uint64_t q = 0;
   const int kn0 = st.kn;
-  if (tally_ != nullptr) {
-    q = LineTally::units(st.ep);
-    tally_->flight_start(st.j, kn0, q);
-  }
   const float r = rng_->uniform();
   const double taur = static_cast<double>(-std::log(1.0f - r));
   const ShellView& sh = *st.sh;
@@ -244,7 +224,7 @@ inline Transport::FlightEnd Transport::fly(State& st, const ExitPoint& ex) {
     if (tally_ != nullptr) {
       const WalkEnd w =
           walk_lines<false>(frq_, sh.tau, nullptr, st.kn, st.xpe, st.dnu, sh.rle, sh.rle_inv_lo, taur, ex.d, st.ep);
-      book_flight(st.j, kn0, w.passed, q);
+      tally_->book_flight(*book_, st.j, kn0, w.passed, LineTally::units(st.ep));
       st.kn = w.kn;
       return {w.s, w.line, w.passed};
     }
@@ -253,7 +233,7 @@ inline Transport::FlightEnd Transport::fly(State& st, const ExitPoint& ex) {
     return {w.s, w.line, w.passed};
   }
   const EventSearch ev = search_event(frq_, sh.tau, sh.ej, st.kn, st.xpe, st.dnu, sh.rle, taur, ex.d, st.ep);
-  if (tally_ != nullptr) book_flight(st.j, kn0, ev.passed, q);
+  if (tally_ != nullptr) tally_->book_flight(*book_, st.j, kn0, ev.passed, LineTally::units(st.ep));
   // The search itself writes nothing else, so its messages keep their order.
   for (int n = 0; n < ev.negative; ++n) report_negative_line_distance();
   st.kn = ev.kn;
@@ -292,7 +272,6 @@ inline void Transport::scatter(State& st, double s, bool line, double& pw5) {
       // The next flight walks on from the emitting line: start loading its columns.
       __builtin_prefetch(sh.tau + st.kn);
       if (sh.ej != nullptr) __builtin_prefetch(sh.ej + st.kn);
-      if (tally_ != nullptr) tally_->prefetch(st.j, st.kn + 1);
     }
     st.xpe = frq_[st.kn - 1];
     st.knlast = st.kn;

@@ -159,18 +159,14 @@ class Transport {
   // Precomputes per shell what the packet loop reads: US at every grid point, RLE and
   // the TAU, EJ and BR columns. vhi: the RQ(J,4) frequency threshold [Hz].
   // With a tally (the per-packet-stream runs) the line passages and the lines of last
-  // emission go to it in fixed point, not to EJ and ELINE of est.
+  // emission are booked for it in fixed point (see bind), not added to EJ and ELINE.
   Transport(const McInputs& in, Boundary boundary, double vhi, Rng& rng, Estimators& est, OutFile& out,
             LineTally* tally = nullptr);
   // A copy shares the set-up (the emission maps too); bind points it at a thread's own
-  // generator, accumulators and message buffer.
-  void bind(Rng& rng, Estimators& est, OutFile& out);
+  // generator, accumulators, message buffer and (with a tally) book of line passages.
+  void bind(Rng& rng, Estimators& est, OutFile& out, LineTally::Book* book);
   // Escaped packets are also listed here with their bin and last-emitting ion (null: not).
   void list_escapes(std::vector<IonEscape>* escapes) { escapes_ = escapes; }
-  // Fixed-point units this transport added to the tally, and whether their count
-  // passed 2^64.
-  std::uint64_t units_added() const { return units_; }
-  bool units_overflow() const { return units_overflow_; }
 
   // Sets the packet's first reachable line, follows it from the lower boundary until
   // it falls into the core or escapes, and books its end in the estimators.
@@ -226,7 +222,6 @@ class Transport {
   template <bool kCascades>
   [[gnu::always_inline]] void scatter(State& st, double s, bool line, double& pw5);
   double grid_ratio(int a, int b) const { return ratio_[static_cast<std::size_t>(3 * a + (b - a + 1))]; }
-  void book_flight(int j, int kn0, int passed, std::uint64_t q);
   void report_cb2(int j, int l, int pb, int idir, double xb, double xe, double dc, double cb2) const;
   void report_distance(double d, double dc, double xe, double dcn, double xb) const;
   void report_negative_line_distance() const;
@@ -237,9 +232,8 @@ class Transport {
   Estimators* est_;
   OutFile* out_;
   LineTally* tally_ = nullptr;
+  LineTally::Book* book_ = nullptr;
   std::vector<IonEscape>* escapes_ = nullptr;
-  std::uint64_t units_ = 0;
-  bool units_overflow_ = false;
   EscapeBinning bins_;
   std::shared_ptr<EmissionMaps> maps_;
   int nx_ = 0;

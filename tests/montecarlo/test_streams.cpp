@@ -62,7 +62,6 @@ TEST(Streams, TallySumsEqualDirectSums) {
   est.allocate(nl, js, 10);
   LineTally t;
   t.reset(nl, js);
-  t.set_shared(false);
   std::vector<double> direct(static_cast<std::size_t>(nl * js), 0.0), eline(static_cast<std::size_t>(nl), 0.0);
   Rng r(12345);
   int terms = 0;
@@ -72,25 +71,29 @@ TEST(Streams, TallySumsEqualDirectSums) {
     const int k1 = k0 + static_cast<int>(r.uniform() * static_cast<float>(nl + 1 - k0) + 0.5f);  // <= NL + 1
     const double ep = 0.8 + 0.4 * r.uniform();
     const std::uint64_t q = LineTally::units(ep);
-    t.flight_start(j, k0, q);
-    t.flight_end(j, k0, k1, q);
+    LineTally::Book book;
+    t.book_flight(book, j, k0, k1 - k0, q);
     for (int k = k0; k < k1; ++k) direct[static_cast<std::size_t>((j - 1) * nl + k - 1)] += ep;
     terms += k1 - k0;
     if (f % 7 == 0) {
-      t.add_line(k0, q);
+      LineTally::book_escape(book, k0, q);
       eline[static_cast<std::size_t>(k0 - 1)] += ep;
     }
+    t.add(book);
   }
-  t.to_estimators(est, 2, false);
+  t.to_estimators(est, 2);
   // Each term is rounded to the nearest 2^-30.
   for (int j = 1; j <= js; ++j)
     for (int k = 1; k <= nl; ++k)
       EXPECT_NEAR(est.ej(k, j), direct[static_cast<std::size_t>((j - 1) * nl + k - 1)], terms * 0x1p-31) << k << " " << j;
   for (int k = 1; k <= nl; ++k) EXPECT_NEAR(est.eline(k), eline[static_cast<std::size_t>(k - 1)], 5000 * 0x1p-31);
   // The tables are zero again: a second conversion gives zeros.
-  t.to_estimators(est, 1, false);
+  t.to_estimators(est, 1);
   for (int k = 1; k <= nl; ++k) EXPECT_EQ(est.ej(k, 2), 0.0);
-  EXPECT_THROW(t.to_estimators(est, 1, true), RunError);
+  // Past the range: 2^34 packet energies of passages in one run.
+  LineTally::Book big;
+  for (int i = 0; i < 4; ++i) t.book_flight(big, 1, 1, 1 << 30, LineTally::units(4.0));
+  EXPECT_TRUE(big.overflow);
   EXPECT_THROW(LineTally::units(std::nan("")), RunError);
   EXPECT_THROW(LineTally::units(0x1p40), RunError);
 }
