@@ -104,7 +104,7 @@ int montec_ratios(int reps) {
 
 // Peak resident memory [MB] of a child that builds a synthetic model of `lines` lines
 // and `shells` shells and runs one stream Monte Carlo run on `threads` threads.
-double child_peak_mb(int lines, int shells, int threads, int packets) {
+double child_peak_mb(int lines, int shells, int threads, bool streams, int packets) {
   const pid_t pid = fork();
   if (pid == 0) {
     try {
@@ -116,7 +116,7 @@ double child_peak_mb(int lines, int shells, int threads, int packets) {
       }
       test::ToyModel m(shells, 101, packets, 1.0, ls);
       m.est.allocate(m.ll.nl, m.s.js, m.grid.kg);
-      set_parallel_config({threads, true, false});
+      set_parallel_config({threads, streams, false});
       Rng rng(1);
       montec(0, 0, m.in, rng, m.est, m.sc, m.mo);
     } catch (const std::exception& ex) {
@@ -136,9 +136,10 @@ int memory_report(int lines, int shells) {
   const int packets = 20000;
   std::printf("peak resident memory, synthetic model %d lines x %d shells (one table: %.0f MB), %d packets:\n", lines,
               shells, lines * 8.0 * shells / 1e6, packets);
+  std::printf("  single sequence, 1 thread: %.0f MB\n", child_peak_mb(lines, shells, 1, false, packets));
   for (int threads : {1, 2}) {
     std::printf("  streams, %d thread%s: %.0f MB\n", threads, threads > 1 ? "s" : "",
-                child_peak_mb(lines, shells, threads, packets));
+                child_peak_mb(lines, shells, threads, true, packets));
   }
   return 0;
 }

@@ -4,6 +4,7 @@
 // estimators are normalised and the run is scaled to the prescribed luminosity.
 #include <cmath>
 #include <exception>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -131,7 +132,20 @@ struct StreamRun {
   std::uint32_t seed, run;
   double sf, tb, h_over_k;
   bool ions = false;  // list the escaped packets for the per-ion spectrum
+  LineTally* tally = nullptr;
+  std::mutex* tally_lock = nullptr;  // one thread at a time adds to the tally
 };
+
+// A block's book of line passages is added to the tally whenever it has grown to this
+// many flights (integer sums: when they are added does not matter), so that the memory
+// of a thread stays small however many lines a packet passes.
+constexpr std::size_t kBookFlights = 1 << 15;
+
+void add_book(const StreamRun& r, LineTally::Book& book) {
+  const std::lock_guard<std::mutex> lock(*r.tally_lock);
+  r.tally->add(book);
+  book.clear();
+}
 
 void add_block(Estimators& est, const StreamBlock& blk, int js, int kg) {
   for (int j = 1; j <= js; ++j) {
@@ -178,6 +192,7 @@ void follow_block(const StreamRun& r, int b, const McInputs& in, Transport& tr, 
         blk.xmsum += pk.frl * r.h_over_k / r.tb / r.np1;
       }
       tr.launch(pk);
+      if (blk.book.flights.size() >= kBookFlights) add_book(r, blk.book);
     }
   } catch (...) {
     blk.error = std::current_exception();
@@ -194,6 +209,9 @@ double run_streams(Boundary boundary, int mode, int np1, const McInputs& in, dou
   r.run = (static_cast<std::uint32_t>(est.runs) << 8) | (boundary == Boundary::TopHat ? 0x80u : 0u) |
           (static_cast<std::uint32_t>(mode) & 0x7fu);
   r.ions = est.ions.enabled;
+  std::mutex tally_lock;
+  r.tally = &est.tally;
+  r.tally_lock = &tally_lock;
   if (boundary == Boundary::BlackBody) {
     if (kb < 2) return 0;
     r.npb = np1 / (kb - 1);
@@ -206,7 +224,9 @@ double run_streams(Boundary boundary, int mode, int np1, const McInputs& in, dou
   }
   const int threads = parallel_config().threads;
   const int blocks = (r.total + kStreamBlock - 1) / kStreamBlock;
-  const int slots = 4 * std::max(1, std::min(threads, std::max(blocks, 1)));
+  // Two blocks per thread in flight: one being followed, one finished and waiting for
+  // its turn to be merged.
+  const int slots = 2 * std::max(1, std::min(threads, std::max(blocks, 1)));
   std::vector<StreamBlock> store(static_cast<std::size_t>(std::min(slots, std::max(blocks, 1))));
   for (StreamBlock& blk : store) {
     blk.est.rq.assign(kEstimatorRows, kEstimatorCols);
@@ -228,7 +248,7 @@ double run_streams(Boundary boundary, int mode, int np1, const McInputs& in, dou
         if (!blk.notes.text().empty()) out.write_text(blk.notes.text());
         if (blk.error) std::rethrow_exception(blk.error);
         add_block(est, blk, in.s.js, in.grid.kg);
-        est.tally.add(blk.book);
+        add_book(r, blk.book);
         escapes.insert(escapes.end(), blk.escapes.begin(), blk.escapes.end());
         xmsum += blk.xmsum;
         passages += blk.passages;
