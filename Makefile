@@ -1,5 +1,7 @@
 # Thin wrapper over CMake and CTest.
-#   make example   build, generate the data directory, run the example, plot it
+#   make example   build the program, build the atomic data once, run the SN 2011fe example
+#                  (make example EXAMPLE=hydrogen-envelope: the hydrogen-envelope example)
+#   make data      build the atomic-data directory $(BUILD)/mcdata from data/sources
 #   make test      build and run the whole test suite
 #   make sanitize  the test suite under AddressSanitizer and UndefinedBehaviorSanitizer
 #   make bench     build and run the benchmarks
@@ -7,7 +9,7 @@ BUILD ?= build
 SANBUILD ?= build-sanitize
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build example test sanitize bench clean
+.PHONY: all build example data test sanitize bench clean
 
 all: build
 
@@ -17,10 +19,23 @@ $(BUILD)/build.ninja:
 build: $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
-example: build
-	bash tools/run_example.sh $(BUILD)
+EXAMPLE ?= sn2011fe-max
+PYTHON ?= $(shell command -v /usr/bin/python3 || command -v python3)
+
+# Only what an example needs: the program and the helper tools, not the tests.
+example: $(BUILD)/build.ninja data
+	cmake --build $(BUILD) -j $(JOBS) --target mcspec mkdata
+	PYTHON=$(PYTHON) bash tools/run_example.sh $(BUILD) $(EXAMPLE)
+
+# The atomic data, built once and again only when the builder or its sources change.
+data: $(BUILD)/mcdata/BUILD-REPORT.txt
+
+$(BUILD)/mcdata/BUILD-REPORT.txt: tools/build_atomic_data.py $(shell find data/sources -type f 2>/dev/null)
+	rm -rf $(BUILD)/mcdata
+	$(PYTHON) tools/build_atomic_data.py $(BUILD)/mcdata
 
 test: build
+	@[ -f $(BUILD)/CTestTestfile.cmake ] || { echo "make test: the tests were not configured: install GoogleTest (apt-get install libgtest-dev), then rm -rf $(BUILD)" >&2; exit 1; }
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 $(SANBUILD)/build.ninja:

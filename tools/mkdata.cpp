@@ -26,14 +26,14 @@
 //    choice, which puts the whole weight on the radiation-corrected term.
 //  - nama.ind: ground-state weights 2J+1: H I 2, H II 1, He I 1 (1s2 1S), He II 2,
 //    He III 1; 1 for every other stage (ions the data directory gives no levels for).
-//  - rhw7.dat: the default profile, the hydrogen-envelope power law below.
-//  - filters.dat: Bessell (1990) U, B, V, R from the data files of Debian's
-//    python3-sncosmo, resampled linearly to 3000..8400 A in 50 A steps and normalised
-//    to a peak of 1. sncosmo documents these curves as transmitted photons per
-//    incident energy, i.e. the response to the energy flux F_lambda; the program's
-//    photometry weights F_lambda by the transmission, so they are used unchanged.
+//  - no rhw7.dat: that name is the program's default W7 profile of a type Ia, which
+//    a hydrogen envelope is not; a model on this directory brings its own hydro.dat
+//    (--profile writes one), and a run without it stops, naming the missing file.
+//  - filters.dat: Bessell (1990) U, B, V, R from the speclite files shipped in
+//    data/sources (bessell-{U,B,V,R}.ecsv, response to the energy flux F_lambda),
+//    resampled linearly to 3000..8400 A in 50 A steps and normalised to a peak of 1.
 //
-// Density profile (rhw7.dat, and hydro.dat of the example with --profile): at
+// Density profile (hydro.dat of the example, written with --profile): at
 // t0 = 1 day, rho(v) = rho_ref (v / v_ref)^-n above v_core and the constant
 // rho(v_core) below it (a flat core under a steep envelope, as in the two-component
 // models of exploded red supergiants), on points every dv from dv to v_max, radius
@@ -45,7 +45,9 @@
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
+#include <fstream>
 #include <numbers>
+#include <sstream>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -299,16 +301,23 @@ struct Curve {
   std::vector<double> wave, trans;
 };
 
+// A speclite ECSV bandpass: '#' header records, the column names "wavelength response",
+// then one record per point: wavelength (A) and response.
 Curve read_bandpass(const fs::path& path) {
-  InFile f;
-  f.open(path.string(), "Bessell bandpass");
+  std::ifstream in(path);
+  if (!in) throw InputError(path.string(), 0, 0, "cannot open the Bessell bandpass");
   Curve c;
-  double w = 0, t = 0;
-  while (true) {
-    const InItem items[] = {InItem(w), InItem(t)};
-    if (!f.read_list_or_end(items)) break;
-    if (!c.wave.empty() && w <= c.wave.back())
-      throw InputError(path.string(), f.record_number(), 1, "wavelengths must increase");
+  std::string line;
+  int record = 0;
+  while (std::getline(in, line)) {
+    ++record;
+    const std::size_t first = line.find_first_not_of(" \t\r");
+    if (first == std::string::npos || line[first] == '#' || line.compare(first, 10, "wavelength") == 0) continue;
+    std::istringstream fields(line);
+    double w = 0, t = 0;
+    if (!(fields >> w >> t) || !std::isfinite(w) || !std::isfinite(t))
+      throw InputError(path.string(), record, 1, "expected a wavelength and a response");
+    if (!c.wave.empty() && w <= c.wave.back()) throw InputError(path.string(), record, 1, "wavelengths must increase");
     c.wave.push_back(w);
     c.trans.push_back(t);
   }
@@ -330,7 +339,7 @@ double transmission_at(const Curve& c, double w) {
 }
 
 void write_filters(const fs::path& dir, const fs::path& bessell) {
-  const char* const files[4] = {"bessell_ux.dat", "bessell_b.dat", "bessell_v.dat", "bessell_r.dat"};
+  const char* const files[4] = {"bessell-U.ecsv", "bessell-B.ecsv", "bessell-V.ecsv", "bessell-R.ecsv"};
   Curve c[4];
   for (int k = 0; k < 4; ++k) c[k] = read_bandpass(bessell / files[k]);
   OutFile f;
@@ -361,7 +370,6 @@ void write_data_directory(const fs::path& target, const fs::path& bessell, bool 
     write_nama(stage);
     write_levels(stage);
     write_lines(stage);
-    write_profile(stage / "rhw7.dat", PowerLawProfile{});
     if (with_filters) write_filters(stage, bessell);
   } catch (...) {
     std::error_code ec;
@@ -374,7 +382,8 @@ void write_data_directory(const fs::path& target, const fs::path& bessell, bool 
 [[noreturn]] void usage() {
   std::fprintf(stderr,
                "usage: mkdata --bessell DIR OUTDIR      write the data directory OUTDIR (must not exist), with\n"
-               "                                        filters.dat from the sncosmo Bessell files in DIR\n"
+               "                                        filters.dat from the Bessell files bessell-{U,B,V,R}.ecsv\n"
+               "                                        in DIR (data/sources/speclite/speclite/data/filters)\n"
                "       mkdata --without-filters OUTDIR  the same without filters.dat (incomplete: for tests)\n"
                "       mkdata --profile FILE [--index N] [--v-ref KMS] [--rho-ref G_CM3] [--v-core KMS]\n"
                "                             [--v-max KMS] [--dv KMS]\n"

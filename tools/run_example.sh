@@ -1,48 +1,63 @@
 #!/usr/bin/env bash
-# Runs the example model end to end: generates the hydrogen/helium data directory once
-# (under the build directory), runs mcspec on examples/hydrogen-envelope in a new
-# directory under runs/, and draws its spectrum as spectrum.svg.
+# Runs an example model end to end: makes sure its atomic-data directory exists (built
+# once under the build directory and reused), runs mcspec on examples/EXAMPLE in a new
+# directory under runs/, then draws and reports the spectrum.
 #
-#   usage: tools/run_example.sh BUILDDIR
-#   With MCDATA set in the environment, that data directory is used instead of the
-#   generated one.
+#   usage: tools/run_example.sh BUILDDIR [EXAMPLE]      EXAMPLE defaults to sn2011fe-max
+#
+# sn2011fe-max (and any other example) runs on the data directory built from the public
+# sources in data/sources (BUILDDIR/mcdata, `make data`); hydrogen-envelope runs on the
+# hydrogen-only directory written by mkdata (BUILDDIR/mcdata-hydrogenic). With MCDATA set
+# in the environment, that data directory is used instead.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build=${1:?usage: run_example.sh BUILDDIR}
+build=${1:?usage: run_example.sh BUILDDIR [EXAMPLE]}
 build=$(cd "$build" && pwd)
-example="$repo/examples/hydrogen-envelope"
+name=${2:-sn2011fe-max}
+example="$repo/examples/$name"
+[ -f "$example/dica.dat" ] && [ -f "$example/comp.ind" ] || {
+  echo "run_example: no example '$name' (examples/$name/dica.dat and comp.ind); choose one of:" \
+       "$(cd "$repo/examples" && ls -d */ | tr -d / | tr '\n' ' ')" >&2
+  exit 1
+}
 
-for exe in mcspec mkdata plot_spectrum; do
+for exe in mcspec mkdata; do
   [ -x "$build/$exe" ] || { echo "run_example: $build/$exe is missing; build first (make build)" >&2; exit 1; }
 done
+python=${PYTHON:-$(command -v /usr/bin/python3 || command -v python3 || true)}
 
-# The data directory: the user's, or ours, generated again when mkdata has changed.
+# The data directory: the user's, or one of ours, made again when its maker has changed.
 if [ -n "${MCDATA:-}" ]; then
   data=$MCDATA
   echo "Using the data directory MCDATA=$data"
-else
+elif [ "$name" = hydrogen-envelope ]; then
   data="$build/mcdata-hydrogenic"
   if [ ! -d "$data" ] || [ "$build/mkdata" -nt "$data" ]; then
-    bessell=$(bash "$repo/tools/fetch_bessell.sh" "$build/sncosmo-cache") || {
-      echo "run_example: stopped: the data directory needs the Bessell filter curves (see above)." >&2
-      exit 1
-    }
     rm -rf "$data"
-    "$build/mkdata" --bessell "$bessell" "$data"
+    "$build/mkdata" --bessell "$repo/data/sources/speclite/speclite/data/filters" "$data"
+  fi
+else
+  data="$build/mcdata"
+  if [ ! -f "$data/BUILD-REPORT.txt" ] || [ "$repo/tools/build_atomic_data.py" -nt "$data/BUILD-REPORT.txt" ]; then
+    [ -n "$python" ] || { echo "run_example: building the atomic data needs python3 (apt-get install python3)" >&2; exit 1; }
+    rm -rf "$data"
+    "$python" "$repo/tools/build_atomic_data.py" "$data"
   fi
 fi
 
 # A new directory for every run; an earlier run is never touched.
 stamp=$(date +%Y%m%d-%H%M%S)
-run="$repo/runs/hydrogen-envelope-$stamp"
+run="$repo/runs/$name-$stamp"
 mkdir -p "$repo/runs"
 k=1
 while ! mkdir "$run" 2>/dev/null; do
   k=$((k + 1))
-  run="$repo/runs/hydrogen-envelope-$stamp-$k"
+  run="$repo/runs/$name-$stamp-$k"
 done
-cp "$example/dica.dat" "$example/comp.ind" "$example/hydro.dat" "$run/"
+for f in dica.dat comp.ind hydro.dat; do
+  [ -f "$example/$f" ] && cp "$example/$f" "$run/"
+done
 
 echo "Running mcspec in $run"
 start=$(date +%s%N)
@@ -60,6 +75,23 @@ fi
 echo
 echo "Run finished in ${seconds} s. Results: $run"
 echo "  spct.dat  observed-flux spectrum;  sbib.dat  summary and magnitudes;  stst.dat  run log"
-"$build/plot_spectrum" "$run/spct.dat" "$run/spectrum.svg" \
-  --title "examples/hydrogen-envelope: synthetic spectrum at the object's distance" >/dev/null
-echo "  spectrum.svg  the plot: $run/spectrum.svg"
+
+# ---------------------------------------------------------------- plot and report
+# The one place where the finished run is drawn and compared; everything above only
+# prepares and runs it. Arguments available here: $run (the run directory), $name (the
+# example), $example (its inputs), $data (the atomic data), $repo, $build.
+# Plots (spectrum with the observed one where there is one, temperature passes, ions
+# with MCSPEC_ION_SPECTRUM=1) and the comparison, by the Python package.
+observed=()
+obs="$repo/data/observed/SN2011fe_2011-09-10_09-22-00_HST_STIS_HST-Ia.dat"
+case "$example" in *sn2011fe*) [ -f "$obs" ] && observed=(--observed "$obs" --observed-label "SN 2011fe, HST/STIS, +0.1 d") ;; esac
+if ! /usr/bin/python3 -c 'import numpy, matplotlib' 2>/dev/null && [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
+  echo "run_example: installing Debian's python3-numpy and python3-matplotlib for the plots"
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q python3-numpy python3-matplotlib >/dev/null ||
+    { apt-get update -q >/dev/null && DEBIAN_FRONTEND=noninteractive apt-get install -y -q python3-numpy python3-matplotlib >/dev/null; } || true
+fi
+if /usr/bin/python3 -c 'import numpy, matplotlib' 2>/dev/null; then
+  PYTHONPATH="$repo/python" /usr/bin/python3 -m mcspec report "$run" "${observed[@]}" --formats png,svg
+else
+  echo "run_example: no plots: Debian's python3-numpy and python3-matplotlib are needed (apt-get install python3-numpy python3-matplotlib)" >&2
+fi

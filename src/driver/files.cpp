@@ -120,7 +120,13 @@ void open_model(Files& f, const Unit& u) {
   }
   f.out.list("File hydro.dat not found in current working directory.");
   f.out.list("Will use default W7 model.");
-  open_input(f.*(u.in), path_of(f, Where::kDataDir, u.fallback), u);
+  const std::string fallback = path_of(f, Where::kDataDir, u.fallback);
+  std::error_code ec;
+  if (!std::filesystem::exists(fallback, ec))
+    throw InputError(fallback, 0, 0,
+                     "file not found: without hydro.dat in the working directory, the default density profile (" +
+                         unit_label(u) + ") must exist in the data directory named by MCDATA");
+  (f.*(u.in)).open(fallback, u.role);
 }
 
 bool name_taken(const std::string& path) {

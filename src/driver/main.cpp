@@ -13,6 +13,7 @@
 #include "driver/frqsmp.hpp"
 #include "driver/initiate.hpp"
 #include "driver/params.hpp"
+#include "driver/progress.hpp"
 #include "driver/rng.hpp"
 #include "model/atoms.hpp"
 #include "model/linelist.hpp"
@@ -69,8 +70,10 @@ void run_schedule(Run& r) {
 
   // Temperature iteration
   r.computing = true;
+  Progress progress;
   int iter = 1;
   while (iter <= kLastTemperaturePass) {
+    progress.start_pass(r.s.tr.data(), r.s.js);
     f.out.list("  TEMP ITER  ", iter);
     partf(iter, r.c, r.s, r.a, r.pl, f.nama, f.ptfn, f.out);
     ioneq(iter, r.p, r.s, r.a, r.pl, f.yhea, f.out);
@@ -86,8 +89,10 @@ void run_schedule(Run& r) {
     brats(r.s, r.a, r.ll, r.op, f.out);
     radx(r.a, r.s, f.out);
     montec(0, r.irf, in, rng, r.est, r.sc, mo);
+    const int pass = iter;
     tempit(iter, r.p, r.c, r.s, r.est, r.sc, f.stst);
     ++iter;
+    progress.end_pass(pass, iter, r.p.iopt[3] == 1 ? r.p.itt : 1, r.s.tr.data(), r.s.js);
   }
 
   // Final plasma state (iter = 31: the diagnostic files are written)
@@ -104,10 +109,12 @@ void run_schedule(Run& r) {
       f.out.list("  Rad. field ITER  ", r.irf);
       radx(r.a, r.s, f.out);
       montec(r.irf < itt ? 2 : 4, r.irf, in, rng, r.est, r.sc, mo);
+      progress.final_pass(r.irf, itt);
       ++r.irf;
     }
   } else if (r.p.iopt[3] == 0) {
     montec1(2, r.irf, in, rng, r.est, r.sc, mo);
+    progress.final_pass(1, 1);
   }
 
   if (r.est.ions.enabled) r.est.ions.write(r.grid);
@@ -117,6 +124,7 @@ void run_schedule(Run& r) {
   spectrum(r.irf, r.p, r.c, r.s, r.pl, r.ll, r.op, r.est, r.sc, r.grid, r.spec, f.filters, so);
   closing(f);
   f.out.list(" Finish Code");
+  progress.finish();
 }
 
 }  // namespace

@@ -47,7 +47,6 @@ TEST_F(SnIaMax, FollowsTheScheduleOnStandardOutput) {
                            "Will use default W7 model.", "Scale MC sp to L(bol)", "Cascades", "Black body em at lwr bdry"})
     EXPECT_CONTAINS(out, text);
   EXPECT_EQ(out.substr(out.size() - 13), " Finish Code\n");
-  EXPECT_TRUE(run().err.empty()) << run().err;
   // Passes 1, 2, ..., n and then 30 (or 1..30), at least 10 in all; ITT = 3 final passes.
   const std::vector<int> passes = numbers_after(out, "TEMP ITER");
   ASSERT_GE(passes.size(), 10u);
@@ -55,6 +54,13 @@ TEST_F(SnIaMax, FollowsTheScheduleOnStandardOutput) {
   EXPECT_EQ(passes.back(), 30);
   for (std::size_t i = 0; i + 1 < passes.size(); ++i) EXPECT_EQ(passes[i], static_cast<int>(i) + 1);
   EXPECT_EQ(numbers_after(out, R"(Rad\. field ITER)"), (std::vector<int>{1, 2, 3}));
+  // Standard error: the same passes as progress lines, the convergence marked on the
+  // pass before 30, the final passes and the total time.
+  const std::string& err = run().err;
+  EXPECT_EQ(numbers_after(err, "mcspec: temperature pass"), passes) << err;
+  EXPECT_EQ(numbers_after(err, "mcspec: final Monte Carlo pass"), (std::vector<int>{1, 2, 3})) << err;
+  EXPECT_CONTAINS(err, "% (converged)");
+  EXPECT_TRUE(std::regex_search(err, std::regex("mcspec: finished in [0-9.]+ s\n$"))) << err;
 }
 
 TEST_F(SnIaMax, WritesEveryOutputFile) {
@@ -97,6 +103,18 @@ TEST(RunFailures, AnExistingOutputFileStopsTheRunBeforeAnyOutputIsCreated) {
   EXPECT_EQ(out.find(" Finish Code"), std::string::npos);
 }
 
+TEST(RunFailures, WithoutHydroDatADataDirectoryWithoutW7IsNamed) {
+  // The hydrogen-only data directory carries no default profile.
+  ASSERT_EQ(generated_data().status, 0) << generated_data().err;
+  TempDir dir;
+  const fs::path example = fs::path(MCSPEC_SOURCE_DIR) / "examples" / "hydrogen-envelope";
+  for (const char* name : {"dica.dat", "comp.ind"}) fs::copy_file(example / name, dir / name);
+  std::string out, err;
+  EXPECT_EQ(run_program(dir.path(), generated_data().dir / "data", &out, &err), 2);
+  EXPECT_CONTAINS(err, "rhw7.dat\": file not found: without hydro.dat in the working directory");
+  for (const char* name : kOutputFiles) EXPECT_FALSE(fs::exists(dir / name)) << name;
+}
+
 TEST(RunFailures, AMissingParameterFileIsNamedAndNothingIsWritten) {
   TempDir dir;
   std::string out, err;
@@ -127,8 +145,6 @@ TEST(RunFailures, AParameterErrorLeavesNoOutputFilesSoTheCorrectedRunCanStart) {
 class HydrogenEnvelope : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string why;
-    if (bessell_directory(&why).empty()) GTEST_SKIP() << "the sncosmo Bessell curves cannot be obtained: " << why;
     ASSERT_NE(hydrogen_envelope_run(), nullptr) << generated_data().err;
     ASSERT_EQ(run().status, 0) << run().err << tail(run().out);
   }
@@ -137,7 +153,7 @@ class HydrogenEnvelope : public ::testing::Test {
 
 TEST_F(HydrogenEnvelope, TakesTheHydrogenLevelsIntoTheRun) {
   EXPECT_CONTAINS(run().out, " Finish Code");
-  EXPECT_TRUE(run().err.empty()) << run().err;
+  EXPECT_TRUE(run().err.rfind("mcspec: temperature pass 1: ", 0) == 0) << run().err;  // progress only
   const std::string atmd = run().read("atmd.oud");
   EXPECT_CONTAINS(atmd, "NLV =  15");
   EXPECT_EQ(atmd.find("NLV =  13"), std::string::npos);  // CHL = 20 eV keeps He II (24.6 eV) out
@@ -178,9 +194,6 @@ TEST_F(HydrogenEnvelope, BalmerLinesArePCygniProfilesAndCanBePlotted) {
     EXPECT_TRUE(v > 0.6 * vph && v < 1.5 * vph) << rest << ": trough at " << trough.w;
     EXPECT_LT(trough.formal, 0.9 * flux_at(rest * (1 - 17000 / c))) << rest;
   }
-  std::string out, err;
-  ASSERT_EQ(run_in(run().dir.path(), "", build_tool("plot_spectrum", "spct.dat"), &out, &err), 0) << err;
-  EXPECT_GT(fs::file_size(run().dir / "spectrum.svg"), 10000u);
 }
 
 }  // namespace

@@ -1,13 +1,12 @@
 // The helper programs: the generated data directory read back by the program's own
 // readers and by the record layouts of the line list (hydrogenic levels, oscillator
 // strengths, NIST potentials, ground weights, the density power law), the Bessell
-// filter curves, the tools' refusals, and the spectrum plot of a known P-Cygni line.
+// filter curves and the tools' refusals.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <filesystem>
 #include <map>
-#include <regex>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -25,7 +24,6 @@ using namespace mcspec::test;
 
 namespace {
 
-constexpr double kC = 2.99792458e5;  // [km/s]
 
 class GeneratedData : public ::testing::Test {
  protected:
@@ -111,7 +109,7 @@ TEST_F(GeneratedData, LineListHoldsEveryHydrogenicLineWithItsOscillatorStrength)
   EXPECT_TRUE(f.at_end());
 }
 
-TEST_F(GeneratedData, GroundWeightsAndTheDefaultDensityProfile) {
+TEST_F(GeneratedData, GroundWeightsAndThePowerLawProfile) {
   // Ground weights 2J+1: H I 2, He II 2, every other stage 1.
   InFile nama = open("nama.ind");
   for (int z = 1; z <= 56; ++z) {
@@ -122,9 +120,16 @@ TEST_F(GeneratedData, GroundWeightsAndTheDefaultDensityProfile) {
     for (int j = 1; j <= 10; ++j) EXPECT_EQ(g[j - 1], (z == 1 && j == 1) || (z == 2 && j == 2) ? 2 : 1) << z << " " << j;
   }
   EXPECT_TRUE(nama.at_end());
-  // rhw7.dat: homologous (r = v t0, t0 = 1 day), at most the reader's 300 points, rho ~ v^-11
-  // above the 3500 km/s core and flat inside it, 4e-11 g cm^-3 at 7000 km/s.
-  InFile f = open("rhw7.dat");
+  // No rhw7.dat: the default profile of the program is W7, not a hydrogen envelope.
+  EXPECT_FALSE(fs::exists(generated_data().dir / "data" / "rhw7.dat"));
+  // The profile written by --profile: homologous (r = v t0, t0 = 1 day), at most the
+  // reader's 300 points, rho ~ v^-11 above the 3500 km/s core and flat inside it,
+  // 4e-11 g cm^-3 at 7000 km/s.
+  TempDir dir;
+  std::string out, err;
+  ASSERT_EQ(run_in(dir.path(), "", build_tool("mkdata", "--profile hydro.dat"), &out, &err), 0) << err;
+  InFile f;
+  f.open((dir / "hydro.dat").string(), "hydro.dat");
   int lmax = 0, number = 0;
   double t0 = 0, v = 0, r = 0, d = 0, last_r = 0;
   f.list(lmax, t0);
@@ -158,13 +163,11 @@ TEST(Mkdata, NeverWritesOverAnExistingDirectoryNorLeavesAPartialOne) {
   // Filter curves missing: nothing is left behind.
   fs::create_directory(dir / "empty");
   EXPECT_NE(run_in(dir.path(), "", build_tool("mkdata", "--bessell empty new"), &out, &err), 0);
-  EXPECT_CONTAINS(err, "bessell_ux.dat");
+  EXPECT_CONTAINS(err, "bessell-U.ecsv");
   EXPECT_FALSE(fs::exists(dir / "new"));
 }
 
 TEST_F(GeneratedData, FilterCurvesAreTheBessellCurvesOnTheProgramsGrid) {
-  std::string why;
-  if (bessell_directory(&why).empty()) GTEST_SKIP() << "the sncosmo Bessell curves cannot be obtained: " << why;
   InFile f = open("filters.dat");
   double w[109], t[4][109];
   for (int i = 0; i < 109; ++i) {
@@ -172,7 +175,7 @@ TEST_F(GeneratedData, FilterCurvesAreTheBessellCurvesOnTheProgramsGrid) {
     EXPECT_EQ(w[i], 3000.0 + 50.0 * i);
   }
   EXPECT_TRUE(f.at_end());
-  // Peak-normalised, at the tabulated peaks of UX, B, V and R.
+  // Peak-normalised, at the tabulated peaks of U, B, V and R.
   const double peak_at[4] = {3700.0, 4200.0, 5300.0, 6000.0};
   for (int k = 0; k < 4; ++k) {
     int at = 0;
@@ -190,122 +193,5 @@ TEST_F(GeneratedData, FilterCurvesAreTheBessellCurvesOnTheProgramsGrid) {
             (std::vector<double>{0.898, 0.989, 0.0, 0.0, 0.052}));
 }
 
-TEST(FetchBessell, AFailedDownloadIsReportedAndNothingElseIsWritten) {
-  // An apt-get that cannot reach any package source.
-  TempDir dir;
-  fs::create_directory(dir / "bin");
-  write_file(dir / "bin" / "apt-get", "#!/bin/sh\necho 'E: network unreachable' >&2\nexit 100\n");
-  fs::permissions(dir / "bin" / "apt-get", fs::perms::owner_all);
-  const char* path = std::getenv("PATH");
-  std::string out, err;
-  EXPECT_EQ(run_in(dir.path(), "PATH='" + (dir / "bin").string() + ":" + (path ? path : "/usr/bin:/bin") + "'",
-                   "bash '" MCSPEC_SOURCE_DIR "/tools/fetch_bessell.sh' cache", &out, &err),
-            3);
-  EXPECT_TRUE(out.empty()) << out;
-  EXPECT_CONTAINS(err, "cannot obtain the Bessell filter curves");
-  EXPECT_FALSE(fs::exists(dir / "cache" / "extract"));
-}
-
-// ------------------------------------------------------------ the spectrum plot
-
-double halpha_air() { return hy::air_wavelength(hy::vacuum_wavelength(1, 2, 3, hy::rydberg_hydrogen())); }
-
-// spct.dat records in the program's layout: a continuum of 1e-15 erg s^-1 cm^-2 A^-1
-// falling to the red with an H-alpha P-Cygni profile (emission at rest, absorption
-// 7000 km/s to the blue).
-void write_spectrum(const fs::path& p, double w0, double w1, double step) {
-  mcspec::OutFile f;
-  f.create_new(p.string());
-  const double rest = halpha_air(), trough = rest * (1.0 - 7000.0 / kC);
-  for (double w = w0; w <= w1; w += step) {
-    const double bb = 1.0e-15 * std::pow(w / 5000.0, -2.0);
-    const double fl = bb * (1.0 + 0.8 * std::exp(-0.5 * std::pow((w - rest) / 40.0, 2)) -
-                            0.5 * std::exp(-0.5 * std::pow((w - trough) / 40.0, 2)));
-    f.write("(F9.2, 4E15.5, E15.5)", w, fl, fl, 0.97 * fl, 0.97 * fl, bb);
-  }
-  f.close();
-}
-
-// The points of the polylines drawn with this stroke colour.
-std::vector<std::pair<double, double>> series(const std::string& svg, const std::string& colour) {
-  std::vector<std::pair<double, double>> pts;
-  const std::regex line("<polyline fill=\"none\" stroke=\"" + colour + "\"[^>]* points=\"([^\"]*)\"/>");
-  const std::regex point(R"(([0-9.]+),([0-9.]+))");
-  for (auto it = std::sregex_iterator(svg.begin(), svg.end(), line); it != std::sregex_iterator(); ++it) {
-    const std::string p = (*it)[1];
-    for (auto q = std::sregex_iterator(p.begin(), p.end(), point); q != std::sregex_iterator(); ++q)
-      pts.emplace_back(std::stod((*q)[1]), std::stod((*q)[2]));
-  }
-  return pts;
-}
-
-TEST(Plotspec, DrawsBothSpectraTheBlackBodyAndTheBalmerLines) {
-  TempDir dir;
-  write_spectrum(dir / "spct.dat", 3500.0, 9000.0, 5.0);
-  std::string out, err;
-  ASSERT_EQ(run_in(dir.path(), "", build_tool("plot_spectrum", "spct.dat --title 'Test & check'"), &out, &err), 0) << err;
-  EXPECT_CONTAINS(out, "spectrum.svg");
-  const std::string t = read_file(dir / "spectrum.svg");
-  EXPECT_EQ(t.rfind("<?xml", 0), 0u);
-  EXPECT_CONTAINS(t, "</svg>\n");
-  for (const char* text : {"Test &amp; check", "H\xce\xb1 6563", "H\xce\xb2 4861", "H\xce\xb3 4341", "H\xce\xb4 4102",
-                           "Wavelength (\xc3\x85, air)", "erg s", "formal integral", "Monte Carlo packets", "black body",
-                           "10<tspan baseline-shift=\"super\" font-size=\"11\">\xe2\x88\x92" "15</tspan>"})
-    EXPECT_CONTAINS(t, text);
-  // x pixel -> wavelength from the x-axis tick labels.
-  const std::regex tick(R"re(<text x="([0-9.]+)" y="[0-9.]+" font-size="13" text-anchor="middle">([0-9]+)</text>)re");
-  std::vector<std::pair<double, double>> ticks;
-  for (auto it = std::sregex_iterator(t.begin(), t.end(), tick); it != std::sregex_iterator(); ++it)
-    ticks.emplace_back(std::stod((*it)[1]), std::stod((*it)[2]));
-  ASSERT_GE(ticks.size(), 2u);
-  const double b = (ticks.back().second - ticks.front().second) / (ticks.back().first - ticks.front().first);
-  auto wavelength = [&](double x) { return ticks.front().second + b * (x - ticks.front().first); };
-
-  const auto formal = series(t, "#1b3f8b");
-  ASSERT_EQ(formal.size(), 1101u);  // every record drawn, for each of the three curves
-  EXPECT_EQ(series(t, "#e08a1e").size(), formal.size());
-  EXPECT_EQ(series(t, "#7f7f7f").size(), formal.size());
-  std::pair<double, double> peak{0, 1e9}, trough{0, 0};  // smallest / largest pixel y
-  for (const auto& [x, y] : formal) {
-    EXPECT_TRUE(x >= 100.0 && x <= 950.0 && y >= 70.0 && y <= 545.0) << x << "," << y;  // inside the frame
-    const double w = wavelength(x);
-    if (w > 6000 && w < 7000 && y < peak.second) peak = {x, y};
-    if (w > 6200 && w < 6500 && y > trough.second) trough = {x, y};
-  }
-  EXPECT_NEAR(wavelength(formal.front().first), 3500.0, 1.0);
-  EXPECT_NEAR(wavelength(formal.back().first), 9000.0, 1.0);
-  EXPECT_NEAR(wavelength(peak.first), halpha_air(), 6.0);
-  EXPECT_NEAR(wavelength(trough.first), halpha_air() * (1.0 - 7000.0 / kC), 6.0);
-  EXPECT_TRUE(std::regex_search(t, std::regex("text-anchor=\"end\">0(\\.0+)?</text>")));  // y axis from zero
-}
-
-TEST(Plotspec, MarksOnlyTheBalmerLinesInsideTheRangeAndWritesWhereAsked) {
-  TempDir dir;
-  write_spectrum(dir / "spct.dat", 5000.0, 9000.0, 10.0);
-  std::string out, err;
-  ASSERT_EQ(run_in(dir.path(), "", build_tool("plot_spectrum", "spct.dat red.svg"), &out, &err), 0) << err;
-  const std::string t = read_file(dir / "red.svg");
-  EXPECT_FALSE(fs::exists(dir / "spectrum.svg"));
-  EXPECT_CONTAINS(t, "H\xce\xb1 6563");
-  EXPECT_EQ(t.find("H\xce\xb2"), std::string::npos);
-  EXPECT_EQ(t.find("H\xce\xb4"), std::string::npos);
-}
-
-TEST(Plotspec, RefusesUnusableInputWithTheFileNamed) {
-  TempDir dir;
-  const struct {
-    const char* text;  // nullptr: no file
-    const char* message;
-  } bad[] = {{nullptr, "spct.dat"},
-             {"  5000.00    0.10000E-14    0.10000E-14    0.10000E-14    0.10000E-14    0.10000E-14\n", "fewer than two"},
-             {"  5000.00 1e-15 1e-15 1e-15 1e-15 1e-15\n  4000.00 1e-15 1e-15 1e-15 1e-15 1e-15\n", "record 2"}};
-  for (const auto& c : bad) {
-    if (c.text) write_file(dir / "spct.dat", c.text);
-    std::string out, err;
-    EXPECT_NE(run_in(dir.path(), "", build_tool("plot_spectrum", "spct.dat"), &out, &err), 0);
-    EXPECT_CONTAINS(err, c.message);
-    EXPECT_FALSE(fs::exists(dir / "spectrum.svg"));
-  }
-}
 
 }  // namespace

@@ -83,11 +83,7 @@ TEST(Ioneq, PureHydrogenAndTheFinalTables) {
     EXPECT_GT(r.pl.fion(2, 1, k), 0.0);
     EXPECT_EQ(r.pl.fion(3, 1, k), 0.0);
   }
-  const std::string& y = r.o.yhea.text();
-  EXPECT_CONTAINS(y, "\n  1   H " + std::string(33, ' ') + "     I           II          III         IV     \n");
-  EXPECT_EQ(y.find("  2   He"), std::string::npos);  // no mass, no block
-  EXPECT_EQ(y.find("        1     Ntot ="), 0u);
-  EXPECT_EQ(r.o.ptfn.text().substr(0, 7), " 31  1\n");
+  EXPECT_EQ(r.o.yhea.text().find("  2   He"), std::string::npos);  // no mass, no block in the final table
 }
 
 }  // namespace

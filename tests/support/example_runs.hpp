@@ -27,29 +27,16 @@ inline std::string build_tool(const std::string& name, const std::string& args =
   return command.append(name).append("' ").append(args);
 }
 
-// The sncosmo Bessell filter curves, fetched once into the build directory; an empty
-// path, with the reason in *why, when they cannot be had.
-inline std::filesystem::path bessell_directory(std::string* why = nullptr) {
-  static std::string reason;
-  static const std::filesystem::path dir = [] {
-    TempDir here;
-    std::string out;
-    const std::string script = std::string(MCSPEC_SOURCE_DIR) + "/tools/fetch_bessell.sh";
-    if (run_in(here.path(), "", "bash '" + script + "' '" MCSPEC_BUILD_DIR "/sncosmo-cache'", &out, &reason) != 0)
-      return std::filesystem::path();
-    return std::filesystem::path(out.substr(0, out.find_last_not_of("\r\n") + 1));
-  }();
-  if (why) *why = reason;
-  return dir;
+// The Bessell filter curves shipped with the sources of the atomic data.
+inline std::filesystem::path bessell_directory() {
+  return std::filesystem::path(MCSPEC_SOURCE_DIR) / "data/sources/speclite/speclite/data/filters";
 }
 
-// The data directory "data" written by mkdata, with the filter curves when they can be
-// had and without them otherwise.
+// The data directory "data" written by mkdata.
 inline const ToolRun& generated_data() {
   static const std::unique_ptr<ToolRun> run = [] {
     auto r = std::make_unique<ToolRun>("mcspec-mkdata");
-    const std::filesystem::path bessell = bessell_directory();
-    const std::string args = bessell.empty() ? "--without-filters data" : "--bessell '" + bessell.string() + "' data";
+    const std::string args = "--bessell '" + bessell_directory().string() + "' data";
     r->status = run_in(r->dir.path(), "", build_tool("mkdata", args), &r->out, &r->err);
     return r;
   }();

@@ -84,26 +84,19 @@ struct LineModel {
 // lines by decreasing frequency (equal frequencies keep their transition order).
 inline void build_lines(LineModel& m, int js, const std::vector<IonSpec>& ions, double xe1 = 0.2) {
   m.s = lay_shells(js, xe1);
-  m.p.js = js;
-  m.p.xe1 = xe1;
-  m.p.tday = 19.0 * 86400.0;
+  m.p.js = js, m.p.xe1 = xe1, m.p.tday = 19.0 * 86400.0;
   m.pl.nelem.assign(64, js, 0.0);
   m.pl.fion.assign(5, 60, js, 0.0);
   m.pl.kapes.assign(js, 0.0);
   m.pl.ne.assign(js, 0.0);
   Atoms& a = m.a;
   LineList& ll = m.ll;
-  a.elsym[26] = " Fe";
-  a.elsym[14] = " Si";
-  a.stlab[1] = " I   ";
-  a.stlab[2] = " II  ";
+  a.elsym[26] = " Fe", a.elsym[14] = " Si", a.stlab[1] = " I   ", a.stlab[2] = " II  ";
   a.nion = static_cast<int>(ions.size());
   for (int mi = 1; mi <= a.nion; ++mi) {
     const IonSpec& ion = ions[static_cast<std::size_t>(mi - 1)];
     const int first = a.elev.size() + 1;
-    a.ionz(mi) = ion.z;
-    a.ionj(mi) = ion.j;
-    a.lev1(ion.z, ion.j) = first;
+    a.ionz(mi) = ion.z, a.ionj(mi) = ion.j, a.lev1(ion.z, ion.j) = first;
     a.nlev(ion.z, ion.j) = static_cast<int>(ion.levels.size());
     for (const LevelSpec& lev : ion.levels) a.elev.vec().push_back(lev.e), a.xj.vec().push_back(lev.j);
     ll.iln1.vec().push_back(ll.frql.size() + 1);
@@ -140,10 +133,8 @@ inline void build_lines(LineModel& m, int js, const std::vector<IonSpec>& ions, 
 inline WavelengthGrid log_grid(double wvm1, double wvm2, int kg) {
   WavelengthGrid g;
   g.kg = kg;
-  g.wlb.assign(kg + 1);
-  g.wlba.assign(kg + 1);
-  g.wbin.assign(kg);
-  g.wbina.assign(kg);
+  for (auto* t : {&g.wlb, &g.wlba}) t->assign(kg + 1);
+  for (auto* t : {&g.wbin, &g.wbina}) t->assign(kg);
   g.dwl = (std::log10(wvm2) - std::log10(wvm1)) / kg;
   for (int e = 1; e <= kg + 1; ++e) g.wlb(e) = g.wlba(e) = (e - 1) * g.dwl + std::log10(wvm1);
   for (int b = 1; b <= kg; ++b) g.wbin(b) = g.wbina(b) = std::pow(10.0, g.wlb(b + 1)) - std::pow(10.0, g.wlb(b));
@@ -181,11 +172,8 @@ double simpson(F f, double a, double b, int n) {
 
 // The five output files of the spectrum stage, in memory.
 struct Sinks {
-  OutFile out = OutFile::memory("stdout");
-  OutFile spcp = OutFile::memory("spcp.dat");
-  OutFile spct = OutFile::memory("spct.dat");
-  OutFile sbib = OutFile::memory("sbib.dat");
-  OutFile stst = OutFile::memory("stst.dat");
+  OutFile out = OutFile::memory("stdout"), spcp = OutFile::memory("spcp.dat"), spct = OutFile::memory("spct.dat"),
+          sbib = OutFile::memory("sbib.dat"), stst = OutFile::memory("stst.dat");
   SpectrumOutput so{out, spcp, spct, sbib, stst};
 };
 

@@ -1,0 +1,142 @@
+"""Running mcspec from Python: inputs written (or copied) into a new directory, the
+program run there, the results read back.
+
+The program is found as: the `binary` argument, else the environment variable
+MCSPEC_BINARY, else build/mcspec of the checkout this package lives in.
+"""
+
+from __future__ import annotations
+
+import os
+import shutil
+import subprocess
+import tempfile
+from pathlib import Path
+from typing import Mapping, Optional, Union
+
+import numpy as np
+
+from .io import McspecError, Params, RunResult, read_run, write_comp, write_dica, write_hydro
+
+__all__ = ["run", "find_binary", "RunFailed"]
+
+REPO = Path(__file__).resolve().parents[2]
+
+
+class RunFailed(McspecError):
+    """The program ended with a non-zero exit status; the message is its own (stderr).
+
+    status: exit status (2 input error, 3 run stopped, 4 internal fault, 130/143
+    interrupted); directory: the run directory; stdout, stderr: the program's output.
+    """
+
+    def __init__(self, message, status, directory, stdout, stderr):
+        super().__init__(message)
+        self.status = status
+        self.directory = directory
+        self.stdout = stdout
+        self.stderr = stderr
+
+
+def find_binary(binary: Optional[Union[str, Path]] = None) -> Path:
+    cand = binary or os.environ.get("MCSPEC_BINARY") or REPO / "build" / "mcspec"
+    p = Path(cand)
+    if not (p.is_file() and os.access(p, os.X_OK)):
+        raise McspecError(f"the mcspec program was not found at {p}; build it (make build) or set MCSPEC_BINARY")
+    return p.resolve()
+
+
+def _place(value, name: str, directory: Path, writer) -> None:
+    """Put one input into the run directory: a path is copied, anything else written."""
+    if value is None:
+        return
+    if isinstance(value, (str, os.PathLike)):
+        src = Path(value)
+        if not src.is_file():
+            raise McspecError(f"{src}: no such input file (for {name})")
+        shutil.copyfile(src, directory / name)
+    else:
+        writer(directory / name, value)
+
+
+def run(dica: Union[Params, Mapping, str, os.PathLike, None] = None,
+        comp=None, hydro=None, *, example: Optional[Union[str, os.PathLike]] = None,
+        mcdata: Optional[Union[str, os.PathLike]] = None, workdir: Optional[Union[str, os.PathLike]] = None,
+        env: Optional[Mapping[str, str]] = None, binary: Optional[Union[str, os.PathLike]] = None,
+        timeout: Optional[float] = None, **params) -> RunResult:
+    """Run mcspec in a new directory and return its results (mcspec.io.RunResult).
+
+    dica: Params, a dict of parameter values, or the path of a dica.dat; keyword
+        arguments (np4=1, seed...) override single parameters.
+    comp: mass fractions (sequence from Z = 1, or dict {Z or symbol: fraction}) or the
+        path of a comp.ind.
+    hydro: None (the data directory's W7 profile), the path of a hydro.dat, or a tuple
+        (time_s, radius_cm, density).
+    example: a directory holding dica.dat / comp.ind / hydro.dat used for whatever
+        of dica, comp, hydro is not given.
+    mcdata: the atomic-data directory (else the environment's MCDATA).
+    workdir: the run directory, created new (must not exist); default a new temporary
+        directory, kept after the run (its path is result.directory).
+    env: extra environment variables (e.g. {"MCSPEC_ION_SPECTRUM": "1"}).
+
+    Raises RunFailed (a McspecError) with the program's error message when it ends
+    with a non-zero status.
+    """
+    exe = find_binary(binary)
+    if example is not None:
+        ex = Path(example)
+        if dica is None and (ex / "dica.dat").exists():
+            dica = ex / "dica.dat"
+        if comp is None and (ex / "comp.ind").exists():
+            comp = ex / "comp.ind"
+        if hydro is None and (ex / "hydro.dat").exists():
+            hydro = ex / "hydro.dat"
+    if dica is None:
+        dica = Params()
+    if comp is None:
+        raise McspecError("run needs a composition (comp=...)")
+    if params:
+        from .io import read_dica
+        base = read_dica(dica) if isinstance(dica, (str, os.PathLike)) else (
+            Params(**dica) if isinstance(dica, Mapping) else dica)
+        dica = Params(**{**base.__dict__, **params})
+    elif isinstance(dica, Mapping):
+        dica = Params(**dica)
+    if isinstance(dica, Params):
+        dica.check()  # before anything is created
+
+    if workdir is None:
+        d = Path(tempfile.mkdtemp(prefix="mcspec-run-"))
+    else:
+        d = Path(workdir)
+        try:
+            d.mkdir(parents=True)
+        except FileExistsError:
+            raise McspecError(f"{d}: exists already; a run needs a new directory") from None
+
+    _place(dica, "dica.dat", d, write_dica)
+    _place(comp, "comp.ind", d, write_comp)
+    if hydro is not None and not isinstance(hydro, (str, os.PathLike)):
+        t, r, rho = hydro
+        write_hydro(d / "hydro.dat", t, r, rho)
+    else:
+        _place(hydro, "hydro.dat", d, None)
+
+    e = dict(os.environ)
+    if mcdata is not None:
+        e["MCDATA"] = str(Path(mcdata).resolve())
+    if env:
+        e.update({k: str(v) for k, v in env.items()})
+    if not e.get("MCDATA"):
+        raise McspecError("no atomic-data directory: pass mcdata=... or set MCDATA")
+    e["PWD"] = str(d)
+    try:
+        proc = subprocess.run([str(exe)], cwd=d, env=e, capture_output=True, text=True, timeout=timeout)
+    except subprocess.TimeoutExpired as t:
+        raise McspecError(f"mcspec in {d} did not finish within {timeout} s") from t
+    if proc.returncode != 0:
+        msg = proc.stderr.strip() or f"mcspec ended with status {proc.returncode}"
+        raise RunFailed(msg, proc.returncode, d, proc.stdout, proc.stderr)
+    result = read_run(d)
+    result.stdout, result.stderr = proc.stdout, proc.stderr
+    return result

@@ -1,0 +1,194 @@
+"""The atomic-data builder (tools/build_atomic_data.py): its rules on small hand-made
+source extracts, the Si II 6347 line from the shipped Kurucz extract, and the whole
+directory compared record by record with the reference directory ../shared/mcdata."""
+
+import math
+import os
+import subprocess
+import sys
+
+import pytest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(REPO, "tools"))
+sys.path.insert(0, HERE)
+
+import build_atomic_data as bad  # noqa: E402
+import mcdata_records  # noqa: E402
+
+SOURCES = os.path.join(REPO, "data", "sources")
+REFERENCE = os.path.join(os.path.dirname(REPO), "shared", "mcdata")
+
+
+@pytest.fixture(scope="module")
+def built(tmp_path_factory):
+    out = tmp_path_factory.mktemp("built") / "mcdata"
+    r = subprocess.run([sys.executable, os.path.join(REPO, "tools", "build_atomic_data.py"), str(out)],
+                       capture_output=True, text=True)
+    assert r.returncode == 0, r.stderr
+    return str(out)
+
+
+def ion_block(directory, name, z, j):
+    for head, recs in mcdata_records.records(directory, name):
+        if head[:2] == (z, j):
+            return recs
+    raise AssertionError("no block %d %d in %s" % (z, j, name))
+
+
+# ------------------------------------------------------------------ hand-made extracts
+
+NRG = """17 09 05
+1\t0.000\t2\t"3s 2S1/2"
+2\t200.000\t4\t"3s2 2D3/2"
+3\t20000.000\t2\t"3p 2P*1/2"
+4\t20100.000\t4\t"3p 2P*3/2"
+5\t30000.000\t2\t"4s 2S1/2"
+6\t60000.000\t2\t"9p 2P*1/2"
+7\t120000.000\t2\t"nf 2F*5/2"
+**************
+"""
+# Lines: 3-1 (the only way down from 3), 4-1 and 4-2 (given twice: merged), 5-4 and 5-3,
+# 7-1 (to a level above the 10 eV limit), an E2 line 2-1; level 6 has no line.
+TP = """17 09 05
+A\t1\t3\t1.0e8\t
+A\t1\t4\t2.0e8\t
+A\t2\t4\t1.0e7\t
+A\t2\t4\t1.0e7\t
+A\t4\t5\t3.0e7\t
+A\t3\t5\t3.0e7\t
+A\t1\t7\t1.0e6\t
+A\t1\t2\t1.0e-3\tE2
+**************
+"""
+
+
+def tiny_ion(tmp_path):
+    d = tmp_path / "cloudy-lfs/data/stout/na/na_1"
+    d.mkdir(parents=True)
+    (d / "na_1.nrg").write_text(NRG)
+    (d / "na_1.tp").write_text(TP)
+    cand = bad.read_stout(str(tmp_path), 11, 1, {11: "Na"})
+    ion = bad.finish(cand, 10.0)  # limit 80655 cm^-1: level 7 lies above it
+    bad.write_varn1(str(tmp_path / "varn1"), [ion], {11: "Na"})
+    bad.write_varn2(str(tmp_path / "varn2"), [ion], {11: "Na"})
+    return ion, cand
+
+
+def read_tiny(tmp_path):
+    with open(tmp_path / "varn1") as f:
+        rows = f.read().splitlines()[5:]
+    levels = [(int(r[0:9]), float(r[9:27]), float(r[27:39])) for r in rows]
+    with open(tmp_path / "varn2") as f:
+        rows = f.read().splitlines()[4:]
+    lines = []
+    for r in rows:
+        for k in range(0, len(r), 20):
+            lines.append((int(r[k:k + 6]), int(r[k + 6:k + 12]), float(r[k + 12:k + 20])))
+    return levels, lines
+
+
+def test_rules_on_a_hand_made_ion(tmp_path):
+    ion, cand = tiny_ion(tmp_path)
+    levels, lines = read_tiny(tmp_path)
+    # Kept: ground, the low metastable level 2 (below the lowest upper level 3, stored
+    # negative), 3, 4, 5. Level 7 (above the limit) goes with its line, level 6 (above the
+    # lowest upper level, no line) is pruned. J = (g - 1)/2.
+    assert levels == [(1, 0.0, 0.5), (2, -200.0, 1.5), (3, 20000.0, 0.5), (4, 20100.0, 1.5),
+                      (5, 30000.0, 0.5)]
+    # gf = g_u A lambda^2 / 6.6702e15, lambda (A, vacuum) from the energies.
+    def lgf(gu, a, de):
+        return round(math.log10(gu * a * (1e8 / de) ** 2 / 6.6702e15), 3)
+    # Ordered by upper, then lower level; 3 -> 1 is its level's only way down, so its
+    # lower level is written negative; 4 -> 2 given twice has its gf summed.
+    assert lines == [(3, -1, lgf(2, 1e8, 20000.0)), (4, 1, lgf(4, 2e8, 20100.0)),
+                     (4, 2, lgf(4, 2e7, 19900.0)), (5, 3, lgf(2, 3e7, 10000.0)),
+                     (5, 4, lgf(2, 3e7, 9900.0))]
+    assert cand.dropped == {"forbidden (typed E2)": 1, "line to a level above the ionisation limit": 1,
+                            "duplicate line merged (gf summed)": 1, "unconnected levels pruned": 1}
+
+
+@pytest.mark.parametrize("label, odd", [
+    ("3s2.3p.4s 3P*0", True),
+    ("2s2.2p3.(4S*).3s 5S*2", True),          # the parent term's mark is not the level's
+    ("3d4.(a 3P).4p y 2S*1/2", True),
+    ("3d6.(5D).4s (6D).5p n 7D*5", True),
+    ("3p6.4s.np w 1P*1", True),
+    ("3d3.4s2 a 4F3/2", False),
+    ("3p5.(2P*<3/2>).4s2.5s 2[3/2]*1", True),
+    ("3s2.3p2.(3P<0>)", False),                # jK labels: the term is in parentheses
+    ("3s.3p3.(5S*<2>)", True),
+])
+def test_parity_from_the_configuration(label, odd):
+    assert bad.parity_odd(label) is odd
+
+
+def test_kurucz_energies_use_the_extracts_own_factor(built):
+    # Si II 4s 2S1/2 - 4p 2P*3/2, 6347.109 A in air (NIST): to better than 0.01 A.
+    recs = ion_block(built, "lines/varn1.new", 14, 2)
+    energy = [abs(float(r[9:27])) for r in recs]
+    best = min((abs(bad.vac_to_air(1e8 / (eu - el)) - 6347.109), eu, el)
+               for eu in energy for el in energy if eu > el)
+    assert best[0] < 0.01
+    # 8065.544 cm^-1/eV would put the line 0.8 A off.
+    assert abs(bad.KURUCZ_CM_PER_EV - 8064.505) < 0.001
+
+
+def test_never_overwrites_and_leaves_nothing_half_written(tmp_path):
+    (tmp_path / "mcdata").mkdir()
+    (tmp_path / "mcdata" / "mine").write_text("keep")
+    tool = os.path.join(REPO, "tools", "build_atomic_data.py")
+    r = subprocess.run([sys.executable, tool, str(tmp_path / "mcdata")], capture_output=True, text=True)
+    assert r.returncode == 2 and "never overwritten" in r.stderr
+    assert (tmp_path / "mcdata" / "mine").read_text() == "keep"
+    r = subprocess.run([sys.executable, tool, "--sources", str(tmp_path / "none"), str(tmp_path / "new")],
+                       capture_output=True, text=True)
+    assert r.returncode == 2 and "elements.json" in r.stderr
+    assert sorted(os.listdir(tmp_path)) == ["mcdata"]
+
+
+def test_deterministic(built, tmp_path):
+    out = tmp_path / "again"
+    subprocess.run([sys.executable, os.path.join(REPO, "tools", "build_atomic_data.py"), str(out)],
+                   check=True, capture_output=True)
+    for name in mcdata_records.FILES + ["BUILD-REPORT.txt"]:
+        with open(os.path.join(built, name), "rb") as a, open(out / name, "rb") as b:
+            assert a.read() == b.read(), name
+
+
+# ------------------------------------------------------------------ the reference
+
+# The one known difference: Ca I level 53 of the NIST extract, 43933.477 cm^-1, labelled
+# "3p6.4s.np w 1P*1" (an odd 4snp 1P1 level, n unassigned), with its two E1 lines to the
+# 4s2 1S0 ground level and to 3d4s 1D2. The reference treats them as joining levels of
+# equal parity and drops the level; 1S0 - 1P*1 is a permitted line, so we keep it.
+CA_I_EXTRA_LEVEL = 43933.477
+
+
+def test_equal_to_the_reference_directory(built):
+    if not os.path.isdir(REFERENCE):
+        pytest.skip("reference directory %s not present" % REFERENCE)
+    diffs = mcdata_records.compare(built, REFERENCE)
+    for name in mcdata_records.FILES:
+        if not name.startswith("lines/"):
+            assert diffs[name] == [], name
+    ions = {d[0] for name in ("lines/varn1.new", "lines/varn2") for d in diffs[name]}
+    assert ions == {(20, 1)}
+    # Without the extra level and its lines, Ca I is the reference's Ca I.
+    ours = ion_block(built, "lines/varn1.new", 20, 1)
+    theirs = ion_block(REFERENCE, "lines/varn1.new", 20, 1)
+    e_ours = [float(r[9:27]) for r in ours]
+    k = e_ours.index(CA_I_EXTRA_LEVEL) + 1
+    assert [r[9:] for r in ours if float(r[9:27]) != CA_I_EXTRA_LEVEL] == [r[9:] for r in theirs]
+
+    def entries(recs):
+        return [(int(r[i:i + 6]), int(r[i + 6:i + 12]), r[i + 12:i + 20])
+                for r in recs for i in range(0, len(r), 20)]
+
+    renumber = lambda n: int(math.copysign(abs(n) - (abs(n) > k), n))  # noqa: E731
+    lo = entries(ion_block(built, "lines/varn2", 20, 1))
+    extra = [e for e in lo if abs(e[0]) == k or abs(e[1]) == k]
+    assert sorted((abs(u), abs(l)) for u, l, _ in extra) == [(k, 1), (k, 8)]
+    rest = [(renumber(u), renumber(l), g) for u, l, g in lo if (u, l, g) not in extra]
+    assert rest == entries(ion_block(REFERENCE, "lines/varn2", 20, 1))

@@ -1,0 +1,72 @@
+"""Plots written without error and of sensible size; the ion decomposition read from a
+small hand-made ionspec.dat; the comparison figures on a hand-made observed spectrum."""
+
+import shutil
+
+import numpy as np
+import pytest
+
+import mcspec
+from mcspec import plot
+from mcspec.__main__ import main
+
+IONSPEC = """# bin  wavelength_A  species  share
+# shares of a bin sum to 1
+    1   3000.0   14.01  0.75
+    1   3000.0    0.00  0.25
+    2   3010.0   20.01  0.5
+    2   3010.0   14.01  0.3
+    2   3010.0   26.01  0.2
+    4   3030.0    1.00  1.0
+"""
+
+
+def test_ionspec_reader(tmp_path):
+    p = tmp_path / "ionspec.dat"
+    p.write_text(IONSPEC)
+    s = mcspec.read_ionspec(p)
+    bins, wl, sp, m = s.matrix()
+    assert list(bins) == [1, 2, 4] and list(sp) == [0.0, 1.0, 14.01, 20.01, 26.01]
+    assert np.allclose(m.sum(axis=1), 1.0)
+    assert m[1, list(sp).index(20.01)] == 0.5
+    assert [mcspec.species_label(x) for x in sp] == ["other", "H I", "Si II", "Ca II", "Fe II"]
+
+
+@pytest.mark.parametrize("kind", ["spectrum", "temperature", "ions"])
+def test_plots_are_written(tmp_path, hydrogen_run, kind):
+    run = tmp_path / "run"
+    shutil.copytree(hydrogen_run.directory, run)
+    (run / "ionspec.dat").write_text(IONSPEC)
+    for fmt in ("png", "svg"):
+        out = tmp_path / f"{kind}.{fmt}"
+        assert main([kind, str(run), "-o", str(out)]) == 0
+        assert 10_000 < out.stat().st_size < 3_000_000
+        assert out.read_bytes()[:4] == (b"\x89PNG" if fmt == "png" else b"<?xm")
+
+
+def test_ions_without_file_says_how(tmp_path, hydrogen_run, capsys):
+    assert main(["ions", str(hydrogen_run.directory), "-o", str(tmp_path / "i.png")]) == 1
+    assert "MCSPEC_ION_SPECTRUM=1" in capsys.readouterr().err
+
+
+def test_markers_come_from_the_run(hydrogen_run, ia_run):
+    h = [m[2] for m in plot.feature_markers(hydrogen_run)]
+    assert h and all(m.startswith(("H I", "He I")) for m in h)
+    ia = [m[2].split()[0] for m in plot.feature_markers(ia_run)]
+    assert ia and "H" not in ia and "Si" in ia
+
+
+def test_comparison_figures(hydrogen_run):
+    # An "observed" spectrum equal to half the synthetic one with a minimum put at 6150 A.
+    a = hydrogen_run.spct
+    w = np.arange(3000.0, 9000.0, 2.0)
+    f = 0.5 * np.interp(w, a[:, 0], a[:, 1])
+    f[(w > 6140) & (w < 6160)] *= 0.01
+    c = plot.compare_observed(hydrogen_run, np.column_stack([w, f]))
+    assert [b[:2] for b in c["bands"]] == list(plot.BANDS)
+    for lo, hi, syn, obs, ratio in c["bands"]:
+        if lo != 5500:  # the band with the dip
+            assert ratio == pytest.approx(2.0, rel=0.01)
+    assert 6140 < c["si_min"][1] < 6160
+    assert c["si_velocity"][1] == pytest.approx(299792.458 * ((6355 / 6150) ** 2 - 1) / ((6355 / 6150) ** 2 + 1),
+                                                abs=500)

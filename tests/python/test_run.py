@@ -1,0 +1,151 @@
+"""Readers on real run directories, the runner, and the writers' round trips through
+the program's own reader."""
+
+import math
+
+import numpy as np
+import pytest
+
+import mcspec
+from mcspec.io import Params
+from conftest import REPO
+
+
+def check_run(r):
+    p = r.params
+    # spct.dat: KG bins less the three at each end, air wavelengths inside WVM1..WVM2.
+    assert r.spct.shape[1] == 6 and p.kg - 6 - 2 <= r.spct.shape[0] <= p.kg - 6
+    w = r.spct[:, 0]
+    assert np.all(np.diff(w) > 0) and w[0] > p.wvm1 * 1e4 and w[-1] < p.wvm2 * 1e4
+    assert np.all(np.isfinite(r.spct)) and np.all(r.spct[:, 1:] >= 0)
+    # spcp.dat: one grid per temperature pass, KG bins in the final spectrum.
+    s = r.spectrum
+    assert len(s.bin) == p.kg and s.n_grids == len(r.log.passes)
+    assert s.grid.shape == (p.kg + 1, 7) and s.grid[0, 3] == pytest.approx(p.wvm1)
+    # one Monte Carlo block per run: temperature passes, then ITT final passes.
+    its = [b.iteration for b in r.mc_spectra]
+    assert its == [0] * len(r.log.passes) + list(range(1, p.itt + 1))
+    assert len(r.log.reports) == len(r.mc_spectra) == len(r.emission)
+    for b, rep in zip(r.mc_spectra, r.log.reports):
+        assert np.array_equal(b.cumulative, np.cumsum(b.packets))
+        # black-body emission: NPK // (KB - 1) packets per sampling-table interval
+        assert rep.counts[0] == p.np4 * 10000
+        assert rep.counts[1] + rep.counts[2] == p.np4 * 10000 // (p.kb - 1) * (p.kb - 1)
+        assert b.packets.sum() <= rep.counts[2]
+        assert b.energy.sum() <= rep.pw2 * (1 + 1e-9)
+    for e, rep in zip(r.emission, r.log.reports):
+        assert 0 < e.energy.sum() <= rep.pw2 * 1.001 and np.all(np.diff(e.wave_um) >= 0)
+    # the schedule: passes 1..n and, after convergence, 30.
+    nums = [t.number for t in r.log.passes]
+    assert nums[:-1] == list(range(1, len(nums))) and nums[-1] in (len(nums), 30)
+    assert all(t.structure.shape == (p.js, 6) for t in r.log.passes)
+    # sbib.dat: the distance from the modulus, magnitudes and colours agree.
+    m = r.summary
+    assert m.distance_pc == pytest.approx(10 ** (0.2 * p.dmod + 1), rel=1e-7)
+    assert m.magnitudes["B-V"] == pytest.approx(m.magnitudes["B"] - m.magnitudes["V"], abs=0.0015)
+    assert m.magnitudes["M_V"] == pytest.approx(m.magnitudes["V"] - p.dmod, abs=0.0015)
+    assert m.composition[:, 2].sum() == pytest.approx(1, abs=1e-5)
+    # yhea.dat: fractions of stages I..IV within 0..1; ptfn.dat: one column per ion.
+    y = r.ionisation
+    assert len(y.ne) == p.js and all(np.all(f >= 0) and np.all(f.sum(axis=1) <= 1 + 1e-3) for f in y.fractions.values())
+    assert r.partition.pf.shape == (p.js, len(r.partition.z)) and np.all(r.partition.pf >= 1)
+    # lhea.dat: positions are a permutation; the frequency order matches.
+    L = r.lines
+    assert sorted(L.position) == list(range(1, len(L.position) + 1)) == list(L.transition)
+    order = np.argsort(L.position)
+    assert np.all(np.diff(L.frequency[order]) <= 0)
+    assert len(L.transition) == m.n_lines
+    # atmd.oud: every ion's ground level first, at energy 0 (the program stops otherwise)
+    assert r.levels and all(lv.energy[0] == 0 for lv in r.levels)
+
+
+def test_hydrogen_run(hydrogen_run):
+    check_run(hydrogen_run)
+    assert set(hydrogen_run.ionisation.fractions) <= {1, 2}
+
+
+def test_type_ia_run(ia_run):
+    check_run(ia_run)
+    r = ia_run
+    assert 14 in r.ionisation.fractions and r.ionisation.symbols[14] == "Si"
+    # three-digit exponents occur in this run's spct.dat and are read as tiny numbers
+    text = (r.directory / "spct.dat").read_text()
+    if "-1" in text.replace("E-1", ""):
+        assert np.nanmin(r.spct[:, 3][r.spct[:, 3] > 0]) < 1e-99
+    assert r.stderr == ""  # MCSPEC_QUIET=1
+
+
+def test_dica_round_trip(tmp_path):
+    p = Params(np4=3, itt=2, js=17, xe1=0.25, logls=9.123456789, day=17.7, dmod=29.04, zred=0.0008,
+               ebvg=0.01, iseed=42, logtaug=-2.5, wvm1=0.31, wvm2=0.95, kg=777, iopt=(0, 1, 1, 0, 0))
+    mcspec.write_dica(tmp_path / "dica.dat", p)
+    assert mcspec.read_dica(tmp_path / "dica.dat") == p
+
+
+def test_comp_and_hydro_round_trip(tmp_path):
+    mcspec.write_comp(tmp_path / "comp.ind", {"O": 0.6, 14: 0.3, "Fe": 0.1})
+    x = mcspec.read_comp(tmp_path / "comp.ind")
+    assert len(x) == 26 and x[7] == 0.6 and x[13] == 0.3 and x[25] == 0.1 and x.sum() == pytest.approx(1)
+    r = np.geomspace(1e13, 1e15, 50)
+    mcspec.write_hydro(tmp_path / "hydro.dat", 86400.0, r, 1e-10 * (r / 1e13) ** -7)
+    t, a = mcspec.read_hydro(tmp_path / "hydro.dat")
+    assert t == 86400.0 and np.array_equal(a[:, 2], r) and np.allclose(a[:, 1], r / 86400 / 1e5, rtol=1e-15)
+
+
+def test_written_inputs_are_read_by_the_program(tmp_path, hydrogen_data):
+    # The program's own echo of what it read: parameters in stst.dat, the composition in sbib.dat,
+    # the profile's point count in the density table.
+    r = np.geomspace(5e13, 2e15, 40)
+    rho = 3e-12 * (r / 5e13) ** -7
+    res = mcspec.run(Params(np4=1, itt=1, js=12, day=21.5, kg=200, logls=8.5, vph=6000.0, chl=20.0,
+                            wvm1=0.3, wvm2=1.0),
+                     comp={"H": 0.7, "He": 0.3}, hydro=(10 * 86400.0, r, rho), mcdata=hydrogen_data,
+                     workdir=tmp_path / "run")
+    stst = (res.directory / "stst.dat").read_text()
+    assert "Day = 21.50" in stst and "JS = 12" in stst and "KG =   200" in stst
+    comp = res.summary.composition
+    assert list(comp[:, 0]) == [1, 2] and comp[:, 2] == pytest.approx([0.7, 0.3])
+    assert res.log.initial_structure.shape == (12, 6)
+    x = 1 - (2 * np.arange(1, 13) - 1) * (1 - 0.2) / 24  # shell centres, x = R/r
+    assert res.log.initial_structure[:, 1] == pytest.approx(6000.0 / x, abs=0.006)
+    points = [l[:4].strip() for l in stst.splitlines() if "D+" in l or "D-" in l]
+    assert points[:40] == [str(i) for i in range(1, 41)]
+
+
+BAD_PARAMS = [dict(js=2), dict(js=86), dict(kb=1), dict(kb=503), dict(xe1=1.0), dict(vph=0.0), dict(day=-1.0),
+              dict(wvm1=0.0), dict(wvm2=0.1, wvm1=0.2), dict(kg=5001), dict(np4=0),
+              dict(iopt=(1, 1, 0, 0, 0), wth1=0.0)]
+
+
+@pytest.mark.parametrize("bad", BAD_PARAMS, ids=[",".join(b) for b in BAD_PARAMS])
+def test_limits_match_the_program(tmp_path, hydrogen_data, bad):
+    p = Params(**{**Params().__dict__, **bad})
+    with pytest.raises(mcspec.McspecError):
+        p.check()
+    # The same values written past the check are refused by the program with status 2.
+    p.check = lambda: None
+    (tmp_path / "r").mkdir()
+    mcspec.write_dica(tmp_path / "r" / "dica.dat", p)
+    with pytest.raises(mcspec.RunFailed) as e:
+        mcspec.run(tmp_path / "r" / "dica.dat", comp=[1.0], hydro=REPO / "examples" / "hydrogen-envelope" / "hydro.dat",
+                   mcdata=hydrogen_data, workdir=tmp_path / "run")
+    assert e.value.status == 2 and "dica.dat" in str(e.value)
+
+
+@pytest.mark.parametrize("fractions", [[0.5, -0.1], [0.0, 0.0], [math.nan], [0.0] * 56 + [0.1]])
+def test_bad_composition_is_refused(tmp_path, fractions):
+    with pytest.raises(mcspec.McspecError):
+        mcspec.write_comp(tmp_path / "comp.ind", fractions)
+    assert not (tmp_path / "comp.ind").exists()
+
+
+@pytest.mark.parametrize("r, rho", [([1e13], [1e-10]), ([2e13, 1e13], [1e-10, 1e-11]), ([1e13, 2e13], [1e-10, 0.0])])
+def test_bad_profile_is_refused(tmp_path, r, rho):
+    with pytest.raises(mcspec.McspecError):
+        mcspec.write_hydro(tmp_path / "hydro.dat", 86400.0, r, rho)
+
+
+def test_program_error_becomes_exception(tmp_path, hydrogen_data):
+    with pytest.raises(mcspec.RunFailed) as e:
+        mcspec.run(Params(), comp=[1.0], mcdata=tmp_path / "nowhere", workdir=tmp_path / "run")
+    assert e.value.status == 2 and "nowhere" in str(e.value) and "input error" in str(e.value)
