@@ -7,7 +7,8 @@
 namespace mcspec {
 
 void IonSpectrum::open(const std::string& path) {
-  file.create_new(path);
+  file = std::make_shared<OutFile>();
+  file->create_new(path);
   enabled = true;
 }
 
@@ -17,7 +18,7 @@ void IonSpectrum::set_run(const std::vector<IonEscape>& escapes) {
 }
 
 void IonSpectrum::write(const WavelengthGrid& g) {
-  file.write_text(
+  file->write_text(
       "# Escaping Monte Carlo spectrum of the last Monte Carlo run by the ion whose line last emitted each packet\n"
       "# bin: wavelength bin as in sica.dat; wavelength_A: vacuum wavelength of the bin centre [Angstrom]\n"
       "# species: Z + 0.01 (stage - 1) of the emitting ion, 0.00 = a packet no line re-emitted\n"
@@ -34,10 +35,10 @@ void IonSpectrum::write(const WavelengthGrid& g) {
       if (it->second == 0 || total == 0) continue;
       const int code = it->first.second;
       const double species = code == 0 ? 0.0 : code / 100 + 0.01 * (code % 100 - 1);
-      file.write("(I7, F14.3, F8.2, ES13.5)", bin, centre, species, it->second / total);
+      file->write("(I7, F14.3, F8.2, ES13.5)", bin, centre, species, it->second / total);
     }
   }
-  file.close();
+  file->close();
 }
 
 }  // namespace mcspec

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -24,7 +25,7 @@ struct IonEscape {
 
 struct IonSpectrum {
   bool enabled = false;
-  OutFile file;
+  std::shared_ptr<OutFile> file;  // shared: the estimators stay copyable
   std::map<std::pair<int, int>, double> energy;  // (bin, code) -> escaped energy of the last run
 
   // Creates "ionspec.dat" in the working directory (InputError when it exists).
