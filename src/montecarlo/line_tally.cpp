@@ -12,15 +12,13 @@
 
 namespace mcspec {
 
-void LineTally::reset(int nl, int js) {
+void LineTally::reset(Estimators& est, int nl, int js) {
   units_ = 0;
   overflow_ = false;
-  const std::size_t n = static_cast<std::size_t>(nl + 1) * static_cast<std::size_t>(js);
-  if (nl == nl_ && js == js_ && steps_.size() == n) return;  // kept zero by to_estimators
   nl_ = nl;
   js_ = js;
-  steps_.assign(n, 0);
-  eline_.assign(static_cast<std::size_t>(nl), 0);
+  steps_ = est.ej.data();
+  eline_ = est.eline.data();
 }
 
 void LineTally::energy_out_of_range(double ep) {
@@ -32,17 +30,16 @@ void LineTally::add(const Book& b) {
   // The cells of a flight some way ahead are loaded while the current one is added.
   constexpr std::size_t ahead = 16;
   const std::size_t n = b.flights.size();
-  std::uint64_t* steps = steps_.data();
   for (std::size_t i = 0; i < n; ++i) {
     if (i + ahead < n) {
-      __builtin_prefetch(steps + b.flights[i + ahead].up, 1);
-      __builtin_prefetch(steps + b.flights[i + ahead].down, 1);
+      __builtin_prefetch(steps_ + b.flights[i + ahead].up, 1);
+      if (b.flights[i + ahead].down != kNoCell) __builtin_prefetch(steps_ + b.flights[i + ahead].down, 1);
     }
     const Flight& f = b.flights[i];
-    steps[f.up] += f.q;
-    steps[f.down] -= f.q;
+    add_bits(steps_[f.up], f.q);
+    if (f.down != kNoCell) add_bits(steps_[f.down], 0 - f.q);
   }
-  for (const LastEmission& e : b.escapes) eline_[static_cast<std::size_t>(e.line - 1)] += e.q;
+  for (const LastEmission& e : b.escapes) add_bits(eline_[e.line - 1], e.q);
   add_units(units_, b.units, overflow_);
   overflow_ |= b.overflow;
 }
@@ -55,20 +52,15 @@ void LineTally::to_estimators(Estimators& est, int threads) {
   constexpr double unit = 1.0 / kUnitsPerEnergy;
   const auto nl = static_cast<std::size_t>(nl_);
   parallel_for(js_, threads, [&](int task, int) {
-    std::uint64_t* steps = steps_.data() + static_cast<std::size_t>(task) * (nl + 1);
     double* ej = est.ej.column(task + 1);
     std::uint64_t sum = 0;
     for (std::size_t k = 0; k < nl; ++k) {
-      sum += steps[k];
-      steps[k] = 0;
+      sum += std::bit_cast<std::uint64_t>(ej[k]);
       ej[k] = static_cast<double>(sum) * unit;
     }
-    steps[nl] = 0;
   });
-  for (std::size_t k = 0; k < nl; ++k) {
-    est.eline.data()[k] = static_cast<double>(eline_[k]) * unit;
-    eline_[k] = 0;
-  }
+  double* eline = est.eline.data();
+  for (std::size_t k = 0; k < nl; ++k) eline[k] = static_cast<double>(std::bit_cast<std::uint64_t>(eline[k])) * unit;
 }
 
 }  // namespace mcspec

@@ -282,7 +282,7 @@ void run_monte_carlo(Boundary boundary, int mode, int irf, const McInputs& in, R
   const double vhi = top_hat ? 0.0 : 5 * sc.tb * std::pow(10.0, in.c.log_k() - in.c.log_h());
   ++est.runs;
   const bool streams = parallel_config().streams;
-  if (streams) est.tally.reset(in.ll.nl, in.s.js);
+  if (streams) est.tally.reset(est, in.ll.nl, in.s.js);
   Transport tr(in, boundary, vhi, rng, est, o.out, streams ? &est.tally : nullptr);
   std::vector<IonEscape> escapes;  // the per-ion spectrum's escaped packets, in packet order
   if (est.ions.enabled && !streams) tr.list_escapes(&escapes);
