@@ -4,7 +4,9 @@
 //   montec      one temperature-pass Monte Carlo run (mode 0, 20000 packets): packets/s
 //               and ns per line passage, the single sequence of draws against
 //               per-packet streams on 1 thread, and streams on 2 threads against 1;
-//   taus+brats  and the formal integral on 1 and 2 threads.
+//   taus+brats  on 1 and 2 threads.
+// The processor time of each configuration (all threads) shows the cost of the
+// threading itself when the machine has no free core to give the second thread.
 // With --memory LINES SHELLS it instead reports the peak resident memory of stream
 // runs on a synthetic model (1 and 2 threads, each in a child process).
 #include <sys/resource.h>
@@ -41,9 +43,17 @@ struct Config {
   const char* name;
   int threads;
   bool streams;
-  std::vector<double> seconds;
+  std::vector<double> seconds, cpu;  // wall-clock and processor time of each run
   double passages = 0, packets = 0;
 };
+
+// Processor time of the process so far (all threads) [s].
+double cpu_seconds() {
+  rusage ru{};
+  getrusage(RUSAGE_SELF, &ru);
+  return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+         1e-6 * static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec);
+}
 
 void time_montec(Example& e, Config& cfg) {
   set_parallel_config({cfg.threads, cfg.streams, false});
@@ -51,7 +61,9 @@ void time_montec(Example& e, Config& cfg) {
   Rng rng(e.p.iseed);
   e.est.runs = 0;
   const auto t0 = Clock::now();
+  const double c0 = cpu_seconds();
   montec(0, 0, e.in, rng, e.est, e.sc, e.mo);
+  cfg.cpu.push_back(cpu_seconds() - c0);
   cfg.seconds.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
   cfg.passages = static_cast<double>(e.est.line_passages);
   cfg.packets = e.est.pw(1);
@@ -70,16 +82,17 @@ int montec_ratios(int reps) {
   e->line_list();
   e->pass_tables();
   std::printf("load average before: %.2f (2 cores; other work on the machine slows every figure)\n", load_average());
-  std::vector<Config> cfgs = {{"single sequence", 1, false, {}},
-                              {"streams, 1 thread", 1, true, {}},
-                              {"streams, 2 threads", 2, true, {}}};
+  std::vector<Config> cfgs = {{"single sequence", 1, false, {}, {}},
+                              {"streams, 1 thread", 1, true, {}, {}},
+                              {"streams, 2 threads", 2, true, {}, {}}};
   for (int r = 0; r < reps; ++r)
     for (Config& c : cfgs) time_montec(*e, c);
   std::printf("montec, %d lines x %d shells, median of %d runs:\n", e->ll.nl, e->s.js, reps);
   for (const Config& c : cfgs) {
     const double t = median(c.seconds);
-    std::printf("  %-22s %8.1f ms  %9.0f packets/s  %6.2f ns per line passage (%.0f passages/packet)\n", c.name,
-                t * 1e3, c.packets / t, t / c.passages * 1e9, c.passages / c.packets);
+    std::printf("  %-22s %8.1f ms  %9.0f packets/s  %6.2f ns per line passage (%.0f passages/packet); "
+                "processor time %.1f ms\n",
+                c.name, t * 1e3, c.packets / t, t / c.passages * 1e9, c.passages / c.packets, median(c.cpu) * 1e3);
   }
   const double spec = median(cfgs[0].seconds), s1 = median(cfgs[1].seconds), s2 = median(cfgs[2].seconds);
   std::printf("  ratio streams 1 thread / single sequence (packets/s): %.2f (target >= 1.5)\n", spec / s1);

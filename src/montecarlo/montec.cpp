@@ -224,9 +224,10 @@ double run_streams(Boundary boundary, int mode, int np1, const McInputs& in, dou
   }
   const int threads = parallel_config().threads;
   const int blocks = (r.total + kStreamBlock - 1) / kStreamBlock;
-  // Two blocks per thread in flight: one being followed, one finished and waiting for
-  // its turn to be merged.
-  const int slots = 2 * std::max(1, std::min(threads, std::max(blocks, 1)));
+  // Up to eight blocks per thread in flight, so that a thread held up (by the other
+  // work of the machine) stalls the others only after that many blocks; a block's
+  // storage is small, its book of line passages being added to the tally as it grows.
+  const int slots = 8 * std::max(1, std::min(threads, std::max(blocks, 1)));
   std::vector<StreamBlock> store(static_cast<std::size_t>(std::min(slots, std::max(blocks, 1))));
   for (StreamBlock& blk : store) {
     blk.est.rq.assign(kEstimatorRows, kEstimatorCols);
