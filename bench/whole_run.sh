@@ -23,7 +23,7 @@ for ((r = 0; r < reps; r++)); do
     d="$work/run"
     rm -rf "$d" && mkdir -p "$d" && cp "$shared/examples/sn-ia-max/"* "$d/"
     start=$(date +%s%N)
-    (cd "$d" && env MCDATA="$shared/mcdata" $env "$bin" >/dev/null)
+    (cd "$d" && env MCDATA="$shared/mcdata" $env "$bin" >/dev/null 2>&1)
     end=$(date +%s%N)
     echo "$i $(( (end - start) / 1000 ))e-6" >>"$work/times"
   done
