@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstddef>
+#include <ctime>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -146,6 +147,21 @@ void refuse_existing_outputs() {
   }
 }
 
+// The data directory must be named, and must be a directory: otherwise every data file
+// would be looked for in the wrong place ("/ihea.ind" with MCDATA unset).
+void check_data_directory(const char* mcdata, const std::string& datapath) {
+  const char* what = "the environment variable MCDATA must name the directory of the atomic data";
+  if (mcdata == nullptr) throw InputError(std::string("MCDATA is not set: ") + what);
+  const std::string shown = "MCDATA=\"" + std::string(mcdata) + "\"";
+  if (datapath.empty()) throw InputError(shown + " is empty: " + what);
+  std::error_code ec;
+  const auto st = std::filesystem::status(datapath, ec);
+  if (!std::filesystem::exists(st))
+    throw InputError(shown + " does not exist: " + what);
+  if (!std::filesystem::is_directory(st))
+    throw InputError(shown + " is not a directory: " + what);
+}
+
 }  // namespace
 
 void opening(Files& f, const char* mcdata, const char* pwd) {
@@ -153,8 +169,13 @@ void opening(Files& f, const char* mcdata, const char* pwd) {
   f.workdir = env_field(pwd);
   f.out.list(" opening");
 
+  bool data_checked = false;  // before the first data-directory file
   for (const Unit& u : kUnits) {
     if (u.status != Status::kRead) continue;
+    if (u.where == Where::kDataDir && !data_checked) {
+      check_data_directory(mcdata, f.datapath);
+      data_checked = true;
+    }
     if (u.fallback != nullptr) {
       open_model(f, u);
     } else {
@@ -194,6 +215,51 @@ void discard_outputs(Files& f) {
     std::error_code ec;
     std::filesystem::remove(path, ec);
   }
+}
+
+namespace {
+
+// "incomplete-YYYYMMDD-HHMMSS" of the local time now.
+std::string incomplete_stem() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+  return std::string("incomplete-") + stamp;
+}
+
+}  // namespace
+
+std::string set_aside_outputs(Files& f, std::string* problem) {
+  // A new directory: create_directory says whether it made it, so an existing one
+  // (of an earlier run in the same second) is never reused.
+  const std::string stem = incomplete_stem();
+  std::string dir;
+  std::error_code ec;
+  for (int n = 1; n <= 1000 && dir.empty(); ++n) {
+    const std::string name = n == 1 ? stem : stem + "-" + std::to_string(n);
+    if (std::filesystem::create_directory(name, ec)) dir = name;
+    if (ec) break;
+  }
+  if (dir.empty()) {
+    if (problem) *problem = "cannot create a directory " + stem + " for them" + (ec ? ": " + ec.message() : "");
+    return {};
+  }
+  for (const Unit& u : kUnits) {
+    if (u.out == nullptr) continue;
+    OutFile& o = f.*(u.out);
+    if (!o.is_open()) continue;
+    const std::string path = o.name();
+    try {
+      o.close();
+    } catch (const InputError&) {
+      // Whatever could be written is moved with the rest.
+    }
+    std::filesystem::rename(path, dir + "/" + path, ec);
+    if (ec && problem) *problem = "cannot move " + path + " into " + dir + ": " + ec.message();
+  }
+  return dir;
 }
 
 }  // namespace mcspec

@@ -47,5 +47,12 @@ void closing(Files& f);
 // during set-up, before it has computed anything: the files would hold no more than
 // the parameter echo and would only stand in the way of the corrected run.
 void discard_outputs(Files& f);
+// Closes the output files this run created and moves them into a new subdirectory
+// "incomplete-YYYYMMDD-HHMMSS" (local time; "-2", "-3", ... appended when taken) of the
+// working directory, so that they block no later run and nothing is lost. Used when a
+// run that has begun computing is interrupted or stopped by an error. Returns the
+// directory's name, or an empty string (and leaves the files in place) when it cannot
+// be made; *problem then says why.
+std::string set_aside_outputs(Files& f, std::string* problem = nullptr);
 
 }  // namespace mcspec

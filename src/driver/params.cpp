@@ -2,10 +2,12 @@
 // homologous flow has radius R = VPH t; its black-body temperature follows from
 // L = 4 pi R^2 sigma T^4, written in solar units as log Teff = log Tsun + (log L - 2 log R/Rsun) / 4.
 // Observed-band limits given in air are converted to vacuum with Edlen's refractive index.
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <string>
 
 #include "common/errors.hpp"
@@ -38,6 +40,13 @@ std::string shown(double v) {
   return std::string(buf.data(), r.ptr);
 }
 
+// A value with four significant digits, for messages about derived quantities.
+std::string rounded(double v) {
+  std::array<char, 32> buf{};
+  std::snprintf(buf.data(), buf.size(), "%.4g", v);
+  return buf.data();
+}
+
 void check_positive(const InFile& dica, int field, const char* name, double v, const char* why) {
   if (v > 0) return;
   reject(dica, field, std::string(name) + " = " + shown(v) + " must be positive (" + why + ")");
@@ -64,9 +73,12 @@ void read_grid_sizes(InFile& dica, Params& p) {
 void read_model(InFile& dica, Params& p) {
   dica.skip();
   dica.list(p.logls, p.vph, p.tb);
+  p.record_boundary = dica.record_number();
   check_positive(dica, 2, "VPH", p.vph, "velocity of the photosphere in km/s");
+  check_positive(dica, 3, "TB", p.tb, "starting temperature of the lower boundary in K");
   dica.skip();
   dica.list(p.day, p.dmod, p.zred);
+  p.record_epoch = dica.record_number();
   check_positive(dica, 1, "DAY", p.day, "epoch in days since explosion");
   dica.skip();
   dica.list(p.ebvg, p.ebvh);
@@ -86,10 +98,12 @@ void read_spectrum_grid(InFile& dica, Params& p) {
 }
 
 // Records 17-20: observed band and top-hat band; nu = c / lambda with c in A/s,
-// 10^(log c + 8). Returns the record that held WTH1, WTH2.
-long read_bands(InFile& dica, const Constants& c, Params& p) {
+// 10^(log c + 8). Returns the record that held WTH1, WTH2; *band_record is the one
+// that held WV1, WV2.
+long read_bands(InFile& dica, const Constants& c, Params& p, long* band_record) {
   dica.skip();
   dica.list(p.wv1, p.wv2, p.loglwv);
+  *band_record = dica.record_number();
   dica.skip();
   dica.list(p.wth1, p.wth2);
   const double c_angstrom = std::pow(10.0, c(Constants::kLogC) + 8.0);
@@ -108,6 +122,43 @@ void read_options(InFile& dica, long wth_record, Params& p) {
                      "the top-hat boundary (IOPT(3) = 0) needs positive band limits WTH1, WTH2 in Angstrom; read " +
                          shown(p.wth1) + ", " + shown(p.wth2));
   }
+}
+
+// The spectrum scaled to the observed band (IOPT(1) = 0) needs packets in it: the band
+// WV1..WV2 (air, converted to vacuum) must overlap the vacuum wavelength grid
+// WVM1..WVM2, or the luminosity scale divides by zero.
+void check_observed_band(const InFile& dica, long band_record, const Params& p) {
+  if (p.iopt[1] != 0) return;
+  const double lo = std::max(p.wv1v, p.wvm1 * 1e4), hi = std::min(p.wv2v, p.wvm2 * 1e4);
+  if (lo < hi) return;
+  throw InputError(dica.source_name(), band_record, p.wv1 < p.wv2 ? 2 : 1,
+                   "the observed band WV1..WV2 = " + shown(p.wv1) + ".." + shown(p.wv2) +
+                       " A (air), to which the spectrum is scaled (IOPT(1) = 0), holds no wavelength of the grid " +
+                       shown(p.wvm1 * 1e4) + ".." + shown(p.wvm2 * 1e4) +
+                       " A (vacuum): it must satisfy WV1 < WV2 and overlap the grid");
+}
+
+// The quantities that follow from the boundary must be numbers: radius R = VPH t,
+// volume 4/3 pi R^3 and the black-body temperature of luminosity L at R, which must
+// also stay within reach of the Planck function.
+void check_boundary(const InFile& dica, const Constants& c, const Params& p) {
+  const auto refuse = [&](long record, int field, const std::string& what) {
+    throw InputError(dica.source_name(), record, field, what);
+  };
+  const double r = std::pow(10.0, p.logr), vol = std::pow(10.0, p.logvol);
+  if (!std::isfinite(r) || !std::isfinite(vol) || !(r > 0.0))
+    refuse(p.record_epoch, 1,
+           "the lower-boundary radius R = VPH * DAY = 10^" + rounded(p.logr) + " cm (VPH = " + shown(p.vph) +
+               " km/s, DAY = " + shown(p.day) + ") or its volume 4/3 pi R^3 is not a finite positive number");
+  const double thi = highest_boundary_temperature(c, p.wvm2);
+  const std::string why = " K, the highest at which the Planck function of the boundary can be evaluated at "
+                          "WVM2 = " + shown(p.wvm2) + " micron (1 - exp(-h nu / k T) must not round away)";
+  const double teff = std::pow(10.0, p.logteff);
+  if (!(teff > 0.0 && teff <= thi))
+    refuse(p.record_boundary, 1,
+           "the boundary temperature of LOG L = " + shown(p.logls) + " at R = " + rounded(r) + " cm is 10^" +
+               rounded(p.logteff) + " K, above " + rounded(thi) + why);
+  if (!(p.tb <= thi)) refuse(p.record_boundary, 3, "TB = " + shown(p.tb) + " K is above " + rounded(thi) + why);
 }
 
 // Epoch, lower-boundary radius (R = VPH t), volume and black-body temperature.
@@ -159,6 +210,12 @@ void consts(Constants& c) {
   c(Constants::kLogSigmaT) = std::log10(6.6524e-25);
 }
 
+double highest_boundary_temperature(const Constants& c, double wvm2) {
+  constexpr double kSmallestExponent = 1e-14;  // h nu / k T: 1 - e^-x still good to 1 %
+  const double c2 = std::pow(10.0, c.log_h() + c.log_c() - c.log_k());  // hc/k [cm K]
+  return c2 / (wvm2 * 1e-4) / kSmallestExponent;
+}
+
 double air_to_vacuum(double lambda_air) {
   if (lambda_air < kAirConversionFrom) return lambda_air;
   const double sigma = 1e4 / lambda_air;  // wavenumber [micron^-1]
@@ -184,7 +241,8 @@ void params(InFile& dica, Constants& c, Params& p, OutFile& stst, OutFile& sbib,
   read_spectrum_grid(dica, p);
   stst.write("(/ 5X 'WVM1 =' F7.4 4X 'WVM2 =' F7.4 7X 'KG =' I6)", p.wvm1, p.wvm2, p.kg);
 
-  const long wth_record = read_bands(dica, c, p);
+  long band_record = 0;
+  const long wth_record = read_bands(dica, c, p, &band_record);
   read_options(dica, wth_record, p);
   out.write("(/ 5I4)", p.iopt[1], p.iopt[2], p.iopt[3], p.iopt[4], p.iopt[5]);
 
@@ -193,8 +251,10 @@ void params(InFile& dica, Constants& c, Params& p, OutFile& stst, OutFile& sbib,
   }
   p.wv1v = air_to_vacuum(p.wv1);
   p.wv2v = air_to_vacuum(p.wv2);
+  check_observed_band(dica, band_record, p);
 
   derive_boundary(c, p);
+  check_boundary(dica, c, p);
   write_boundary_header(stst);
   write_boundary_header(sbib);
   write_boundary_values(p, stst);

@@ -90,6 +90,8 @@ struct Params {
   double logrrs = 0;   // log10 R/Rsun
   double logteff = 0;  // log10 of the temperature of a black body of luminosity L and radius R
   double logvol = 0;   // log10 (4/3 pi R^3) [cm^3]
+  // Records of "dica.dat" that held LOGLS/VPH/TB and DAY, for later messages.
+  long record_boundary = 0, record_epoch = 0;
 };
 
 // Capacities of the program's tables, checked as input limits.
@@ -108,6 +110,12 @@ inline double edlen_index(double s2) {
 // Air-to-vacuum conversion of a wavelength in Angstrom, s2 = (1e4 / lambda)^2; from
 // 2000 A on, below 2000 A the value is returned unchanged.
 double air_to_vacuum(double lambda_air);
+
+// The boundary temperature T of a black body at the grid's longest wavelength WVM2
+// [micron] above which 1 - e^(-h nu / k T) in the Planck function loses its precision
+// bits and then rounds to 0 (B_nu infinite): h nu / k T must stay above 1e-14, where
+// 1 - e^-x is still good to 1 % (1.4e18 K at 1 micron).
+double highest_boundary_temperature(const Constants& c, double wvm2);
 
 // Calls consts, reads "dica.dat", derives the quantities that follow from it and
 // echoes the parameters to stst, sbib and out (standard output).

@@ -8,6 +8,7 @@
 
 #include "common/errors.hpp"
 #include "model/atoms.hpp"
+#include "model/elements.hpp"
 #include "model/text.hpp"
 
 namespace mcspec {
@@ -34,8 +35,27 @@ void read_symbols(InFile& nbba, Atoms& a) {
   for (int j = 1; j <= 9; ++j) a.stlab[static_cast<std::size_t>(j)] = padded(lab[static_cast<std::size_t>(j - 1)]);
 }
 
-// One element per record, Z = 1, 2, ... in record order (the record's own number is
-// not used), until the end of the file or 60 records. Returns the raw fractions.
+// The k-th record describes element Z = k: a record whose number is not k, or whose
+// name is the symbol of another element, means a record is missing or out of order,
+// and every later fraction would land on the wrong element. A name that is no element
+// symbol at all is accepted.
+void check_element(const InFile& comp, int z, int number, const std::string& name) {
+  const std::string expected(element_symbol(z));
+  if (number != z)
+    throw InputError(comp.source_name(), comp.record_number(), 1,
+                     "record " + std::to_string(z) + " describes element Z = " + std::to_string(z) + " (" + expected +
+                         ") but gives Z = " + std::to_string(number) +
+                         "; the records must run Z = 1, 2, 3, ... without gaps");
+  const int named = element_of_symbol(name);
+  if (named != 0 && named != z)
+    throw InputError(comp.source_name(), comp.record_number(), 2,
+                     "record " + std::to_string(z) + " describes element Z = " + std::to_string(z) + " (" + expected +
+                         ") but names " + trimmed(name) + " (Z = " + std::to_string(named) +
+                         "); the records must run Z = 1, 2, 3, ... without gaps");
+}
+
+// One element per record, Z = 1, 2, ... in record order, until the end of the file or
+// 60 records. Returns the raw fractions.
 std::vector<double> read_composition(InFile& comp, Atoms& a) {
   std::vector<double> raw(kMaxElements + 1, 0.0);
   a.nel = 0;
@@ -46,6 +66,7 @@ std::vector<double> read_composition(InFile& comp, Atoms& a) {
     const InItem items[] = {number, name, fraction};
     if (!comp.read_list_or_end(items)) break;
     const int z = a.nel + 1;
+    check_element(comp, z, number, name);
     if (!std::isfinite(fraction) || fraction < 0.0)
       throw InputError(comp.source_name(), comp.record_number(), 3,
                        "expected a mass fraction of 0 or more for element Z = " + std::to_string(z));
@@ -113,6 +134,7 @@ void input(InFile& nbba, InFile& comp, InFile& nbia, InFile& ihea, Atoms& a, Out
   for (int z = 1; z <= a.nel; ++z) sum += raw[static_cast<std::size_t>(z)];
   if (!(sum > 0.0))
     throw InputError(comp.source_name(), 0, 0, "the mass fractions must add up to a positive number");
+  a.xsum = sum;
   a.xmass.fill(0.0);
   for (int z = 1; z <= a.nel; ++z) a.xmass(z) = raw[static_cast<std::size_t>(z)] / sum;
 

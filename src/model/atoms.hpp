@@ -20,6 +20,7 @@ inline constexpr int kMaxLevelsPerIon = 850;     // levels below the cut-off of 
 struct Atoms {
   int nel = 0;                       // elements read from the composition, Z = 1..nel
   Array1<double> xmass{kMaxElements};// mass fraction of element Z, normalised to sum 1
+  double xsum = 0;                   // sum of the mass fractions as read
   Array1<double> awt{kMaxElements};  // atomic weight [amu]
   // Texts are kept blank-padded to 8 characters: an A3 (symbol) or A5/A6 (label) edit
   // descriptor takes their first characters, e.g. " Fe     " and " II     ".

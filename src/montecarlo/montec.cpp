@@ -10,6 +10,7 @@
 
 #include "common/errors.hpp"
 #include "common/parallel.hpp"
+#include "common/interrupt.hpp"
 #include "montecarlo/estimators.hpp"
 #include "montecarlo/transport.hpp"
 
@@ -91,6 +92,7 @@ double emit_black_body_packets(int mode, int np1, const McInputs& in, double tb,
     for (int n = 1; n <= npb; ++n) {
       Packet pk = emit_black_body(rng, in.samp, i, kb, sf, tr.beta_lb());
       xmsum += pk.frl * h_over_k / tb / np1;
+      stop_if_interrupted();
       tr.launch(pk);
     }
   }
@@ -100,6 +102,7 @@ double emit_black_body_packets(int mode, int np1, const McInputs& in, double tb,
 void emit_top_hat_packets(int np1, const McInputs& in, Rng& rng, Transport& tr) {
   for (int n = 1; n <= np1; ++n) {
     Packet pk = emit_top_hat(rng, in.p.fth1, in.p.fth2, tr.beta_lb());
+    stop_if_interrupted();
     tr.launch(pk);
   }
 }
@@ -181,6 +184,7 @@ void follow_block(const StreamRun& r, int b, const McInputs& in, Transport& tr, 
   const int last = std::min(first + kStreamBlock, r.total);
   try {
     for (int idx = first; idx < last; ++idx) {
+      stop_if_interrupted();
       rng = Rng::packet_stream(r.seed, r.run, static_cast<std::uint64_t>(idx));
       Packet pk;
       if (r.boundary == Boundary::TopHat) {

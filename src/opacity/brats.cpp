@@ -15,8 +15,12 @@
 
 namespace mcspec {
 
+// A line inverted beyond tau = -600 (dense ejecta) escapes as if tau were -600:
+// beta = e^600 / 600 ~ 6e257 leaves fifty decades below overflow for A nu and the sum
+// over a level's lines, where the exact beta (infinite below about -709) would turn the
+// level's ratios into NaN. No line of an ordinary model comes near.
 double sobolev_escape(double tau) {
-  if (std::abs(tau) >= 0.1) return (1.0 - std::exp(-tau)) / tau;
+  if (std::abs(tau) >= 0.1) return (1.0 - std::exp(-std::max(tau, -600.0))) / std::max(tau, -600.0);
   const double t2 = tau * tau;
   return 1.0 - tau / 2.0 + t2 / 6.0 - t2 * tau / 24.0 + t2 * t2 / 120.0;
 }

@@ -124,9 +124,9 @@ double FormalIntegral::edge_step(const Ray& ray, int i, double xin, OutFile& out
 }
 
 // Electron scattering on the segment since the last resonance: over its optical depth
-// dtau the intensity relaxes toward the local mean intensity J,
-// I -> I + (J - I)(1 - e^-dtau) (a first-order step I + (J - I) dtau would overshoot J
-// once dtau > 1 and turn the intensity negative in dense ejecta); then the line:
+// dtau the intensity steps toward the local mean intensity J,
+// I -> I + (J - I) min(dtau, 1) (the first-order step, held at J where dtau > 1 so that
+// it cannot overshoot J and turn the intensity negative in dense ejecta); then the line:
 // I -> I e^-tau + S (1 - e^-tau).
 double FormalIntegral::single_step(const Ray& ray, int i, int j, double xin) const {
   const double f = relaxed_fraction(ray.dz(i) * esfac_(j));

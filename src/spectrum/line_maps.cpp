@@ -1,6 +1,6 @@
 // The intensity steps of one ray across the resonances of one shell, as affine maps
-// I -> a I + c with a = (1 - f) e^-tau and c = f e^-tau J + S, f = 1 - e^-dtau the
-// relaxation toward J over the electron-scattering segment before the resonance. The
+// I -> a I + c with a = (1 - f) e^-tau and c = f e^-tau J + S, f = min(dtau, 1) the
+// step toward J over the electron-scattering segment before the resonance. The
 // maps of neighbouring lines are worked out side by side and composed,
 // a1 (a0 I + c0) + c1 = (a0 a1) I + (a1 c0 + c1), before they touch the intensity, so
 // the recurrence costs one multiply and one add per chunk instead of five operations
@@ -26,35 +26,17 @@ namespace mcspec {
 
 namespace {
 
-// Below this electron-scattering depth of a segment 1 - e^-x comes from its
-// three-term series (error below 1e-13), below kModerateSegment from its Taylor
-// polynomial of degree 9 (truncation below 1e-18 relative there), beyond from expm1.
-constexpr double kThinSegment = 1e-3;
-constexpr double kModerateSegment = 0.0625;
+// The share of the way to the local mean intensity after an electron-scattering
+// depth x: the first-order step x, held at 1 so that a segment thicker than one optical
+// depth ends at J instead of overshooting it (and turning the intensity negative in dense
+// ejecta). The vector lanes take x itself and leave segments of x >= 1 to fraction().
+constexpr double kThinSegment = 1.0;
 
-// T is double or a vector of doubles.
 template <class T>
 inline T thin_fraction(const T& x) {
-  return x * (1.0 + x * (-0.5 + x * (1.0 / 6.0)));
+  return x;
 }
-template <class T>
-inline T moderate_fraction(const T& x) {
-  // sum over k = 1..9 of (-1)^(k+1) x^k / k!, in Horner form
-  T p = x * (1.0 / 362880.0);
-  p = x * (-1.0 / 40320.0 + p);
-  p = x * (1.0 / 5040.0 + p);
-  p = x * (-1.0 / 720.0 + p);
-  p = x * (1.0 / 120.0 + p);
-  p = x * (-1.0 / 24.0 + p);
-  p = x * (1.0 / 6.0 + p);
-  p = x * (-0.5 + p);
-  return x * (1.0 + p);
-}
-inline double fraction(double x) {
-  if (x < kThinSegment) return thin_fraction(x);
-  if (x < kModerateSegment) return moderate_fraction(x);
-  return -std::expm1(-x);
-}
+inline double fraction(double x) { return std::min(x, 1.0); }
 
 // The affine map of line l (0-based) from the fraction f of the way to J.
 inline void line_map(const ShellColumns& col, int l, double f, double& a, double& c) {
@@ -101,11 +83,10 @@ struct ChunkMaps {
   double c_at(int q) const { return c[q / L::kWidth][q % L::kWidth]; }
 };
 
-// The maps of the kChunk lines from l0 (0-based), with f from the series, or where
-// Thick from the polynomial; in a Partial chunk lines from l0 + n on get the identity
-// map. Returns whether one of the n lines has a segment beyond the reach of the
-// formula used.
-template <class L, bool Partial, bool Thick>
+// The maps of the kChunk lines from l0 (0-based), with f = x; in a Partial chunk lines
+// from l0 + n on get the identity map. Returns whether one of the n lines has a segment
+// of x >= 1, whose f is then 1.
+template <class L, bool Partial>
 inline bool chunk_maps(const double* gap, const ShellColumns& col, int l0, int n, ChunkMaps<L>& m) {
   using V = typename L::Vec;
   using M = typename L::Mask;
@@ -117,7 +98,7 @@ inline bool chunk_maps(const double* gap, const ShellColumns& col, int l0, int n
     beyond[k] = 0;
     lane[k] = k;
   }
-  const double reach = Thick ? kModerateSegment : kThinSegment;
+  const double reach = kThinSegment;
   for (int g = 0; g < kChunk / L::kWidth; ++g) {
     const int l = l0 + g * L::kWidth;
     V dfrq, etau, ej, sline;
@@ -126,11 +107,7 @@ inline bool chunk_maps(const double* gap, const ShellColumns& col, int l0, int n
     load(ej, col.ej + l);
     load(sline, col.sline + l);
     const V x = dfrq * col.dtau_per_hz;
-    V f;
-    if constexpr (Thick)
-      f = x < kThinSegment ? thin_fraction(x) : moderate_fraction(x);
-    else
-      f = thin_fraction(x);
+    const V f = thin_fraction(x);
     const V fe = f * etau;
     V al = etau - fe, cl = fe * ej + sline;
     if constexpr (Partial) {
@@ -151,12 +128,11 @@ inline bool chunk_maps(const double* gap, const ShellColumns& col, int l0, int n
 
 // The maps of a chunk whatever the thickness of its segments.
 template <class L, bool Partial>
-inline void chunk_maps(const double* gap, const ShellColumns& col, int l0, int n, ChunkMaps<L>& m) {
-  if (!chunk_maps<L, Partial, false>(gap, col, l0, n, m)) return;
-  if (!chunk_maps<L, Partial, true>(gap, col, l0, n, m)) return;
+inline void chunk_maps_any(const double* gap, const ShellColumns& col, int l0, int n, ChunkMaps<L>& m) {
+  if (!chunk_maps<L, Partial>(gap, col, l0, n, m)) return;
   for (int q = 0; q < n; ++q) {
     const int l = l0 + q;
-    if (gap[l] * col.dtau_per_hz < kModerateSegment) continue;
+    if (gap[l] * col.dtau_per_hz < kThinSegment) continue;
     double a, c;
     line_map(gap, col, l, a, c);
     m.a[q / L::kWidth][q % L::kWidth] = a;
@@ -241,9 +217,9 @@ template <class L>
     if (n == 0) break;
     if (l0 + kChunk <= nl) {
       if (n == kChunk)
-        chunk_maps<L, false>(gap, col, l0, n, m);
+        chunk_maps_any<L, false>(gap, col, l0, n, m);
       else
-        chunk_maps<L, true>(gap, col, l0, n, m);
+        chunk_maps_any<L, true>(gap, col, l0, n, m);
       if constexpr (L::kWidth == 4)
         xin = apply_chunk_in_lanes(m, xin);
       else

@@ -1,14 +1,13 @@
 // The intensity steps of one ray across the resonances of one shell. Each line is the
-// affine map I -> a I + c of its electron-scattering segment (I relaxes toward J over
+// affine map I -> a I + c of its electron-scattering segment (I steps toward J over
 // dtau) and its Sobolev resonance (I e^-tau + S (1 - e^-tau)); the maps are worked out
 // side by side in vector lanes and composed before they touch the intensity.
 #pragma once
 
 namespace mcspec {
 
-// 1 - e^-x, the share of the way to the local mean intensity after an electron-
-// scattering depth x: a series for thin segments, a polynomial for moderate ones,
-// expm1 beyond.
+// min(x, 1), the share of the way to the local mean intensity after an electron-
+// scattering depth x: the first-order step, which never carries the intensity past J.
 double relaxed_fraction(double x);
 
 // One shell's columns (0-based by list position) and the electron-scattering depth per

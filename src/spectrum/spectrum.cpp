@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/parallel.hpp"
+#include "common/interrupt.hpp"
 #include "spectrum/spectrum.hpp"
 
 namespace mcspec {
@@ -56,6 +57,7 @@ void spectrum(int irf, const Params& p, const Constants& c, const Shells& s, con
   std::vector<std::string> messages(static_cast<std::size_t>(kg) + 1);
   parallel_for(kg, parallel_config().threads, [&](int task, int) {
     const int b = task + 1;
+    stop_if_interrupted();
     const double wlm = 0.5 * (g.wlb(b) + g.wlb(b + 1)) - 4.0;  // log10 vacuum bin centre [cm]
     OutFile notes = OutFile::memory("formal integral");
     t.fn(b) = flux_integral(fi, std::pow(10.0, logc - wlm), notes);

@@ -17,10 +17,11 @@ void load(const DataSet& d, Atoms& a, Outputs& o, const std::string& comp = "", 
 }
 
 TEST(Input, NormalisesTheCompositionInRecordOrder) {
-  // The records' own atomic numbers do not matter: the k-th record is Z = k.
+  // The k-th record is Z = k (its number and symbol must say so; a name that is no
+  // element symbol is accepted).
   Atoms a;
   Outputs o;
-  load(DataSet{}, a, o, "  8 O 0.5\n 26 Fe 0.3\n 14 Si 0.1\n");
+  load(DataSet{}, a, o, "  1 H 0.5\n 2 helium 0.3\n 3 li 0.1\n");
   EXPECT_EQ(a.nel, 3);
   EXPECT_DOUBLE_EQ(a.xmass(1), 0.5 / 0.9);
   EXPECT_DOUBLE_EQ(a.xmass(3), 0.1 / 0.9);

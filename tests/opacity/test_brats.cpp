@@ -81,12 +81,24 @@ TEST(Brats, RatiosByHand) {
 }
 
 TEST(Brats, InconsistentRatiosStopWithIonLevelShellAndSum) {
-  // An inversion of depth -800 in shell 2 makes exp(800) overflow: beta and the level's
-  // sum become infinite and its ratios NaN, which must not pass silently.
+  // A depth that is not a number makes the level's weights NaN, which must not pass.
   LineModel m = cascade_model(3);
-  m.op.tau(m.ll.kpos(3), 2) = -800.0;
+  m.op.tau(m.ll.kpos(3), 2) = std::nan("");
   const std::string msg = message_of<RunError>([&] { run_brats(m); });
   for (const char* part : {"Fe II", "level 5", "shell 2", "sum to NaN"}) EXPECT_CONTAINS(msg, part);
+}
+
+TEST(Brats, DeeplyInvertedLineTakesItsLevelsRatiosWithoutOverflow) {
+  // Regression: an inversion of depth -800 (dense ejecta) made exp(800) overflow and the
+  // level's ratios NaN. Beyond -600 the escape is held at e^600/600; the inverted line
+  // then takes all but e^-600 of its level's ratios, which still sum to one.
+  LineModel m = cascade_model(2);
+  m.op.tau(m.ll.kpos(3), 2) = -800.0;
+  run_brats(m);
+  EXPECT_EQ(sobolev_escape(-800.0), sobolev_escape(-600.0));
+  EXPECT_NEAR(sobolev_escape(-600.0), std::exp(600.0) / 600.0, 1e-13 * std::exp(600.0) / 600.0);
+  EXPECT_EQ(m.op.br(3, 2), 1.0);
+  EXPECT_LT(m.op.br(2, 2), 1e-250);
 }
 
 TEST(ProgressLines, Radx) {  // the radiative-rate stage only reports

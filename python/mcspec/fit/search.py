@@ -1,0 +1,171 @@
+"""The search: SciPy's differential evolution over the bounds of the fitted parameters, each
+generation evaluated at once on the cluster (updating="deferred", workers = our map), with a
+fixed seed. Every finished evaluation goes to the table; vectors the table already holds are
+not run again, so an interrupted fit run again retraces its steps up to the interrupt from the
+table and continues from there.
+"""
+from __future__ import annotations
+
+import math
+import os
+import shutil
+import sys
+import time
+
+from scipy.optimize import differential_evolution
+
+from . import modelfiles, objective
+from .engine import run_model
+from .results import Table
+
+# chi^2 handed to the optimiser for a model that failed (a finite number keeps the
+# population statistics of the optimiser finite).
+FAILED_CHI2 = 1.0e30
+
+
+class BudgetSpent(Exception):
+    """Raised from the map when max_evaluations vectors have been evaluated."""
+
+
+def default_binary() -> str:
+    from mcspec.runner import find_binary
+    from mcspec.io import McspecError
+    try:
+        return str(find_binary())
+    except McspecError as e:
+        raise FileNotFoundError(str(e)) from None
+
+
+class Fit:
+    def __init__(self, cfg, engine, out_dir: str, run_fn=run_model, log=None):
+        self.cfg, self.engine, self.out_dir, self.run_fn = cfg, engine, out_dir, run_fn
+        self.log = log or (lambda s: print(s, file=sys.stderr, flush=True))
+        self.run_root = os.path.join(out_dir, "runs")
+        self.table = Table(os.path.join(out_dir, "evaluations.tsv"), cfg.names)
+        self.memo = self.table.memo()
+        self.resumed = len(self.memo)
+        best = self.table.best()
+        self.best = best
+        self.next_index = self.table.next_eval()
+        self.spectra = {}   # eval -> spct array of evaluations finished in this session
+
+        self.dica = modelfiles.Dica(cfg.dica_text, os.path.join(cfg.model_dir, "dica.dat"))
+        for name, v in cfg.overrides.items():
+            if modelfiles.element_of(name) is None:
+                self.dica.set(name, v)
+        self.base_comp = modelfiles.read_comp(cfg.comp_text)
+        z = cfg.redshift if cfg.redshift is not None else self.dica.get("ZRED")
+        self.observed = objective.Observed.from_file(
+            cfg.observed_file, cfg.windows, cfg.noise_floor, cfg.wavelengths, cfg.frame, z)
+        self.binary = cfg.binary or default_binary()
+        if not os.access(self.binary, os.X_OK):
+            raise FileNotFoundError(f"the program {self.binary} does not exist or cannot be "
+                                    f"run; build it (make build) or set MCSPEC_BINARY or "
+                                    f"[model] binary")
+        self.started = time.time()
+        self.new_evals = 0
+        self.vectors_seen = 0   # vectors handed over by the optimiser (memoised ones too)
+
+    # -- one parameter vector -> input files
+    def files_for(self, key) -> dict:
+        dica = modelfiles.Dica(self.dica.text())
+        fractions = {}
+        for name, v in self.cfg.overrides.items():
+            el = modelfiles.element_of(name)
+            if el:
+                fractions[el] = float(v)
+        for name, v in zip(self.cfg.names, key):
+            el = modelfiles.element_of(name)
+            if el:
+                fractions[el] = v
+            else:
+                dica.set(name, v)
+        x = modelfiles.composition(self.base_comp, fractions, self.cfg.filler)
+        files = {"dica.dat": dica.text(), "comp.ind": modelfiles.comp_text(x)}
+        if self.cfg.hydro_text is not None:
+            files["hydro.dat"] = self.cfg.hydro_text
+        return files
+
+    def _record(self, key, rec):
+        row = {"eval": rec["index"], **dict(zip(self.cfg.names, key)),
+               "chi2": float(rec["chi2"]), "nbins": int(rec["nbins"]),
+               "status": rec["status"], "wall_s": float(rec.get("wall_s", 0.0)),
+               "program_s": float(rec.get("program_s", 0.0)), "worker": rec.get("worker", ""),
+               "run_dir": rec.get("run_dir", ""), "message": rec.get("message", "")}
+        improved = (row["status"] == "ok" and math.isfinite(row["chi2"])
+                    and (self.best is None or row["chi2"] < self.best["chi2"]))
+        if improved:
+            if self.best is not None and not self.cfg.keep_runs:
+                self._remove(self.best["run_dir"])
+            self.best = row
+        elif row["run_dir"] and not self.cfg.keep_runs:
+            # Kept by its worker against an older best; another of its generation did better.
+            self._remove(row["run_dir"])
+            row["run_dir"] = ""
+        self.table.append(row)
+        self.memo[key] = row["chi2"] if row["status"] == "ok" else math.inf
+        if rec.get("spct") is not None and improved:
+            self.spectra = {row["eval"]: rec["spct"]}
+        self.new_evals += 1
+        done = len(self.table.rows)
+        best = f"{self.best['chi2']:.6g}" if self.best else "-"
+        what = (f"chi2 {row['chi2']:.6g}" if row["status"] == "ok"
+                else f"{row['status']}: {row['message'][:120]}")
+        self.log(f"fit: eval {row['eval']} ({done}/{self.cfg.max_evaluations}) {what}; "
+                 f"best {best} [{row['worker']}, {row['wall_s']:.1f} s]")
+
+    def _remove(self, path):
+        if path and os.path.isdir(path) and os.path.dirname(path) == self.run_root:
+            shutil.rmtree(path, ignore_errors=True)
+
+    # -- the map handed to the optimiser
+    def evaluate(self, vectors) -> list[float]:
+        keys = [tuple(float(v) for v in vec) for vec in vectors]
+        left = self.cfg.max_evaluations - self.vectors_seen
+        spent = len(keys) >= left
+        keys = keys[:max(left, 0)]
+        self.vectors_seen += len(keys)
+        tasks, seen = [], set()
+        for key in keys:
+            if key in self.memo or key in seen:
+                continue
+            seen.add(key)
+            index = self.next_index
+            self.next_index += 1
+            try:
+                files = self.files_for(key)
+            except ValueError as e:
+                self._record(key, {"index": index, "status": "infeasible", "chi2": math.inf,
+                                   "nbins": 0, "message": str(e)})
+                continue
+            tasks.append({"index": index, "key": key, "files": files, "binary": self.binary,
+                          "mcdata": self.cfg.mcdata, "timeout": self.cfg.timeout,
+                          "observed": self.observed, "dereddened": self.cfg.dereddened,
+                          "keep_below": self.best["chi2"] if self.best else math.inf,
+                          "run_root": self.run_root, "keep": self.cfg.keep_runs})
+        for task, rec in self.engine.map(self.run_fn, tasks):
+            self._record(task["key"], rec)
+        out = []
+        for key in keys:
+            c = self.memo.get(key, math.inf)
+            out.append(c if math.isfinite(c) else FAILED_CHI2)
+        if spent:
+            raise BudgetSpent
+        return out
+
+    def run(self):
+        cfg = self.cfg
+        if self.resumed:
+            self.log(f"fit: resuming from {self.table.path}: {self.resumed} evaluations "
+                     f"are taken from the table")
+        try:
+            result = differential_evolution(
+                lambda x: self.evaluate([x])[0], cfg.bounds, strategy="best1bin",
+                maxiter=10**6, popsize=cfg.popsize, tol=cfg.tol,
+                mutation=cfg.mutation, recombination=cfg.recombination, seed=cfg.seed,
+                polish=False, init="latinhypercube", updating="deferred",
+                workers=lambda func, xs: self.evaluate(list(xs)))
+            self.stop_reason = result.message
+        except BudgetSpent:
+            self.stop_reason = f"max_evaluations = {cfg.max_evaluations} reached"
+        self.log(f"fit: search ended: {self.stop_reason}")

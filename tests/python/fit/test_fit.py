@@ -1,0 +1,215 @@
+"""mcspec.fit without the program: configuration errors, the objective against hand-worked
+values, a failing model in the middle of a fit, and resuming an interrupted fit. Models are
+replaced by a fake evaluation (a paraboloid in the parameters) run in this process."""
+import json
+import math
+import os
+
+import numpy as np
+import pytest
+
+from mcspec import fit as mfit
+from mcspec.fit import modelfiles, objective
+from mcspec.fit.engine import SerialEngine
+
+DICA = """ NP4 ITT
+    2    3
+ JS  unused  KB  XE1
+   20    0  502  0.20
+ LOG L/LSUN   VPH   TB
+   9.60  10000.0  12000.0
+ DAY DMOD ZRED
+  19.00  29.04  0.0008
+ EBVG EBVH
+   0.01   0.00
+ ISEED LOGTAUG
+ 7654321  -3.0
+ CHL NC
+   50.0    0
+ WVM1 WVM2 KG
+   0.2   1.0  1000
+ WV1 WV2 LOGLWV
+  3500.0  9000.0  9.40
+ WTH1 WTH2
+  3000.0 10000.0
+ IOPT
+    1    1    1    0    0
+"""
+COMP = "".join(f"{z:3d} {s:<2s} {x}\n" for z, s, x in
+               [(1, "H", 0), (2, "He", 0), (3, "Li", 0), (4, "Be", 0), (5, "B", 0), (6, "C", 0),
+                (7, "N", 0), (8, "O", 0.3), (9, "F", 0), (10, "Ne", 0), (11, "Na", 0),
+                (12, "Mg", 0.1), (13, "Al", 0), (14, "Si", 0.4), (15, "P", 0), (16, "S", 0.2)])
+
+CONFIG = """
+[model]
+dir = "model"
+mcdata = "model"
+binary = "/bin/true"
+[observed]
+file = "obs.dat"
+windows = [[3500.0, 9000.0]]
+[parameters]
+LOGLS = [9.3, 9.8]
+VPH = [7000.0, 13000.0]
+"X(Si)" = [0.1, 0.7]
+[fit]
+max_evaluations = 30
+popsize = 3
+seed = 3
+output = "out"
+"""
+TRUTH = (9.55, 10500.0, 0.45)
+
+
+@pytest.fixture
+def setup(tmp_path):
+    (tmp_path / "model").mkdir()
+    (tmp_path / "model" / "dica.dat").write_text(DICA)
+    (tmp_path / "model" / "comp.ind").write_text(COMP)
+    w = np.linspace(3000, 9500, 200)
+    np.savetxt(tmp_path / "obs.dat", np.c_[w, np.ones_like(w), 0.01 * np.ones_like(w)])
+    (tmp_path / "fit.toml").write_text(CONFIG)
+    return tmp_path
+
+
+class Fake:
+    """A paraboloid chi^2; fails (as the program would, with a message) when VPH > fail_vph."""
+
+    def __init__(self, fail_vph=math.inf, interrupt_after=None):
+        self.calls, self.fail_vph, self.interrupt_after = 0, fail_vph, interrupt_after
+
+    def __call__(self, task):
+        if self.interrupt_after is not None and self.calls >= self.interrupt_after:
+            raise KeyboardInterrupt
+        self.calls += 1
+        d = modelfiles.Dica(task["files"]["dica.dat"])
+        x_si = modelfiles.read_comp(task["files"]["comp.ind"])[13]
+        x = (d.get("LOGLS"), d.get("VPH"), x_si)
+        rec = {"index": task["index"], "worker": "fake", "wall_s": 0.01, "program_s": 0.009,
+               "run_dir": "", "spct": None, "nbins": 10, "message": "", "status": "ok"}
+        if x[1] > self.fail_vph:
+            rec.update(status="failed", chi2=math.inf,
+                       message="exit 3: photosphere above the outer edge")
+        else:
+            rec["chi2"] = 1.0 + sum(((a - b) / s) ** 2
+                                    for a, b, s in zip(x, TRUTH, (0.1, 1000.0, 0.1)))
+        return rec
+
+
+def run(path, fake, text=None):
+    if text is not None:
+        (path / "fit.toml").write_text(text)
+    cfg = mfit.load(str(path / "fit.toml"))
+    return mfit.fit(cfg, engine=SerialEngine(), run_fn=fake, log=lambda s: None)
+
+
+@pytest.mark.parametrize("change, message", [
+    (("[fit]", "[fit]\npopsze = 4"), "[fit] unknown key 'popsze'"),
+    (("[fit]", "[fitt]\nx = 1\n[fit]"), "unknown section [fitt]"),
+    (("VPH = [7000.0, 13000.0]", "VPH = [13000.0, 7000.0]"), "not below upper bound"),
+    (("LOGLS = [9.3, 9.8]", "LOGLS = [9.3, 19.8]"), "leave the accepted range"),
+    (('"X(Si)" = [0.1, 0.7]', '"X(Si)" = [0.1, 1.7]'), "leave the accepted range"),
+    (("LOGLS = [9.3, 9.8]", "LUM = [9.3, 9.8]"), "unknown parameter 'LUM'"),
+    (("LOGLS = [9.3, 9.8]", "NP4 = [1, 3]"), "NP4 is an integer"),
+    (('"X(Si)" = [0.1, 0.7]', '"X(Si)" = [0.1, 0.7]\n"X(S)" = [0.95, 0.99]'),
+     "even at the lower bounds"),
+    (("[[3500.0, 9000.0]]", "[[1500.0, 9000.0]]"), "outside the model's wavelength grid"),
+    (('file = "obs.dat"', 'file = "missing.dat"'), "missing.dat does not exist"),
+    (('output = "out"', ''), "[fit] output is missing"),
+])
+def test_config_errors_before_any_model(setup, change, message, capsys):
+    (setup / "fit.toml").write_text(CONFIG.replace(*change, 1))
+    with pytest.raises(SystemExit) as e:
+        mfit.main([str(setup / "fit.toml")])
+    assert e.value.code == 2
+    assert message in capsys.readouterr().err
+    assert not (setup / "out").exists()
+
+
+def test_paths_are_relative_to_the_config_file(setup, monkeypatch):
+    monkeypatch.chdir(setup / "model")
+    cfg = mfit.load("../fit.toml")
+    assert cfg.observed_file == str(setup / "obs.dat")
+    assert cfg.output == str(setup / "out") and cfg.mcdata == str(setup / "model")
+
+
+def test_composition_filler():
+    x = modelfiles.composition([0.0] * 7 + [0.3, 0, 0, 0, 0.1, 0, 0.4, 0, 0.2], {"Si": 0.6}, "O")
+    assert math.isclose(sum(x), 1.0) and x[13] == 0.6 and math.isclose(x[7], 0.1)
+    with pytest.raises(ValueError, match="filler O"):
+        modelfiles.composition([0.0] * 7 + [0.3, 0, 0, 0, 0.1, 0, 0.4, 0, 0.2], {"Si": 0.8}, "O")
+
+
+def test_edlen_air_vacuum():
+    # Standard air: 5000.000 A in vacuum is 4998.605 A in air; below 2000 A nothing changes.
+    assert abs(objective.vacuum_to_air(5000.0) - 4998.605) < 0.002
+    w = np.array([1900.0, 3000.0, 6562.8, 9000.0])
+    assert np.allclose(objective.vacuum_to_air(objective.air_to_vacuum(w)), w, atol=1e-9, rtol=0)
+    assert objective.air_to_vacuum(1900.0) == 1900.0
+
+
+def test_chi2_hand_worked():
+    # Model bins at 4000..4099 A (log-uniform); observed: 3 points per bin, flux 1.1 x model
+    # in alternating points so a bin mean is exact, errors 0.02; floor 0.1.
+    mw = 4000.0 * 1.001 ** np.arange(100)
+    spct = np.zeros((100, 6))
+    spct[:, 0], spct[:, 1] = mw, 2.0
+    ow = np.concatenate([mw * 0.9997, mw, mw * 1.0003])
+    obs = objective.Observed(ow, np.full(ow.size, 2.2), np.full(ow.size, 0.02),
+                             [(4010.0, 4300.0)], 0.1)
+    chi2, n = objective.chi2(spct, obs)
+    inside = ((mw >= 4010) & (mw <= 4300)).sum()
+    # per bin: (0.2)^2 / (0.02^2 / 3 + 0.22^2)
+    assert n == inside
+    assert math.isclose(chi2, inside * 0.04 / (0.0004 / 3 + 0.0484), rel_tol=1e-12)
+    spct[5, 1] = np.nan
+    with pytest.raises(ValueError, match="not finite"):
+        objective.chi2(spct, obs)
+
+
+def test_failing_models_do_not_stop_the_fit(setup):
+    fake = Fake(fail_vph=11500.0)
+    s = run(setup, fake)
+    rows = [r.split("\t") for r in (setup / "out" / "evaluations.tsv").read_text().splitlines()]
+    head, rows = rows[0], rows[1:]
+    failed = [r for r in rows if r[head.index("status")] == "failed"]
+    assert len(rows) == 30 and 0 < len(failed) < 30
+    assert all("photosphere above the outer edge" in r[head.index("message")] for r in failed)
+    assert all(r[head.index("chi2")] == "inf" for r in failed)
+    assert s["best"]["parameters"]["VPH"] <= 11500.0 and s["failed"] == len(failed)
+    assert (setup / "out" / "chi2.png").stat().st_size > 5000
+    assert (setup / "out" / "parameters.png").stat().st_size > 5000
+
+
+def test_infeasible_composition_is_recorded_without_a_run(setup):
+    fake = Fake()
+    run(setup, fake, CONFIG.replace("[fit]", '[overrides]\n"X(S)" = 0.4\n[fit]'))
+    text = (setup / "out" / "evaluations.tsv").read_text()
+    n_inf = text.count("\tinfeasible\t")
+    assert n_inf > 0 and "filler O" in text
+    assert fake.calls == 30 - n_inf
+
+
+def test_resume_after_interrupt(setup, tmp_path_factory):
+    whole = Fake()
+    ref = run(setup, whole)
+    ref_rows = (setup / "out" / "evaluations.tsv").read_text().splitlines()
+    (setup / "out").rename(setup / "out-whole")
+
+    with pytest.raises(KeyboardInterrupt):
+        run(setup, Fake(interrupt_after=13))
+    table = setup / "out" / "evaluations.tsv"
+    # An interrupt while a record was written leaves a cut line: it is dropped and redone.
+    with open(table, "a") as f:
+        f.write("14\t9.5\t1")
+    again = Fake()
+    s = run(setup, again)
+    assert again.calls == 30 - 13
+    assert s["from_table"] == 13
+    assert sorted(table.read_text().splitlines()) == sorted(ref_rows)
+    assert s["best"]["parameters"] == ref["best"]["parameters"]
+    # A different configuration may not reuse the directory.
+    (setup / "fit.toml").write_text(CONFIG.replace("seed = 3", "seed = 4"))
+    with pytest.raises(mfit.ConfigError, match="different configuration"):
+        mfit.fit(mfit.load(str(setup / "fit.toml")), engine=SerialEngine(), run_fn=Fake())
+    assert json.loads((setup / "out" / "best.json").read_text())["evaluations"] == 30
