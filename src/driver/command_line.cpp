@@ -14,9 +14,10 @@ struct EnvVar {
 };
 constexpr EnvVar kEnvironment[] = {
     {"MCDATA", "directory of the atomic data (required)"},
-    {"MCSPEC_THREADS", "N (1..1024) or auto: threads of the opacities, the formal integral and, with\n"
-                       "                  streams, the Monte Carlo (default auto: all cores; same output for any N)"},
-    {"MCSPEC_STREAMS", "=1: a random stream per packet, the Monte Carlo on the threads (another\n"
+    {"MCSPEC_THREADS", "N (1..1024) or auto (default: all cores): threads of the opacities,\n"
+                       "                  the formal integral and, with streams, the Monte Carlo;\n"
+                       "                  the output is the same for any N"},
+    {"MCSPEC_STREAMS", "=1: a random stream per packet; the Monte Carlo on the threads (another\n"
                        "                  realisation than the default single sequence of draws)"},
     {"MCSPEC_ION_SPECTRUM", "=1: also write ionspec.dat (escaping spectrum by last-emitting ion)"},
     {"MCSPEC_QUIET", "=1: no progress lines on standard error"},
