@@ -24,7 +24,9 @@ EXAMPLE ?= sn2011fe-max
 PYTHON ?= $(shell command -v /usr/bin/python3 || command -v python3)
 
 # Only what an example needs: the program and the helper tools, not the tests.
-example: $(BUILD)/build.ninja data
+example:
+	@bash tools/install_deps.sh build plots || true
+	$(MAKE) --no-print-directory $(BUILD)/build.ninja data
 	cmake --build $(BUILD) -j $(JOBS) --target mcspec mkdata
 	PYTHON=$(PYTHON) bash tools/run_example.sh $(BUILD) $(EXAMPLE)
 

@@ -85,11 +85,6 @@ echo "  spct.dat  observed-flux spectrum;  sbib.dat  summary and magnitudes;  st
 observed=()
 obs="$repo/data/observed/SN2011fe_2011-09-10_09-22-00_HST_STIS_HST-Ia.dat"
 case "$example" in *sn2011fe*) [ -f "$obs" ] && observed=(--observed "$obs" --observed-label "SN 2011fe, HST/STIS, +0.1 d") ;; esac
-if ! /usr/bin/python3 -c 'import numpy, matplotlib' 2>/dev/null && [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
-  echo "run_example: installing Debian's python3-numpy and python3-matplotlib for the plots"
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -q python3-numpy python3-matplotlib >/dev/null ||
-    { apt-get update -q >/dev/null && DEBIAN_FRONTEND=noninteractive apt-get install -y -q python3-numpy python3-matplotlib >/dev/null; } || true
-fi
 if /usr/bin/python3 -c 'import numpy, matplotlib' 2>/dev/null; then
   PYTHONPATH="$repo/python" /usr/bin/python3 -m mcspec report "$run" "${observed[@]}" --formats png,svg
 else

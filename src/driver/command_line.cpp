@@ -1,6 +1,7 @@
 // The command line: the usage text and the version. Nothing here reads or writes a file.
 #include "driver/command_line.hpp"
 
+#include <algorithm>
 #include <string_view>
 
 namespace mcspec {
@@ -13,8 +14,12 @@ struct EnvVar {
 };
 constexpr EnvVar kEnvironment[] = {
     {"MCDATA", "directory of the atomic data (required)"},
-    {"MCSPEC_THREADS", "threads of the Monte Carlo and the formal integral (default: all cores)"},
-    {"MCSPEC_STREAMS", "independent random-number streams of the Monte Carlo"},
+    {"MCSPEC_THREADS", "N (1..1024) or auto (default: all cores): threads of the opacities,\n"
+                       "                  the formal integral and, with streams, the Monte Carlo;\n"
+                       "                  the output is the same for any N"},
+    {"MCSPEC_STREAMS", "=1: a random stream per packet; the Monte Carlo on the threads (another\n"
+                       "                  realisation than the default single sequence of draws)"},
+    {"MCSPEC_ION_SPECTRUM", "=1: also write ionspec.dat (escaping spectrum by last-emitting ion)"},
     {"MCSPEC_QUIET", "=1: no progress lines on standard error"},
 };
 
@@ -41,7 +46,7 @@ std::string usage_text() {
       "Environment:\n";
   for (const EnvVar& v : kEnvironment) {
     std::string name = "  " + std::string(v.name);
-    name.resize(18, ' ');
+    name.resize(std::max<std::size_t>(18, name.size() + 1), ' ');
     s += name + v.meaning + "\n";
   }
   s +=

@@ -201,11 +201,20 @@ void closing(Files& f) {
   }
 }
 
+namespace {
+
+// Every output file this run has open: those of the unit table, then the optional ones.
+template <class F>
+void for_each_open_output(Files& f, F&& fn) {
+  for (const Unit& u : kUnits)
+    if (u.out != nullptr && (f.*(u.out)).is_open()) fn(f.*(u.out));
+  if (f.ionspec.is_open()) fn(f.ionspec);
+}
+
+}  // namespace
+
 void discard_outputs(Files& f) {
-  for (const Unit& u : kUnits) {
-    if (u.out == nullptr) continue;
-    OutFile& o = f.*(u.out);
-    if (!o.is_open()) continue;
+  for_each_open_output(f, [](OutFile& o) {
     const std::string path = o.name();
     try {
       o.close();
@@ -214,7 +223,7 @@ void discard_outputs(Files& f) {
     }
     std::error_code ec;
     std::filesystem::remove(path, ec);
-  }
+  });
 }
 
 namespace {
@@ -246,10 +255,7 @@ std::string set_aside_outputs(Files& f, std::string* problem) {
     if (problem) *problem = "cannot create a directory " + stem + " for them" + (ec ? ": " + ec.message() : "");
     return {};
   }
-  for (const Unit& u : kUnits) {
-    if (u.out == nullptr) continue;
-    OutFile& o = f.*(u.out);
-    if (!o.is_open()) continue;
+  for_each_open_output(f, [&](OutFile& o) {
     const std::string path = o.name();
     try {
       o.close();
@@ -258,7 +264,7 @@ std::string set_aside_outputs(Files& f, std::string* problem) {
     }
     std::filesystem::rename(path, dir + "/" + path, ec);
     if (ec && problem) *problem = "cannot move " + path + " into " + dir + ": " + ec.message();
-  }
+  });
   return dir;
 }
 

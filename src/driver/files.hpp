@@ -34,6 +34,7 @@ struct Files {
   OutFile ptfn;   // unit 42, "ptfn.dat"
   OutFile taul;   // unit 43, "taul.dat"  created, left empty
   OutFile sbib;   // unit 46, "sbib.dat"  summary
+  OutFile ionspec;  // "ionspec.dat", only with MCSPEC_ION_SPECTRUM=1 (opened by the estimators)
   OutFile out;    // standard output
 };
 

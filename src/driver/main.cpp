@@ -11,6 +11,7 @@
 
 #include "common/errors.hpp"
 #include "common/fpenv.hpp"
+#include "common/parallel.hpp"
 #include "common/interrupt.hpp"
 #include "driver/command_line.hpp"
 #include "driver/files.hpp"
@@ -92,6 +93,8 @@ void run_schedule(Run& r) {
   const McInputs in{r.p, r.c, r.s, r.a, r.pl, r.ll, r.op, r.samp, r.grid};
   McOutput mo{f.out, f.stst, f.sbib, f.sica, f.eica};
 
+  if (parallel_config().ion_spectrum) r.est.ions.open(f.ionspec, "ionspec.dat");
+
   // Temperature iteration
   stop_if_interrupted();
   r.computing = true;
@@ -147,6 +150,8 @@ void run_schedule(Run& r) {
     progress.final_pass(1, 1);
   }
 
+  if (r.est.ions.enabled) r.est.ions.write(r.grid);
+
   // Emergent spectrum
   stop_if_interrupted();
   SpectrumOutput so{f.out, f.spcp, f.spct, f.sbib, f.stst};
@@ -192,6 +197,7 @@ int main(int argc, char** argv) {
   mcspec::catch_interrupts();
   auto run = std::make_unique<mcspec::Run>();
   try {
+    mcspec::configure_parallel();  // MCSPEC_THREADS, MCSPEC_STREAMS: checked before any file is made
     mcspec::run_schedule(*run);
     return 0;
   } catch (const mcspec::Interrupted& e) {

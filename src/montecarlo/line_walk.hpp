@@ -47,6 +47,10 @@ struct WalkEnd {
 // Precondition: no line of the walk lies behind the packet (SL >= 0 for every line
 // examined); the caller checks it (first_line_ahead) and otherwise uses the exact walk,
 // which also counts those lines for their message.
+//
+// kAddEj false: EJ is not touched (ej may be null); the caller books the lines
+// kn .. kn + passed - 1 itself.
+template <bool kAddEj = true>
 inline WalkEnd walk_lines(const double* __restrict frq, const double* __restrict tau, double* __restrict ej, int kn,
                           double xpe, double dnu, double rle, double rle_inv_lo, double taur, double d, double ep) {
   const int kn0 = kn;
@@ -61,7 +65,7 @@ inline WalkEnd walk_lines(const double* __restrict frq, const double* __restrict
       const double cand = se < d ? se : d;
       if (!(cand > sl)) return {cand, kn, false, kn - kn0};
     }
-    ej[kn - 1] += ep;
+    if constexpr (kAddEj) ej[kn - 1] += ep;
     tsum += tau[kn - 1];
     ++kn;
     trem = -tsum - sl * rle;

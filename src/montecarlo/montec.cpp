@@ -3,9 +3,13 @@
 // with the flux law mu = sqrt(r); each is followed through the ejecta, then the
 // estimators are normalised and the run is scaled to the prescribed luminosity.
 #include <cmath>
+#include <exception>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "common/errors.hpp"
+#include "common/parallel.hpp"
 #include "common/interrupt.hpp"
 #include "montecarlo/estimators.hpp"
 #include "montecarlo/transport.hpp"
@@ -103,6 +107,162 @@ void emit_top_hat_packets(int np1, const McInputs& in, Rng& rng, Transport& tr) 
   }
 }
 
+// The per-packet-stream runs. Packets are taken in fixed blocks of kStreamBlock by
+// their index in the run (for the black body: interval by interval, as emitted by the
+// single-sequence run); a block is followed on one thread into its own accumulators,
+// and the blocks are added to the run's estimators in block order, so every sum is
+// formed in the same order whatever the number of threads. The line estimators go to
+// the fixed-point tally, whose sums do not depend on the order at all.
+constexpr int kStreamBlock = 64;
+
+struct StreamBlock {
+  Estimators est;  // RQ, PW, NCNT, ESPEC, NSPEC of the block's packets
+  OutFile notes = OutFile::memory("montec");  // the block's messages, in packet order
+  double xmsum = 0;
+  long long passages = 0;
+  std::vector<IonEscape> escapes;  // with the per-ion spectrum: the block's escaped packets
+  LineTally::Book book;            // the block's line passages and lines of last emission
+  std::exception_ptr error;  // the block stopped at this packet's error
+};
+
+// What the packets of a run share: the emission law and the stream names.
+struct StreamRun {
+  Boundary boundary;
+  int mode;
+  int np1;
+  int total;      // packets emitted: (KB - 1) NPB, or NP1
+  int npb;        // black body: packets per interval
+  std::uint32_t seed, run;
+  double sf, tb, h_over_k;
+  bool ions = false;  // list the escaped packets for the per-ion spectrum
+  LineTally* tally = nullptr;
+  std::mutex* tally_lock = nullptr;  // one thread at a time adds to the tally
+};
+
+// A block's book of line passages is added to the tally whenever it has grown to this
+// many flights (integer sums: when they are added does not matter), so that the memory
+// of a thread stays small however many lines a packet passes.
+constexpr std::size_t kBookFlights = 1 << 15;
+
+void add_book(const StreamRun& r, LineTally::Book& book) {
+  const std::lock_guard<std::mutex> lock(*r.tally_lock);
+  r.tally->add(book);
+  book.clear();
+}
+
+void add_block(Estimators& est, const StreamBlock& blk, int js, int kg) {
+  for (int j = 1; j <= js; ++j) {
+    for (int c = 1; c <= kEstimatorCols; ++c) est.rq(j, c) += blk.est.rq(j, c);
+  }
+  for (int i = 2; i <= 5; ++i) est.pw(i) += blk.est.pw(i);
+  for (int i = 1; i <= 10; ++i) est.ncnt(i) += blk.est.ncnt(i);
+  for (int b = 1; b <= kg; ++b) {
+    est.espec(b) += blk.est.espec(b);
+    est.nspec(b) += blk.est.nspec(b);
+  }
+}
+
+// Follows the packets of block b: each from its own stream, named by the seed, the
+// run and its index.
+void follow_block(const StreamRun& r, int b, const McInputs& in, Transport& tr, StreamBlock& blk) {
+  Estimators& e = blk.est;
+  std::fill(e.rq.data(), e.rq.data() + static_cast<std::size_t>(e.rq.rows()) * e.rq.cols(), 0.0);
+  e.pw.fill(0.0);
+  e.ncnt.fill(0);
+  e.espec.fill(0.0);
+  e.nspec.fill(0);
+  blk.notes = OutFile::memory("montec");
+  blk.xmsum = 0;
+  blk.error = nullptr;
+  blk.escapes.clear();
+  blk.book.clear();
+  Rng rng;
+  tr.bind(rng, e, blk.notes, &blk.book);
+  tr.list_escapes(r.ions ? &blk.escapes : nullptr);
+  const long long before = tr.line_passages();
+  const int first = b * kStreamBlock;
+  const int last = std::min(first + kStreamBlock, r.total);
+  try {
+    for (int idx = first; idx < last; ++idx) {
+      stop_if_interrupted();
+      rng = Rng::packet_stream(r.seed, r.run, static_cast<std::uint64_t>(idx));
+      Packet pk;
+      if (r.boundary == Boundary::TopHat) {
+        pk = emit_top_hat(rng, in.p.fth1, in.p.fth2, tr.beta_lb());
+      } else {
+        const int i = 2 + idx / r.npb;
+        if (r.mode == 4 && idx % r.npb == 0) report_progress(i, in.p.kb, blk.notes);
+        pk = emit_black_body(rng, in.samp, i, in.p.kb, r.sf, tr.beta_lb());
+        blk.xmsum += pk.frl * r.h_over_k / r.tb / r.np1;
+      }
+      tr.launch(pk);
+      if (blk.book.flights.size() >= kBookFlights) add_book(r, blk.book);
+    }
+  } catch (...) {
+    blk.error = std::current_exception();
+  }
+  blk.passages = tr.line_passages() - before;
+}
+
+// The packets of a run on the configured threads; returns XM.
+double run_streams(Boundary boundary, int mode, int np1, const McInputs& in, double tb, Estimators& est,
+                   Transport& proto, OutFile& out, std::vector<IonEscape>& escapes) {
+  const int kb = in.p.kb;
+  StreamRun r{boundary, mode, np1, np1, 0, static_cast<std::uint32_t>(in.p.iseed), 0, 0, tb, 0};
+  // The stream key: the run's ordinal number in the program run, the boundary and the mode.
+  r.run = (static_cast<std::uint32_t>(est.runs) << 8) | (boundary == Boundary::TopHat ? 0x80u : 0u) |
+          (static_cast<std::uint32_t>(mode) & 0x7fu);
+  r.ions = est.ions.enabled;
+  std::mutex tally_lock;
+  r.tally = &est.tally;
+  r.tally_lock = &tally_lock;
+  if (boundary == Boundary::BlackBody) {
+    if (kb < 2) return 0;
+    r.npb = np1 / (kb - 1);
+    r.total = (kb - 1) * r.npb;
+    r.sf = in.samp.xscl * tb * std::pow(10.0, in.c.log_k() - in.c.log_h());
+    r.h_over_k = std::pow(10.0, in.c.log_h() - in.c.log_k());
+    if (r.total == 0 && mode == 4) {
+      for (int i = 2; i <= kb; ++i) report_progress(i, kb, out);
+    }
+  }
+  const int threads = parallel_config().threads;
+  const int blocks = (r.total + kStreamBlock - 1) / kStreamBlock;
+  // Up to eight blocks per thread in flight, so that a thread held up (by the other
+  // work of the machine) stalls the others only after that many blocks; a block's
+  // storage is small, its book of line passages being added to the tally as it grows.
+  const int slots = 8 * std::max(1, std::min(threads, std::max(blocks, 1)));
+  std::vector<StreamBlock> store(static_cast<std::size_t>(std::min(slots, std::max(blocks, 1))));
+  for (StreamBlock& blk : store) {
+    blk.est.rq.assign(kEstimatorRows, kEstimatorCols);
+    blk.est.pw.assign(5);
+    blk.est.ncnt.assign(10);
+    blk.est.espec.assign(in.grid.kg);
+    blk.est.nspec.assign(in.grid.kg);
+  }
+  std::vector<Transport> workers(static_cast<std::size_t>(std::max(1, std::min(threads, std::max(blocks, 1)))), proto);
+  double xmsum = 0;
+  long long passages = 0;
+  ordered_blocks(
+      blocks, threads, static_cast<int>(store.size()),
+      [&](int b, int slot, int w) {
+        follow_block(r, b, in, workers[static_cast<std::size_t>(w)], store[static_cast<std::size_t>(slot)]);
+      },
+      [&](int, int slot) {
+        StreamBlock& blk = store[static_cast<std::size_t>(slot)];
+        if (!blk.notes.text().empty()) out.write_text(blk.notes.text());
+        if (blk.error) std::rethrow_exception(blk.error);
+        add_block(est, blk, in.s.js, in.grid.kg);
+        add_book(r, blk.book);
+        escapes.insert(escapes.end(), blk.escapes.begin(), blk.escapes.end());
+        xmsum += blk.xmsum;
+        passages += blk.passages;
+      });
+  est.line_passages = passages;
+  est.tally.to_estimators(est, threads);
+  return xmsum;
+}
+
 // US(i) of the transport as a 1-based table for the report.
 std::array<double, kMaxGridPoints + 1> grid_velocities(const Transport& tr, int nx) {
   std::array<double, kMaxGridPoints + 1> us{};
@@ -125,15 +285,24 @@ void run_monte_carlo(Boundary boundary, int mode, int irf, const McInputs& in, R
   // RQ(J,4) collects the intensity above 5 k TB / h (the Wien tail of the boundary's
   // black body); a top-hat run has no such scale and counts every crossing.
   const double vhi = top_hat ? 0.0 : 5 * sc.tb * std::pow(10.0, in.c.log_k() - in.c.log_h());
-  Transport tr(in, boundary, vhi, rng, est, o.out);
+  ++est.runs;
+  const bool streams = parallel_config().streams;
+  if (streams) est.tally.reset(est, in.ll.nl, in.s.js);
+  Transport tr(in, boundary, vhi, rng, est, o.out, streams ? &est.tally : nullptr);
+  std::vector<IonEscape> escapes;  // the per-ion spectrum's escaped packets, in packet order
+  if (est.ions.enabled && !streams) tr.list_escapes(&escapes);
   double xm = 0;
-  if (top_hat) {
+  if (streams) {
+    xm = run_streams(boundary, mode, np1, in, sc.tb, est, tr, o.out, escapes);
+    if (!top_hat) est.xm = xm;
+  } else if (top_hat) {
     emit_top_hat_packets(np1, in, rng, tr);
   } else {
     xm = emit_black_body_packets(mode, np1, in, sc.tb, rng, tr, o.out);
     est.xm = xm;
   }
-  est.line_passages = tr.line_passages();
+  if (!streams) est.line_passages = tr.line_passages();
+  if (est.ions.enabled) est.ions.set_run(escapes);
 
   const auto us = grid_velocities(tr, in.s.nx);
   const RunSummary run{top_hat, mode, irf, np1, xm, us.data()};

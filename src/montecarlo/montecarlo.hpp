@@ -8,6 +8,8 @@
 #include "driver/initiate.hpp"
 #include "driver/params.hpp"
 #include "driver/rng.hpp"
+#include "montecarlo/ion_spectrum.hpp"
+#include "montecarlo/line_tally.hpp"
 #include "model/atoms.hpp"
 #include "model/linelist.hpp"
 #include "model/plasma.hpp"
@@ -28,6 +30,9 @@ struct Estimators {
   double flxout = 0;     // RQ(JS, 5) / NP1 before normalisation: the escaped fraction
   double xm = 0;         // mean x = h nu / k TB of the packets emitted by the last black-body run
   long long line_passages = 0;  // resonances reached in the last run (the EJ increments)
+  int runs = 0;          // Monte Carlo runs so far: with the mode, names a run's packet streams
+  LineTally tally;       // fixed-point EJ and ELINE of the per-packet-stream runs
+  IonSpectrum ions;      // escaped energy by bin and last-emitting ion (when enabled)
   // Sizes the tables once: EJ nl x js (line index fastest), ELINE nl, ESPEC/NSPEC kg.
   // Throws InputError when js or kg exceed the program's capacities.
   void allocate(int nl, int js, int kg);

@@ -10,6 +10,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "common/errors.hpp"
@@ -33,7 +34,7 @@ EventSearch search_event(const double* __restrict frq, const double* __restrict 
     const double sl = (frq[kn - 1] - xpe) * dnu;
     negative += sl < 0;
     if (!(cand > sl)) return {cand, kn, false, negative, passed};  // a tie goes to the candidate
-    ej[kn - 1] += ep;
+    if (ej != nullptr) ej[kn - 1] += ep;  // (the stream runs book the flight as a whole)
     ++passed;
     tsum += tau[kn - 1];
     ++kn;
@@ -93,8 +94,9 @@ Packet emit_top_hat(Rng& rng, double fth1, double fth2, double beta_lb) {
   return pk;
 }
 
-Transport::Transport(const McInputs& in, Boundary boundary, double vhi, Rng& rng, Estimators& est, OutFile& out)
-    : in_(in), boundary_(boundary), rng_(rng), est_(est), out_(out), bins_(in.grid, in.p, in.c) {
+Transport::Transport(const McInputs& in, Boundary boundary, double vhi, Rng& rng, Estimators& est, OutFile& out,
+                     LineTally* tally)
+    : in_(in), boundary_(boundary), rng_(&rng), est_(&est), out_(&out), tally_(tally), bins_(in.grid, in.p, in.c) {
   const Shells& s = in.s;
   nx_ = s.nx;
   nl_ = in.ll.nl;
@@ -113,7 +115,8 @@ Transport::Transport(const McInputs& in, Boundary boundary, double vhi, Rng& rng
   frq_ = in.ll.frq.data();
   frq_ordered_ = true;
   for (int k = 1; k <= nl_; ++k) frq_ordered_ = frq_ordered_ && in.ll.frq(k) >= in.ll.frq(k + 1);
-  maps_.build(in.ll);
+  maps_ = std::make_shared<EmissionMaps>();
+  maps_->build(in.ll);
   for (int j = 1; j <= s.js; ++j) {
     ShellView& v = shells_[static_cast<std::size_t>(j)];
     // XL = 1 / (rho R): RLE = KAPES rho R, the Thomson optical depth per unit length
@@ -122,7 +125,7 @@ Transport::Transport(const McInputs& in, Boundary boundary, double vhi, Rng& rng
     v.rle_inv_lo = electron_depth_lower_factor(v.rle);
     const std::size_t column = static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(nl_);
     v.tau = in.op.tau.data() + column;
-    v.ej = est.ej.data() + column;
+    v.ej = tally == nullptr ? est.ej.data() + column : nullptr;  // the tally books a flight's lines
     v.br = in.op.br.data() + column;
   }
 }
@@ -138,7 +141,23 @@ void Transport::launch(Packet& pk) {
   } else {
     follow<false>(pk);
   }
-  packet_end(est_, bins_, pk.l == nx_, pk.frl, pk.ep, pk.knlast, pk.lineflag);
+  if (escapes_ != nullptr && pk.l == nx_) {
+    const int ib = bins_.bin(pk.frl);
+    if (ib != 0) escapes_->push_back({ib, pk.knlast == 0 ? 0 : maps_->absorber(pk.knlast).species, pk.ep});
+  }
+  if (tally_ == nullptr) {
+    packet_end(*est_, bins_, pk.l == nx_, pk.frl, pk.ep, pk.knlast, pk.lineflag);
+    return;
+  }
+  packet_end(*est_, bins_, pk.l == nx_, pk.frl, pk.ep, 0, pk.lineflag);
+  if (pk.l == nx_ && pk.knlast != 0) LineTally::book_escape(*book_, pk.knlast, LineTally::units(pk.ep));
+}
+
+void Transport::bind(Rng& rng, Estimators& est, OutFile& out, LineTally::Book* book) {
+  book_ = book;
+  rng_ = &rng;
+  est_ = &est;
+  out_ = &out;
 }
 
 namespace {
@@ -195,17 +214,26 @@ inline Transport::FlightEnd Transport::fly(State& st, const ExitPoint& ex) {
   const int j_next = std::clamp((st.l + ex.idir + 1) / 2, 1, in_.s.js);
   const ShellView& next = shells_[static_cast<std::size_t>(j_next)];
   __builtin_prefetch(next.tau + (st.kn - 1));
-  __builtin_prefetch(next.ej + (st.kn - 1));
+  if (next.ej != nullptr) __builtin_prefetch(next.ej + (st.kn - 1));
 
-  const float r = rng_.uniform();
+  const int kn0 = st.kn;
+  const float r = rng_->uniform();
   const double taur = static_cast<double>(-std::log(1.0f - r));
   const ShellView& sh = *st.sh;
   if (frq_ordered_ && first_line_ahead(frq_, st.kn, st.xpe, st.dnu)) {
+    if (tally_ != nullptr) {
+      const WalkEnd w =
+          walk_lines<false>(frq_, sh.tau, nullptr, st.kn, st.xpe, st.dnu, sh.rle, sh.rle_inv_lo, taur, ex.d, st.ep);
+      tally_->book_flight(*book_, st.j, kn0, w.passed, LineTally::units(st.ep));
+      st.kn = w.kn;
+      return {w.s, w.line, w.passed};
+    }
     const WalkEnd w = walk_lines(frq_, sh.tau, sh.ej, st.kn, st.xpe, st.dnu, sh.rle, sh.rle_inv_lo, taur, ex.d, st.ep);
     st.kn = w.kn;
     return {w.s, w.line, w.passed};
   }
   const EventSearch ev = search_event(frq_, sh.tau, sh.ej, st.kn, st.xpe, st.dnu, sh.rle, taur, ex.d, st.ep);
+  if (tally_ != nullptr) tally_->book_flight(*book_, st.j, kn0, ev.passed, LineTally::units(st.ep));
   // The search itself writes nothing else, so its messages keep their order.
   for (int n = 0; n < ev.negative; ++n) report_negative_line_distance();
   st.kn = ev.kn;
@@ -223,7 +251,7 @@ inline void Transport::scatter(State& st, double s, bool line, double& pw5) {
     // The re-emission reads this shell's branching ratios of the absorbing level:
     // start loading them while the move is computed.
     if (line) {
-      const EmissionMaps::Reemission& re = maps_.reemission(st.kn);
+      const EmissionMaps::Reemission& re = maps_->reemission(st.kn);
       if (re.first > 0) __builtin_prefetch(sh.br + (re.first - 1));
     }
   }
@@ -232,7 +260,7 @@ inline void Transport::scatter(State& st, double s, bool line, double& pw5) {
   const double mup = (r * st.dc + s) / rp;
   st.xe = 1 / rp;
   const double beta = beta_lb_ * rp;
-  const float r5 = rng_.uniform();
+  const float r5 = rng_->uniform();
   st.dc = static_cast<double>(2.0f * r5 - 1.0f);
   const double ratio = (1 - beta * mup) / (1 - beta * st.dc);
   st.frl = st.frl * ratio;
@@ -240,10 +268,10 @@ inline void Transport::scatter(State& st, double s, bool line, double& pw5) {
   st.ep = st.ep * ratio;
   if (line) {
     if constexpr (kCascades) {
-      st.kn = fluorescent_line(st.kn, st.j, maps_, in_.ll.frq, sh.br, rng_, out_);
+      st.kn = fluorescent_line(st.kn, st.j, *maps_, in_.ll.frq, sh.br, *rng_, *out_);
       // The next flight walks on from the emitting line: start loading its columns.
       __builtin_prefetch(sh.tau + st.kn);
-      __builtin_prefetch(sh.ej + st.kn);
+      if (sh.ej != nullptr) __builtin_prefetch(sh.ej + st.kn);
     }
     st.xpe = frq_[st.kn - 1];
     st.knlast = st.kn;
@@ -276,7 +304,7 @@ void Transport::follow(Packet& pk) {
   State st{1, 1, pk.kn, pk.knlast, pk.lineflag, pk.xe, pk.dc, pk.frl, pk.xpe, pk.ep, 0, 0, &shells_[1]};
   st.inv_xe = 1 / st.xe;
   st.dnu = -1 / (beta_lb_ * st.frl);
-  double pw5 = est_.pw(5);
+  double pw5 = est_->pw(5);
   long long passed = 0;
   ExitPoint ex = exit_point<false>(st, 0, st.dc / st.xe);
   for (;;) {
@@ -300,12 +328,12 @@ void Transport::follow(Packet& pk) {
     st.j = (st.l + 1) / 2;
     st.sh = &shells_[static_cast<std::size_t>(st.j)];
     if (pb == 2 * st.j) {
-      midpoint_crossing(est_, st.j, st.xpe, st.frl, st.dc, st.ep, us_[static_cast<std::size_t>(pb)], vhi_);
+      midpoint_crossing(*est_, st.j, st.xpe, st.frl, st.dc, st.ep, us_[static_cast<std::size_t>(pb)], vhi_);
     }
     ex = exit_point<true>(st, pb, ex.dcn_xb);
   }
   passages_ += passed;
-  est_.pw(5) = pw5;
+  est_->pw(5) = pw5;
   pk.l = st.l;
   pk.j = st.j;
   pk.kn = st.kn;
@@ -321,25 +349,25 @@ void Transport::follow(Packet& pk) {
 
 // Geometric anomalies from rounding: reported, and the flight goes on.
 void Transport::report_cb2(int j, int l, int pb, int idir, double xb, double xe, double dc, double cb2) const {
-  out_.write("(4I4 4F10.5 D15.6)", j, l, pb, idir, xb, xe, 1 - dc * dc, dc, cb2);
+  out_->write("(4I4 4F10.5 D15.6)", j, l, pb, idir, xb, xe, 1 - dc * dc, dc, cb2);
 }
 
 void Transport::report_distance(double d, double dc, double xe, double dcn, double xb) const {
   if (boundary_ == Boundary::TopHat) {
-    out_.write("(/ 5X 'ERROR MONTEC')");
+    out_->write("(/ 5X 'ERROR MONTEC')");
   } else if (d < 0) {
-    out_.write("(/ 5X 'ERROR MONTEC - Strecke<0')");
-    out_.write("(A F11.8 A F11.8 A F11.8 A F11.8)", "-DC:", -dc, "  XE:", xe, " DCN:", dcn, "  XB:", xb);
+    out_->write("(/ 5X 'ERROR MONTEC - Strecke<0')");
+    out_->write("(A F11.8 A F11.8 A F11.8 A F11.8)", "-DC:", -dc, "  XE:", xe, " DCN:", dcn, "  XB:", xb);
   } else {
-    out_.write("(/ 5X 'HINT MONTEC - Strecke=0')");
+    out_->write("(/ 5X 'HINT MONTEC - Strecke=0')");
   }
 }
 
 void Transport::report_negative_line_distance() const {
   if (boundary_ == Boundary::TopHat) {
-    out_.write("(/ 5X 'ERROR MONTEC')");
+    out_->write("(/ 5X 'ERROR MONTEC')");
   } else {
-    out_.write("(/ 5X 'ERROR MONTEC - SP<0')");
+    out_->write("(/ 5X 'ERROR MONTEC - SP<0')");
   }
 }
 }  // namespace mcspec

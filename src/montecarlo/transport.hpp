@@ -5,9 +5,12 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "montecarlo/estimators.hpp"
+#include "montecarlo/line_tally.hpp"
 #include "montecarlo/line_walk.hpp"
 #include "montecarlo/montecarlo.hpp"
 
@@ -128,7 +131,7 @@ struct EventSearch {
 
 // Walks the frequency-ordered lines of one shell from kn (frq, tau and ej 0-based:
 // frq[k-1] = FRQ(k), tau and ej the shell's columns), adding ep to EJ of every line
-// reached, until the drawn depth tau_r is used up by the lines and the electrons (rle
+// reached (ej null: none), until the drawn depth tau_r is used up by the lines and the electrons (rle
 // per unit length) or the grid point at d comes first. dnu = -1/(beta nu), the path per
 // unit drop of the comoving frequency. The exact search, one division per line, which
 // also counts the lines found behind the packet; the packet loop takes it where the
@@ -155,7 +158,15 @@ class Transport {
  public:
   // Precomputes per shell what the packet loop reads: US at every grid point, RLE and
   // the TAU, EJ and BR columns. vhi: the RQ(J,4) frequency threshold [Hz].
-  Transport(const McInputs& in, Boundary boundary, double vhi, Rng& rng, Estimators& est, OutFile& out);
+  // With a tally (the per-packet-stream runs) the line passages and the lines of last
+  // emission are booked for it in fixed point (see bind), not added to EJ and ELINE.
+  Transport(const McInputs& in, Boundary boundary, double vhi, Rng& rng, Estimators& est, OutFile& out,
+            LineTally* tally = nullptr);
+  // A copy shares the set-up (the emission maps too); bind points it at a thread's own
+  // generator, accumulators, message buffer and (with a tally) book of line passages.
+  void bind(Rng& rng, Estimators& est, OutFile& out, LineTally::Book* book);
+  // Escaped packets are also listed here with their bin and last-emitting ion (null: not).
+  void list_escapes(std::vector<IonEscape>* escapes) { escapes_ = escapes; }
 
   // Sets the packet's first reachable line, follows it from the lower boundary until
   // it falls into the core or escapes, and books its end in the estimators.
@@ -217,11 +228,14 @@ class Transport {
 
   const McInputs& in_;
   Boundary boundary_;
-  Rng& rng_;
-  Estimators& est_;
-  OutFile& out_;
+  Rng* rng_;
+  Estimators* est_;
+  OutFile* out_;
+  LineTally* tally_ = nullptr;
+  LineTally::Book* book_ = nullptr;
+  std::vector<IonEscape>* escapes_ = nullptr;
   EscapeBinning bins_;
-  EmissionMaps maps_;
+  std::shared_ptr<EmissionMaps> maps_;
   int nx_ = 0;
   int nl_ = 0;
   int iopt2_ = 0;

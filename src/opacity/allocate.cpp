@@ -9,7 +9,6 @@ void Opacity::allocate(int nl, int js) {
   tau.assign(nl, js, 0.0);
   etau.assign(nl, js, 1.0);  // exp(-0): a line not yet computed is transparent
   br.assign(nl, js, 0.0);
-  beta.assign(nl, 0.0);
 }
 
 }  // namespace mcspec

@@ -7,8 +7,10 @@
 #include <cstdlib>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "common/errors.hpp"
+#include "common/parallel.hpp"
 #include "opacity/opacity.hpp"
 
 namespace mcspec {
@@ -25,9 +27,15 @@ double sobolev_escape(double tau) {
 
 namespace {
 
+// Per-thread work storage of one shell: the A beta nu sums by global level, the
+// escape probabilities by list position and the ratio sums of the current ion.
+struct ShellWork {
+  std::vector<double> suma, smm, beta;
+};
+
 // Sizes the per-level work storage for every global level that an upper level or a
 // consistency check can touch, and for the largest ion.
-void size_level_work(const Atoms& a, const LineList& ll, Opacity& op) {
+void size_level_work(const Atoms& a, const LineList& ll, ShellWork& op) {
   int top = a.nlvtot;
   int nmax = 0;
   for (int n = 1; n <= ll.nl; ++n) top = std::max(top, std::abs(ll.lup(n)));
@@ -39,7 +47,7 @@ void size_level_work(const Atoms& a, const LineList& ll, Opacity& op) {
   }
   if (op.suma.size() < static_cast<std::size_t>(top) + 1) op.suma.resize(static_cast<std::size_t>(top) + 1);
   if (op.smm.size() < static_cast<std::size_t>(nmax) + 1) op.smm.resize(static_cast<std::size_t>(nmax) + 1);
-  if (op.beta.size() < ll.nl) op.beta.assign(ll.nl, 0.0);
+  if (op.beta.size() < static_cast<std::size_t>(ll.nl) + 1) op.beta.assign(static_cast<std::size_t>(ll.nl) + 1, 0.0);
 }
 
 [[noreturn]] void ratios_do_not_sum_to_one(const Atoms& a, int z, int j, int level, int k, double sum) {
@@ -58,13 +66,13 @@ void size_level_work(const Atoms& a, const LineList& ll, Opacity& op) {
 
 // One ion in shell k: escape probabilities and the A beta nu sums of its upper levels,
 // the ratios, and the check that every upper level's ratios sum to one.
-void ion_branching_ratios(const Atoms& a, const LineList& ll, int m, int k, Opacity& op) {
+void ion_branching_ratios(const Atoms& a, const LineList& ll, int m, int k, Opacity& tables, ShellWork& op) {
   const int z = a.ionz(m), j = a.ionj(m);
   const int i0 = a.lev1(z, j) - 1;
   const int nlev = a.nlev(z, j);
   const int n1 = ll.iln1(m), n2 = ll.iln1(m + 1);
-  const double* tau = op.tau.column(k);
-  double* br = op.br.column(k);
+  const double* tau = tables.tau.column(k);
+  double* br = tables.br.column(k);
 
   for (int n = n1; n < n2; ++n) {
     const int v = std::abs(ll.lup(n));
@@ -73,7 +81,7 @@ void ion_branching_ratios(const Atoms& a, const LineList& ll, int m, int k, Opac
                      std::to_string(v - i0) + ", outside the ion's " + std::to_string(nlev) + " retained levels");
     const int p = ll.kpos(n);
     const double beta = sobolev_escape(tau[p - 1]);
-    op.beta(p) = beta;
+    op.beta[static_cast<std::size_t>(p)] = beta;
     op.suma[static_cast<std::size_t>(v)] += ll.aul(n) * beta * ll.frq(p);
   }
 
@@ -83,7 +91,7 @@ void ion_branching_ratios(const Atoms& a, const LineList& ll, int m, int k, Opac
     const int v = std::abs(ll.lup(n));
     const double sum = op.suma[static_cast<std::size_t>(v)];
     if (sum != 0.0) {  // a level whose lines all carry zero weight keeps its old ratios
-      br[n - 1] = ll.aul(n) * op.beta(p) * ll.frq(p) / sum;
+      br[n - 1] = ll.aul(n) * op.beta[static_cast<std::size_t>(p)] * ll.frq(p) / sum;
       op.smm[static_cast<std::size_t>(v - i0)] += br[n - 1];
     }
   }
@@ -100,13 +108,19 @@ void ion_branching_ratios(const Atoms& a, const LineList& ll, int m, int k, Opac
 
 void brats(const Shells& s, const Atoms& a, const LineList& ll, Opacity& op, OutFile& out) {
   out.write("(/ 5X 'Start' '  branch' ' ratios' 50X 'FIYQ')");
-  size_level_work(a, ll, op);
   // Shell by shell: the sums of one shell never meet those of another, and each
-  // shell's columns of TAU and BR are then read and written contiguously.
-  for (int k = 1; k <= s.js; ++k) {
-    std::fill(op.suma.begin(), op.suma.end(), 0.0);
-    for (int m = 1; m <= a.nion; ++m) ion_branching_ratios(a, ll, m, k, op);
-  }
+  // shell's columns of TAU and BR are then read and written contiguously. Each shell
+  // is worked by one thread, in the order of one thread; a failed check reports the
+  // first shell (then ion) in that order.
+  const int threads = parallel_config().threads;
+  std::vector<ShellWork> work(static_cast<std::size_t>(std::max(1, std::min(threads, s.js))));
+  for (ShellWork& w : work) size_level_work(a, ll, w);
+  parallel_for(s.js, threads, [&](int task, int worker) {
+    const int k = task + 1;
+    ShellWork& w = work[static_cast<std::size_t>(worker)];
+    std::fill(w.suma.begin(), w.suma.end(), 0.0);
+    for (int m = 1; m <= a.nion; ++m) ion_branching_ratios(a, ll, m, k, op, w);
+  });
   out.write("(/ 5X 'Finish ' 'branch' ' ratios')");
 }
 

@@ -22,12 +22,10 @@ struct Opacity {
   // Sizes the tables for nl lines and js shells; called once when the sizes are known.
   void allocate(int nl, int js);
 
-  // Work storage, sized on first use and reused by every later call.
-  Array1<double> beta;        // BETA(p): escape probability of line p in the current shell
+  // Work storage of taus, sized on first use; it keeps the populations of the last ion
+  // in the last shell. (brats keeps its work storage per thread.)
   std::vector<double> glev;   // statistical weights 2J + 1 of the current ion's levels
   std::vector<double> popl;   // fractional populations of the current ion's levels
-  std::vector<double> suma;   // SUMA(v): sum of A beta nu over the lines leaving global level v
-  std::vector<double> smm;    // SMM(i): sum of the branching ratios leaving level i of the ion
 };
 
 // Sobolev escape probability beta = (1 - e^-tau) / tau. Below |tau| = 0.1 the closed

@@ -6,8 +6,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "common/errors.hpp"
+#include "common/parallel.hpp"
 #include "opacity/opacity.hpp"
 
 namespace mcspec {
@@ -53,18 +55,24 @@ IonLevels ion_levels(const Atoms& a, const LineList& ll, int m) {
 // times W for a level stored with positive energy (the ground level has E = 0 and a
 // metastable level is stored with negative energy: neither is diluted), normalised
 // so that the retained levels 1..N sum to one. c2 = hc/k [cm K], E [cm^-1].
-void level_populations(const Atoms& a, const IonLevels& ion, double c2, double tr, double w, Opacity& op) {
+void level_populations(const Atoms& a, const IonLevels& ion, double c2, double tr, double w,
+                       std::vector<double>& glev, std::vector<double>& popl) {
+  const auto need = static_cast<std::size_t>(ion.nwork) + 1;
+  if (popl.size() < need) {
+    popl.resize(need);
+    glev.resize(need);
+  }
   double sum = 0.0;
   for (int i = 1; i <= ion.nwork; ++i) {
     const double e = a.elev(ion.i0 + i);
     const double g = 2.0 * a.xj(ion.i0 + i) + 1.0;
     double pop = g * std::exp(-std::abs(e) * c2 / tr);
     if (e > 0.0) pop *= w;
-    op.glev[static_cast<std::size_t>(i)] = g;
-    op.popl[static_cast<std::size_t>(i)] = pop;
+    glev[static_cast<std::size_t>(i)] = g;
+    popl[static_cast<std::size_t>(i)] = pop;
     if (i <= ion.nlev) sum += pop;
   }
-  for (int i = 1; i <= ion.nwork; ++i) op.popl[static_cast<std::size_t>(i)] /= sum;
+  for (int i = 1; i <= ion.nwork; ++i) popl[static_cast<std::size_t>(i)] /= sum;
 }
 
 // tau = B_lu F n_l (1 - (g_l / g_u) n_u / n_l), the absorption corrected for
@@ -86,30 +94,38 @@ void taus(const Params& p, const Constants& c, const Shells& s, const Atoms& a, 
   const double c2 = std::pow(10.0, c.log_h() + c.log_c() - c.log_k());  // hc/k [cm K]
   const double hc4pi = std::pow(10.0, c.log_h() + c.log_c()) / (4.0 * c.pi());  // hc/(4 pi) [erg cm]
 
-  for (int m = 1; m <= a.nion; ++m) {
-    const IonLevels ion = ion_levels(a, ll, m);
-    const auto need = static_cast<std::size_t>(ion.nwork) + 1;
-    if (op.popl.size() < need) {
-      op.popl.resize(need);
-      op.glev.resize(need);
-    }
-    for (int k = 1; k <= s.js; ++k) {
-      level_populations(a, ion, c2, s.tr(k), s.w(k), op);
+  // The ions' level ranges are checked first; then the shells are independent, each
+  // column written by one thread in the same order as on one thread.
+  std::vector<IonLevels> ions;
+  ions.reserve(static_cast<std::size_t>(std::max(a.nion, 0)));
+  for (int m = 1; m <= a.nion; ++m) ions.push_back(ion_levels(a, ll, m));
+  const int threads = parallel_config().threads;
+  struct Work {
+    std::vector<double> glev, popl;
+  };
+  std::vector<Work> work(static_cast<std::size_t>(std::max(1, std::min(threads, s.js))));
+  parallel_for(s.js, threads, [&](int task, int worker) {
+    const int k = task + 1;
+    Work& wk = work[static_cast<std::size_t>(worker)];
+    double* tau = op.tau.column(k);
+    double* etau = op.etau.column(k);
+    for (const IonLevels& ion : ions) {
+      level_populations(a, ion, c2, s.tr(k), s.w(k), wk.glev, wk.popl);
       // Column factor F = t N_el f_ion hc/(4 pi) [erg cm^-2 s]: absorbers of the ion per
       // unit volume times the Sobolev length per unit velocity gradient (t in homologous flow).
       const double f = p.tday * pl.nelem(ion.z, k) * pl.fion(ion.j, ion.z, k) * hc4pi;
-      double* tau = op.tau.column(k);
-      double* etau = op.etau.column(k);
       for (int n = ion.n1; n < ion.n2; ++n) {
         const auto u = static_cast<std::size_t>(std::abs(ll.lup(n)) - ion.i0);
         const auto l = static_cast<std::size_t>(std::abs(ll.llo(n)) - ion.i0);
-        const double t = sobolev_depth(ll.blu(n), f, op.popl[l], op.popl[u], op.glev[l], op.glev[u]);
+        const double t = sobolev_depth(ll.blu(n), f, wk.popl[l], wk.popl[u], wk.glev[l], wk.glev[u]);
         const auto q = static_cast<std::size_t>(ll.kpos(n) - 1);
         tau[q] = t;
         etau[q] = std::exp(-t);
       }
     }
-  }
+  });
+  // The work storage keeps the populations of the last ion in the last shell.
+  if (!ions.empty() && s.js >= 1) level_populations(a, ions.back(), c2, s.tr(s.js), s.w(s.js), op.glev, op.popl);
 }
 
 }  // namespace mcspec

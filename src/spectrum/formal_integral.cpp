@@ -103,21 +103,21 @@ bool FormalIntegral::near_edge(const Ray& ray, int i) const {
 // A resonance within rounding of the lower boundary or the outer edge: the shell comes
 // from x = R/r as the shell formula has it. A point on or beyond the outer edge is moved
 // just inside it, a shell number out of range is clamped, each with its message.
-double FormalIntegral::edge_step(const Ray& ray, int i, double xin) const {
+double FormalIntegral::edge_step(const Ray& ray, int i, double xin, OutFile& out) const {
   const double z = (1.0 - ll_.frq(i) / ray.xnu) / beta_;
   double x = 1.0 / std::sqrt(ray.p2 + z * z);
   const double xe1 = p_.xe1;
   if (x <= xe1) {
-    out_->list(" xkn=", x, " XE1=", xe1);
+    out.list(" xkn=", x, " XE1=", xe1);
     x = xe1 + 0.0001;
   }
   int j = static_cast<int>((1.0 - x) * 0.5 / s_.dx + 1.0);
   if (j > s_.js) {
-    out_->list(" J = ", j, " xkn=", x, " XE1=", xe1);
+    out.list(" J = ", j, " xkn=", x, " XE1=", xe1);
     j = s_.js;
   }
   if (j <= 0) {
-    out_->list(" J = ", j, " xkn=", x, " XE1=", xe1);
+    out.list(" J = ", j, " xkn=", x, " XE1=", xe1);
     j = 1;
   }
   return single_step(ray, i, j, xin);
@@ -177,7 +177,7 @@ double FormalIntegral::interior(const Ray& ray, int a, int b, double xin) const 
   return xin;
 }
 
-double FormalIntegral::intens(double pp, double xnu) const {
+double FormalIntegral::intens(double pp, double xnu, OutFile& out) const {
   // The ray runs from the visible face of the lower boundary (p <= 1) or from the back
   // of the outer sphere, to the front of the outer sphere at ZMAX.
   const double zmax = std::sqrt(xout_ * xout_ - pp * pp);
@@ -194,10 +194,10 @@ double FormalIntegral::intens(double pp, double xnu) const {
   // r^2 runs monotonically away from the edges at both ends of the ray, so the
   // resonances within rounding of an edge are a few at its start and its end.
   int a = i1, b = i2;
-  while (a < b && near_edge(ray, a)) xin = edge_step(ray, a++, xin);
+  while (a < b && near_edge(ray, a)) xin = edge_step(ray, a++, xin, out);
   while (b > a && near_edge(ray, b - 1)) --b;
   if (a < b) xin = interior(ray, a, b, xin);
-  for (int i = b; i < i2; ++i) xin = edge_step(ray, i, xin);
+  for (int i = b; i < i2; ++i) xin = edge_step(ray, i, xin, out);
   // The segment after the last resonance gets no electron-scattering term.
   return xin;
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/errors.hpp"
+#include "common/parallel.hpp"
 #include "spectrum/spectrum.hpp"
 
 namespace mcspec {
@@ -43,9 +44,13 @@ void line_source_functions(const Params& p, const Constants& c, const Shells& s,
     upper[q] = std::abs(ll.lup(trans[q]));
     top = std::max(top, upper[q]);
   }
-  std::vector<double> eup(static_cast<std::size_t>(top) + 1);  // EUP(u) [erg cm^-3 s^-1]
-
-  for (int k = 1; k <= js; ++k) {
+  // Shell by shell, each shell by one thread with its own EUP(u) [erg cm^-3 s^-1].
+  const int threads = parallel_config().threads;
+  std::vector<std::vector<double>> eups(static_cast<std::size_t>(std::max(1, std::min(threads, js))),
+                                        std::vector<double>(static_cast<std::size_t>(top) + 1));
+  parallel_for(js, threads, [&](int task, int worker) {
+    const int k = task + 1;
+    std::vector<double>& eup = eups[static_cast<std::size_t>(worker)];
     std::fill(eup.begin(), eup.end(), 0.0);
     double* jmean = ej.column(k);
     const double* etau = op.etau.column(k);
@@ -58,7 +63,7 @@ void line_source_functions(const Params& p, const Constants& c, const Shells& s,
     const double* br = op.br.column(k);
     for (std::size_t q = 0; q < static_cast<std::size_t>(nl); ++q)
       sl[q] = (lam[q] / bt) * (br[trans[q] - 1] * eup[static_cast<std::size_t>(upper[q])]);
-  }
+  });
 }
 
 }  // namespace mcspec

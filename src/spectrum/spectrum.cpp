@@ -3,7 +3,10 @@
 // and L_lambda = 4 pi^2 R^2 F c / lambda^2, written per unit air wavelength beside the
 // Monte Carlo spectrum; the total luminosity over the grid closes the run's report.
 #include <cmath>
+#include <string>
+#include <vector>
 
+#include "common/parallel.hpp"
 #include "common/interrupt.hpp"
 #include "spectrum/spectrum.hpp"
 
@@ -12,13 +15,13 @@ namespace {
 
 // F = 2 * integral of I p dp over the rays that cross the ejecta (p <= XOUT), by the
 // midpoint rule on p_m = (m - 0.5) / 4.
-double flux_integral(const FormalIntegral& fi, double xnu) {
+double flux_integral(const FormalIntegral& fi, double xnu, OutFile& out) {
   double fn = 0.0;
   const int np = fi.impact_parameter_count();
   for (int m = 1; m <= np; ++m) {
     const double pp = FormalIntegral::impact_parameter(m);
     if (pp > fi.xout()) continue;
-    const double xin = fi.intens(pp, xnu);
+    const double xin = fi.intens(pp, xnu, out);
     fn = fn + xin * 0.5 * pp;
   }
   return fn;
@@ -49,12 +52,24 @@ void spectrum(int irf, const Params& p, const Constants& c, const Shells& s, con
   const double loge = c(Constants::kLogE);
   const double pi = c.pi();
 
-  double t40 = 0.0;  // sum of L_lambda dlambda / 10^40 [erg/s]
-  for (int b = 1; b <= kg; ++b) {
+  // The bins are independent: their flux integrals are formed side by side, each by
+  // one thread, and the messages of each bin are kept and written in bin order.
+  std::vector<std::string> messages(static_cast<std::size_t>(kg) + 1);
+  parallel_for(kg, parallel_config().threads, [&](int task, int) {
+    const int b = task + 1;
     stop_if_interrupted();
     const double wlm = 0.5 * (g.wlb(b) + g.wlb(b + 1)) - 4.0;  // log10 vacuum bin centre [cm]
-    const double xnu = std::pow(10.0, logc - wlm);
-    t.fn(b) = flux_integral(fi, xnu);
+    OutFile notes = OutFile::memory("formal integral");
+    t.fn(b) = flux_integral(fi, std::pow(10.0, logc - wlm), notes);
+    messages[static_cast<std::size_t>(b)] = notes.text();
+  });
+  for (const std::string& m : messages) {
+    if (!m.empty()) o.out.write_text(m);
+  }
+
+  double t40 = 0.0;  // sum of L_lambda dlambda / 10^40 [erg/s]
+  for (int b = 1; b <= kg; ++b) {
+    const double wlm = 0.5 * (g.wlb(b) + g.wlb(b + 1)) - 4.0;  // log10 vacuum bin centre [cm]
     t.zld(b) = -99.0;
     if (t.fn(b) != 0.0) t.zld(b) = (logc - 2.0 * wlm) + std::log10(t.fn(b) * 4.0 * pi * pi) + 2.0 * p.logr;
 

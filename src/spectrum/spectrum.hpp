@@ -65,7 +65,10 @@ class FormalIntegral {
   double boundary_intensity(double pp, double xnu) const;
   // Emergent intensity of the ray with impact parameter pp at observer-frame
   // frequency xnu [Hz], erg cm^-2 s^-1 Hz^-1 sr^-1.
-  double intens(double pp, double xnu) const;
+  double intens(double pp, double xnu) const { return intens(pp, xnu, *out_); }
+  // The same, with the messages of resonances at the edges written to out (one
+  // buffer per thread when bins are integrated side by side).
+  double intens(double pp, double xnu, OutFile& out) const;
   // (r/R)^2 at the inner edge of shell k = 1..JS + 1 (k = JS + 1: the outer edge),
   // 1/(1 - 2 DX (k - 1))^2: a point is in shell k or beyond when r^2 reaches it.
   double shell_edge_r2(int k) const { return r2_edge_(k); }
@@ -78,7 +81,7 @@ class FormalIntegral {
   double interior(const Ray& ray, int a, int b, double xin) const;
   double run_in_shell(const Ray& ray, int& i, int b, int j, double nu_end, double xin) const;
   double single_step(const Ray& ray, int i, int j, double xin) const;
-  double edge_step(const Ray& ray, int i, double xin) const;
+  double edge_step(const Ray& ray, int i, double xin, OutFile& out) const;
   bool near_edge(const Ray& ray, int i) const;
 
   const Params& p_;

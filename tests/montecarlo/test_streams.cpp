@@ -1,0 +1,96 @@
+// Per-packet streams and the fixed-point line estimators: the generator against the
+// published known-answer vectors of Philox4x32-10 (Random123), the draws of a stream,
+// and the tally's sums against direct sums of the same flights.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "common/errors.hpp"
+#include "montecarlo/montecarlo.hpp"
+
+using namespace mcspec;
+
+TEST(Streams, PhiloxKnownAnswers) {
+  // Random123's kat_vectors: counter, key, result.
+  const struct {
+    std::array<std::uint32_t, 4> ctr;
+    std::array<std::uint32_t, 2> key;
+    std::array<std::uint32_t, 4> out;
+  } kat[] = {{{0, 0, 0, 0}, {0, 0}, {0x6627e8d5, 0xe169c58d, 0xbc57ac4c, 0x9b00dbd8}},
+             {{0xffffffff, 0xffffffff, 0xffffffff, 0xffffffff},
+              {0xffffffff, 0xffffffff},
+              {0x408f276d, 0x41c83b0e, 0xa20bc7c6, 0x6d5451fd}},
+             {{0x243f6a88, 0x85a308d3, 0x13198a2e, 0x03707344},
+              {0xa4093822, 0x299f31d0},
+              {0xd16cfe09, 0x94fdcceb, 0x5001e420, 0x24126ea1}}};
+  for (const auto& k : kat) {
+    const r123::Philox4x32::ctr_type c = {{k.ctr[0], k.ctr[1], k.ctr[2], k.ctr[3]}};
+    const r123::Philox4x32::key_type key = {{k.key[0], k.key[1]}};
+    const auto r = r123::Philox4x32()(c, key);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(r.v[i], k.out[static_cast<std::size_t>(i)]) << i;
+  }
+}
+
+TEST(Streams, APacketStreamIsPhiloxOfItsOwnCounter) {
+  // Packet 2^32 + 5 of run 7 for seed 99: words 0..3 from draw group 0, 4..7 from group 1.
+  Rng s = Rng::packet_stream(99, 7, (std::uint64_t{1} << 32) + 5);
+  for (std::uint32_t group = 0; group < 2; ++group) {
+    const auto r = r123::Philox4x32()({{group, 5u, 1u, Rng::kStreamTag}}, {{99u, 7u}});
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(s.next_word(), r.v[i]);
+  }
+  // Draws: the top 24 bits of each word, in [0, 1).
+  Rng a = Rng::packet_stream(1, 1, 0), b = Rng::packet_stream(1, 1, 0);
+  for (int i = 0; i < 9; ++i) {
+    const float u = a.uniform();
+    EXPECT_EQ(u, static_cast<float>(b.next_word() >> 8) * 0x1p-24f);
+    EXPECT_TRUE(u >= 0.0f && u < 1.0f);
+  }
+  // A stream's mean over many draws: 1/2 within 5 standard errors (1/sqrt(12 n)).
+  Rng m = Rng::packet_stream(7654321, 3, 12345);
+  double sum = 0;
+  const int n = 100000;
+  for (int i = 0; i < n; ++i) sum += m.uniform();
+  EXPECT_NEAR(sum / n, 0.5, 5 / std::sqrt(12.0 * n));
+}
+
+TEST(Streams, TallySumsEqualDirectSums) {
+  const int nl = 50, js = 3;
+  Estimators est;
+  est.allocate(nl, js, 10);
+  LineTally t;
+  t.reset(est, nl, js);
+  std::vector<double> direct(static_cast<std::size_t>(nl * js), 0.0), eline(static_cast<std::size_t>(nl), 0.0);
+  Rng r(12345);
+  int terms = 0;
+  for (int f = 0; f < 5000; ++f) {
+    const int j = 1 + static_cast<int>(r.uniform() * js);
+    const int k0 = 1 + static_cast<int>(r.uniform() * nl);
+    const int k1 = k0 + static_cast<int>(r.uniform() * static_cast<float>(nl + 1 - k0) + 0.5f);  // <= NL + 1
+    const double ep = 0.8 + 0.4 * r.uniform();
+    const std::uint64_t q = LineTally::units(ep);
+    LineTally::Book book;
+    t.book_flight(book, j, k0, k1 - k0, q);
+    for (int k = k0; k < k1; ++k) direct[static_cast<std::size_t>((j - 1) * nl + k - 1)] += ep;
+    terms += k1 - k0;
+    if (f % 7 == 0) {
+      LineTally::book_escape(book, k0, q);
+      eline[static_cast<std::size_t>(k0 - 1)] += ep;
+    }
+    t.add(book);
+  }
+  t.to_estimators(est, 2);
+  // Each term is rounded to the nearest 2^-30.
+  for (int j = 1; j <= js; ++j)
+    for (int k = 1; k <= nl; ++k)
+      EXPECT_NEAR(est.ej(k, j), direct[static_cast<std::size_t>((j - 1) * nl + k - 1)], terms * 0x1p-31) << k << " " << j;
+  for (int k = 1; k <= nl; ++k) EXPECT_NEAR(est.eline(k), eline[static_cast<std::size_t>(k - 1)], 5000 * 0x1p-31);
+  // Past the range: 2^34 packet energies of passages in one run.
+  LineTally::Book big;
+  for (int i = 0; i < 4; ++i) t.book_flight(big, 1, 1, 1 << 30, LineTally::units(4.0));
+  EXPECT_TRUE(big.overflow);
+  EXPECT_THROW(LineTally::units(std::nan("")), RunError);
+  EXPECT_THROW(LineTally::units(0x1p40), RunError);
+}
