@@ -222,6 +222,7 @@ std::vector<Case> corpus() {
     {"nama: weight a word", cols("../mcdata/nama.ind", 1, 7, "   x"), "nama.ind", 1, 3},
     {"nama: weight zero", cols("../mcdata/nama.ind", 1, 11, "   0"), "nama.ind", 1, 4},
     {"nama: truncated", keep("../mcdata/nama.ind", 20), "nama.ind"},
+    {"nama: missing", gone("../mcdata/nama.ind"), "nama.ind", 0, 0, "partition-function data"},
     {"varn2: level outside the ion", cols("../mcdata/lines/varn2", 5, 1, "    99"), "varn2", 5, 1},
     {"varn2: upper level below the lower", cols("../mcdata/lines/varn2", 5, 41, "     2     3"), "varn2", 5, 7},
     {"varn2: more lines than a block holds", cols("../mcdata/lines/varn2", 3, 13, "    400001"), "varn2", 3, 3},
@@ -236,6 +237,7 @@ std::vector<Case> corpus() {
     // the environment
     {"MCDATA unset", env("-u MCDATA"), "MCDATA", 0, 0, "not set"},
     {"MCDATA empty", env("MCDATA="), "MCDATA", 0, 0, "empty"},
+    {"MCDATA blank", env("MCDATA='   '"), "MCDATA", 0, 0, "MCDATA=\"   \" is empty"},
     {"MCDATA names no directory", env(nowhere), "MCDATA", 0, 0, "does not exist"},
     {"MCDATA names a file", env(a_file), "MCDATA", 0, 0, "not a directory"},
     // the type Ia example on the shared atomic data (real-format data files)

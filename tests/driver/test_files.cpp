@@ -94,28 +94,6 @@ TEST_F(OpeningTest, NamesTheDensityProfileTheDataFilesAndTheWorkdirNote) {
   }
 }
 
-// A missing input stops the opening with the file and its role named; nothing is
-// created, neither in the working directory nor in the data directory.
-TEST_F(OpeningTest, MissingInputIsNamedAndNothingIsCreated) {
-  const struct {
-    fs::path path;
-    std::string file, role;
-  } missing[] = {{data / "nama.ind", mcdata() + "/nama.ind", "partition-function data"},
-                 {data / "rhw7.dat", mcdata() + "/rhw7.dat", ""},
-                 {work / "dica.dat", "dica.dat", "run parameters"}};
-  for (const auto& m : missing) {
-    const std::string kept = read_file(m.path);
-    fs::remove(m.path);
-    const auto data_before = listing(data.path()), work_before = listing(work.path());
-    const InputError e = test::thrown<InputError>([&] { open_files(mcdata()); });
-    EXPECT_EQ(e.file(), m.file);
-    EXPECT_CONTAINS(e.what(), m.role);
-    EXPECT_EQ(listing(data.path()), data_before) << m.file;
-    EXPECT_EQ(listing(work.path()), work_before) << m.file;
-    write_file(m.path, kept);
-  }
-}
-
 // The outputs of an earlier run: the check stops at the first existing one before any
 // file is created or truncated, also when only a later one exists.
 TEST_F(OpeningTest, ExistingOutputsStopTheRunBeforeAnythingIsCreated) {

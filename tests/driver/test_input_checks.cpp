@@ -1,5 +1,5 @@
 // Checks before any work, and what a stopped run leaves behind: parameters that make the
-// physics meaningless, MCDATA, the interrupt flag, and the output files of a stopped
+// physics meaningless, the interrupt flag, and the output files of a stopped
 // run set aside in a new directory.
 #include <gtest/gtest.h>
 
@@ -99,26 +99,6 @@ class InWorkdir : public ::testing::Test {
   test::TempDir work{"mcspec-work"};
   fs::path saved;
 };
-
-TEST_F(InWorkdir, MissingOrUnusableDataDirectoryIsSaidWithItsValue) {
-  test::write_file(work / "dica.dat", "x\n");
-  test::write_file(work / "afile", "x\n");
-  const std::string file = (work / "afile").string();
-  const struct {
-    const char* value;
-    std::string expect;
-  } cases[] = {{nullptr, "MCDATA is not set"},
-               {"", "MCDATA=\"\" is empty"},
-               {"   ", "MCDATA=\"   \" is empty"},
-               {"/no/such/dir", "MCDATA=\"/no/such/dir\" does not exist"},
-               {file.c_str(), "MCDATA=\"" + file + "\" is not a directory"}};
-  for (const auto& c : cases) {
-    Files f;
-    f.out = OutFile::memory();
-    EXPECT_CONTAINS(test::message_of<InputError>([&] { opening(f, c.value, "/"); }), c.expect);
-  }
-  EXPECT_EQ(listing(), (std::vector<std::string>{"afile", "dica.dat"}));  // nothing created
-}
 
 TEST_F(InWorkdir, StoppedRunsOutputsMoveIntoNewDirectoriesAndNothingElse) {
   test::write_file(work / "notes.txt", "mine\n");

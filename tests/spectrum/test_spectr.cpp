@@ -191,14 +191,5 @@ TEST(Spectr, BlackBodyComparison) {
   EXPECT_NEAR(sum, 2.5, 2.5e-3);
 }
 
-TEST(Spectr, FilterTableMustLieOnItsGrid) {
-  ObservedRun run(uniform_bins(4000.0, 100.0, 10));
-  const InputError e = thrown<InputError>([&] { run.run(filters_text(kFilterRows, 5)); });
-  EXPECT_EQ(e.file(), "filters.dat");
-  EXPECT_EQ(e.record(), 5);
-  EXPECT_CONTAINS(e.what(), "3200.0");
-  EXPECT_THROW(run.run(filters_text(100)), EndOfFileError);
-}
-
 }  // namespace
 }  // namespace mcspec::test
