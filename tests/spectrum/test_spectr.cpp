@@ -1,7 +1,7 @@
 // The observed-flux spectrum and its photometry on hand-made spectra and filter tables:
 // magnitudes of a flat spectrum at 10 pc, the report records, smoothing and the
 // extinction law, the filter range ends, and the faults mended (bins never smoothed,
-// no bin in the filters, filter tables off their grid).
+// no bin in the filters).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -55,8 +55,8 @@ struct ObservedRun {
     est.pw.assign(5, 0.0);
     est.pw(2) = 20000.0;
   }
-  void run(const std::string& filters = filters_text()) {
-    InFile f = filters_file(filters);
+  void run() {
+    InFile f = filters_file();
     ph = spectr(p, c, g, t, est, sc, f, sinks.so);
   }
   // Flux per A at the observer of log10 L_lambda = zl.
