@@ -97,10 +97,7 @@ TEST(Model, ProfileTableAndKineticEnergy) {
 // Radii and densities must have logarithms and radii must increase: the record of the
 // bad point is named; more points than the 300 of the profile table are refused.
 TEST(Model, RefusesProfilesWithoutLogarithmsOrBeyondCapacity) {
-  const struct {
-    std::vector<std::pair<double, double>> pts;
-    long record;
-  } bad[] = {{{{1e14, 1e-12}, {0.0, 1e-13}}, 3},
+  const struct { std::vector<std::pair<double, double>> pts; long record; } bad[] = {{{{1e14, 1e-12}, {0.0, 1e-13}}, 3},
              {{{1e14, 1e-12}, {2e14, -1e-13}}, 3},
              {{{1e14, 1e-12}, {2e14, 1e-13}, {2e14, 1e-14}}, 4}};
   Outputs o;
