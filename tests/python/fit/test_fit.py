@@ -3,7 +3,6 @@ values, a failing model in the middle of a fit, and resuming an interrupted fit.
 replaced by a fake evaluation (a paraboloid in the parameters) run in this process."""
 import json
 import math
-import os
 from pathlib import Path
 
 import numpy as np
