@@ -1,11 +1,10 @@
 // Checks before any work, and what a stopped run leaves behind: parameters that make the
-// physics meaningless, the interrupt flag, and the output files of a stopped
-// run set aside in a new directory.
+// physics meaningless, and the output files of a stopped run set aside in a new
+// directory (the interrupt itself: end to end, in test_run_safety).
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <regex>
@@ -13,7 +12,6 @@
 #include <vector>
 
 #include "common/errors.hpp"
-#include "common/interrupt.hpp"
 #include "driver/files.hpp"
 #include "driver/params.hpp"
 #include "support/test_support.hpp"
@@ -112,30 +110,6 @@ TEST_F(InWorkdir, StoppedRunsOutputsMoveIntoNewDirectoriesAndNothingElse) {
   for (const auto& d : dirs) EXPECT_TRUE(std::regex_match(d, std::regex(R"(incomplete-\d{8}-\d{6}(-\d+)?)"))) << d;
   EXPECT_EQ(test::read_file(work / "notes.txt"), "mine\n");
   EXPECT_EQ(listing().size(), 3u);  // notes.txt and the two directories
-}
-
-TEST(Interrupt, HandlerOnlySetsTheFlagThatTheRunChecks) {
-  clear_interrupt_flag();
-  EXPECT_NO_THROW(stop_if_interrupted());
-  catch_interrupts();
-  std::raise(SIGTERM);  // handled: the process goes on
-  EXPECT_TRUE(interrupted());
-  const auto status = [](const char* name) {
-    try {
-      stop_if_interrupted();
-    } catch (const Interrupted& e) {
-      EXPECT_CONTAINS(e.what(), name);
-      return e.exit_status();
-    }
-    return 0;
-  };
-  EXPECT_EQ(status("SIGTERM"), 143);
-  raise_interrupt_flag(SIGINT);
-  EXPECT_EQ(status("SIGINT"), 130);
-  clear_interrupt_flag();
-  EXPECT_FALSE(interrupted());
-  std::signal(SIGINT, SIG_DFL);
-  std::signal(SIGTERM, SIG_DFL);
 }
 
 }  // namespace
