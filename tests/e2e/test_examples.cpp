@@ -98,19 +98,6 @@ class HydrogenEnvelope : public ::testing::Test {
   static const ToolRun& run() { return *hydrogen_envelope_run(); }
 };
 
-TEST_F(HydrogenEnvelope, TakesTheHydrogenLevelsIntoTheRun) {
-  EXPECT_CONTAINS(run().out, " Finish Code");
-  // CHL = 20 eV keeps helium (no He I in the data) out of the line physics, and the run
-  // says so once, before its progress lines.
-  EXPECT_TRUE(run().err.rfind("mcspec: warning: He (Z = 2, mass fraction 0.3000) is left out of the line physics", 0) ==
-              0)
-      << run().err;
-  EXPECT_EQ(run().err.find("warning", 20), std::string::npos) << run().err;
-  const std::string atmd = run().read("atmd.oud");
-  EXPECT_CONTAINS(atmd, "NLV =  15");
-  EXPECT_EQ(atmd.find("NLV =  13"), std::string::npos);  // CHL = 20 eV keeps He II (24.6 eV) out
-}
-
 TEST_F(HydrogenEnvelope, BalmerLinesArePCygniProfilesAndCanBePlotted) {
   struct Row {
     double w, formal;

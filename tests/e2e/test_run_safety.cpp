@@ -84,7 +84,9 @@ TEST(CommandLineRun, AnswersWithoutTouchingTheWorkingDirectory) {
     EXPECT_TRUE(listing(dir.path()).empty()) << c.args;
     for (const char* part : {"dica.dat", "comp.ind", "hydro.dat", "MCDATA", "spct.dat", "docs/", "incomplete-", "130",
                              "143", "MCSPEC_THREADS", "MCSPEC_STREAMS", "MCSPEC_QUIET"}) {
-      if (c.usage_on_stdout) EXPECT_CONTAINS(out, part);
+      if (c.usage_on_stdout) {
+        EXPECT_CONTAINS(out, part);
+      }
     }
     if (c.status == 2) {
       EXPECT_CONTAINS(err, "unexpected argument");
