@@ -44,12 +44,8 @@ struct LineRun {
     d.write(dir.path());
     load_atoms(dir.path(), p, a, o);
     pl.allocate(2);
-    pl.nelem.fill(n);
-    pl.fion.fill(0.5);
-    pl.pf.fill(2.0);
-    s.w.fill(0.4);
-    s.tr(1) = 11000.0;
-    s.tr(2) = 13000.0;
+    pl.nelem.fill(n), pl.fion.fill(0.5), pl.pf.fill(2.0), s.w.fill(0.4);
+    s.tr(1) = 11000.0, s.tr(2) = 13000.0;
   }
   void run() {
     InFile varn2 = open_input(dir / "lines" / "varn2");

@@ -44,13 +44,7 @@ struct ObservedRun {
       t.zls.vec().push_back(zms(lam) - 0.1);
     }
     g.kg = t.xls.size();
-    p.wvm1 = 0.1;
-    p.wvm2 = 2.0;
-    p.day = 19.0;
-    p.logrrs = 4.1234;
-    p.logls = 9.6;
-    p.logtaug = -3.0;
-    p.npk = 20000;
+    p.wvm1 = 0.1, p.wvm2 = 2.0, p.day = 19.0, p.logrrs = 4.1234, p.logls = 9.6, p.logtaug = -3.0, p.npk = 20000;
     sc.tb = 12000.0;
     est.pw.assign(5, 0.0);
     est.pw(2) = 20000.0;
