@@ -1,6 +1,5 @@
-// Files of a run on disk: outputs created exclusively so that an earlier result is
-// never overwritten, a failed write reported at close, records surviving a round trip
-// through a file, and inputs read whole whatever their line ends.
+// Files of a run on disk: a failed write reported at close, records surviving a round
+// trip through a file, and inputs read whole whatever their line ends.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
@@ -16,18 +15,6 @@ namespace mcspec {
 namespace {
 
 using test::message_of;
-
-TEST(OutputFile, RefusesAnExistingFileAndLeavesItIntact) {
-  test::TempDir dir;
-  const std::string path = (dir / "stst.dat").string();
-  test::write_file(path, "earlier result\n");
-  OutFile out;
-  EXPECT_EQ(message_of<InputError>([&] { out.create_new(path); }), "output file \"" + path + "\" already exists");
-  EXPECT_FALSE(out.is_open());
-  EXPECT_EQ(test::read_file(path), "earlier result\n");
-  EXPECT_THROW(out.create_new((dir / "no-such-dir" / "x.dat").string()), InputError);
-  EXPECT_THROW(out.write("(I3)", 1), InternalError);  // writing to a file never opened: a program fault
-}
 
 TEST(OutputFile, RecordsRoundTripThroughAFileAfterMoves) {
   test::TempDir dir;
@@ -73,13 +60,10 @@ TEST(OutputFile, CloseReportsDataThatCouldNotBeWritten) {
   EXPECT_CONTAINS(message, "cannot write output file \"" + path + "\"");
 }
 
-TEST(InputFileOnDisk, MissingFileOrDirectoryNamedAndWholeFileRead) {
+// Refusals of missing inputs and of existing outputs are in the malformed-input corpus.
+TEST(InputFileOnDisk, WholeFileReadWhateverItsLineEnds) {
   InFile f;
-  EXPECT_EQ(message_of<InputError>([&] { f.open("/nonexistent-dir/dica.dat", "parameter file"); }),
-            "cannot open parameter file \"/nonexistent-dir/dica.dat\": No such file or directory");
-  EXPECT_FALSE(f.is_open());
   test::TempDir dir;
-  EXPECT_THROW(f.open(dir.path().string(), "data directory file"), InputError);  // a directory is not a file
   // CR LF and a last record without its newline.
   test::write_file(dir / "a", "a\r\nb\n\nlast");
   f.open((dir / "a").string(), "test file");

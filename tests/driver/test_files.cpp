@@ -1,11 +1,9 @@
 // Opening and closing the files of a run in scratch directories: names built from
-// MCDATA, the density-profile fallback, the working-directory note, and the refusals
-// that must leave the data directory and earlier results untouched.
+// MCDATA, the density-profile fallback, the working-directory note, and closing.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <memory>
-#include <set>
 #include <string>
 
 #include "common/errors.hpp"
@@ -19,12 +17,6 @@ namespace fs = std::filesystem;
 using test::kOutputFiles;
 using test::read_file;
 using test::write_file;
-
-std::set<std::string> listing(const fs::path& dir) {
-  std::set<std::string> names;
-  for (const auto& e : fs::recursive_directory_iterator(dir)) names.insert(fs::relative(e.path(), dir).string());
-  return names;
-}
 
 // A data directory and a working directory holding every input, each file one record
 // with its own name; the process works in the working directory.
@@ -94,53 +86,18 @@ TEST_F(OpeningTest, NamesTheDensityProfileTheDataFilesAndTheWorkdirNote) {
   }
 }
 
-// A missing input stops the opening with the file and its role named; nothing is
-// created, neither in the working directory nor in the data directory.
-TEST_F(OpeningTest, MissingInputIsNamedAndNothingIsCreated) {
-  const struct {
-    fs::path path;
-    std::string file, role;
-  } missing[] = {{data / "nama.ind", mcdata() + "/nama.ind", "partition-function data"},
-                 {data / "rhw7.dat", mcdata() + "/rhw7.dat", ""},
-                 {work / "dica.dat", "dica.dat", "run parameters"}};
-  for (const auto& m : missing) {
-    const std::string kept = read_file(m.path);
-    fs::remove(m.path);
-    const auto data_before = listing(data.path()), work_before = listing(work.path());
-    const InputError e = test::thrown<InputError>([&] { open_files(mcdata()); });
-    EXPECT_EQ(e.file(), m.file);
-    EXPECT_CONTAINS(e.what(), m.role);
-    EXPECT_EQ(listing(data.path()), data_before) << m.file;
-    EXPECT_EQ(listing(work.path()), work_before) << m.file;
-    write_file(m.path, kept);
-  }
-}
-
-// The outputs of an earlier run: the check stops at the first existing one before any
-// file is created or truncated, also when only a later one exists.
-TEST_F(OpeningTest, ExistingOutputsStopTheRunBeforeAnythingIsCreated) {
+// Closing: every output exists, only the level file stays open until exit. (An earlier
+// output stopping the run before anything is created is in the malformed-input corpus.)
+TEST_F(OpeningTest, ClosingLeavesEveryOutputAndOnlyTheLevelFileOpen) {
   auto f = open_files(mcdata());
   f->stst.write_text("earlier log\n");
   f->atmd.write_text("levels\n");
   closing(*f);
   EXPECT_FALSE(f->stst.is_open() || f->sbib.is_open() || f->dica.is_open() || f->hydro.is_open());
-  EXPECT_TRUE(f->atmd.is_open());  // the level file stays open until exit
+  EXPECT_TRUE(f->atmd.is_open());
   f->atmd.close();
   for (const char* name : kOutputFiles) EXPECT_TRUE(fs::exists(name)) << name;
   EXPECT_EQ(read_file("atmd.oud") + read_file("diagn.dat") + read_file("taul.dat"), "levels\n");
-  for (const char* first_existing : {"stst.dat", "sbib.dat"}) {
-    if (std::string(first_existing) == "sbib.dat") {  // only a later output exists
-      for (const char* name : kOutputFiles) fs::remove(name);
-      write_file(work / "sbib.dat", "keep\n");
-    }
-    const auto before = listing(work.path());
-    const std::string kept = read_file(work / first_existing);
-    const InputError e = test::thrown<InputError>([&] { open_files(mcdata()); });
-    EXPECT_EQ(e.file(), first_existing);
-    EXPECT_CONTAINS(e.what(), "already exists");
-    EXPECT_EQ(listing(work.path()), before);
-    EXPECT_EQ(read_file(work / first_existing), kept);
-  }
 }
 
 }  // namespace

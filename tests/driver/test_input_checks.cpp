@@ -1,11 +1,10 @@
 // Checks before any work, and what a stopped run leaves behind: parameters that make the
-// physics meaningless, MCDATA, the interrupt flag, and the output files of a stopped
-// run set aside in a new directory.
+// physics meaningless, and the output files of a stopped run set aside in a new
+// directory (the interrupt itself: end to end, in test_run_safety).
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <regex>
@@ -13,7 +12,6 @@
 #include <vector>
 
 #include "common/errors.hpp"
-#include "common/interrupt.hpp"
 #include "driver/files.hpp"
 #include "driver/params.hpp"
 #include "support/test_support.hpp"
@@ -46,14 +44,7 @@ Params read_params(const std::string& text) {
 }
 
 TEST(ParameterChecks, MeaninglessPhysicsIsRefusedNamingRecordAndField) {
-  const struct {
-    int record;
-    const char* text;
-    int field;
-    const char* expect;
-  } bad[] = {
-      // 10^(9.6 + 4 * 22) Lsun at R = 1.6e15 cm: T = 10^25.6 K, beyond the Planck function.
-      {6, "   96.0  10000.0  12000.0", 1, "above 1.439e+18 K"},
+  const struct { int record; const char* text; int field; const char* expect; } bad[] = {
       {6, "   9.6  10000.0  0.0", 3, "TB = 0"},
       {6, "   9.6  10000.0  2e18", 3, "TB = 2e+18"},
       {8, "  1e300  29.04  0.0008", 1, "radius"},           // R = VPH * DAY overflows
@@ -100,26 +91,6 @@ class InWorkdir : public ::testing::Test {
   fs::path saved;
 };
 
-TEST_F(InWorkdir, MissingOrUnusableDataDirectoryIsSaidWithItsValue) {
-  test::write_file(work / "dica.dat", "x\n");
-  test::write_file(work / "afile", "x\n");
-  const std::string file = (work / "afile").string();
-  const struct {
-    const char* value;
-    std::string expect;
-  } cases[] = {{nullptr, "MCDATA is not set"},
-               {"", "MCDATA=\"\" is empty"},
-               {"   ", "MCDATA=\"   \" is empty"},
-               {"/no/such/dir", "MCDATA=\"/no/such/dir\" does not exist"},
-               {file.c_str(), "MCDATA=\"" + file + "\" is not a directory"}};
-  for (const auto& c : cases) {
-    Files f;
-    f.out = OutFile::memory();
-    EXPECT_CONTAINS(test::message_of<InputError>([&] { opening(f, c.value, "/"); }), c.expect);
-  }
-  EXPECT_EQ(listing(), (std::vector<std::string>{"afile", "dica.dat"}));  // nothing created
-}
-
 TEST_F(InWorkdir, StoppedRunsOutputsMoveIntoNewDirectoriesAndNothingElse) {
   test::write_file(work / "notes.txt", "mine\n");
   std::vector<std::string> dirs;
@@ -139,30 +110,6 @@ TEST_F(InWorkdir, StoppedRunsOutputsMoveIntoNewDirectoriesAndNothingElse) {
   for (const auto& d : dirs) EXPECT_TRUE(std::regex_match(d, std::regex(R"(incomplete-\d{8}-\d{6}(-\d+)?)"))) << d;
   EXPECT_EQ(test::read_file(work / "notes.txt"), "mine\n");
   EXPECT_EQ(listing().size(), 3u);  // notes.txt and the two directories
-}
-
-TEST(Interrupt, HandlerOnlySetsTheFlagThatTheRunChecks) {
-  clear_interrupt_flag();
-  EXPECT_NO_THROW(stop_if_interrupted());
-  catch_interrupts();
-  std::raise(SIGTERM);  // handled: the process goes on
-  EXPECT_TRUE(interrupted());
-  const auto status = [](const char* name) {
-    try {
-      stop_if_interrupted();
-    } catch (const Interrupted& e) {
-      EXPECT_CONTAINS(e.what(), name);
-      return e.exit_status();
-    }
-    return 0;
-  };
-  EXPECT_EQ(status("SIGTERM"), 143);
-  raise_interrupt_flag(SIGINT);
-  EXPECT_EQ(status("SIGINT"), 130);
-  clear_interrupt_flag();
-  EXPECT_FALSE(interrupted());
-  std::signal(SIGINT, SIG_DFL);
-  std::signal(SIGTERM, SIG_DFL);
 }
 
 }  // namespace

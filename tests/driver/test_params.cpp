@@ -138,9 +138,8 @@ TEST(ParamsLimits, RejectedWithFileRecordAndValue) {
     int record;
     const char* text;
     const char* expect;  // part of the message
-  } bad[] = {{2, "    0    3", "NP4 = 0"},          {2, " 214749 3", "NP4 = 214749"},
-             {4, "   86    0  502  0.2", "JS = 86"}, {4, "    2    0  502  0.2", "JS = 2"},
-             {4, "   20    0  503  0.2", "KB = 503"}, {4, "   20    0    1  0.2", "KB = 1"},
+  } bad[] = {{2, " 214749 3", "NP4 = 214749"},        {4, "    2    0  502  0.2", "JS = 2"},
+             {4, "   20    0    1  0.2", "KB = 1"},
              {4, "   20    0  502  1.0", "XE1 = 1"}, {4, "   20    0  502  -0.2", "XE1 = -0.2"},
              {4, "   2x    0  502  0.2", "2x"},      {6, "   9.6  0.0  12000.", "VPH = 0"},
              {8, "  -1.0  29.04  0.0008", "DAY = -1"}, {16, "   0.0  1.0  1000", "WVM1 = 0"},
@@ -152,14 +151,10 @@ TEST(ParamsLimits, RejectedWithFileRecordAndValue) {
     EXPECT_EQ(e.record(), b.record) << e.what();
     EXPECT_CONTAINS(e.what(), b.expect);
   }
-  // A top-hat band must be positive, but only a top-hat boundary uses it.
+  // A top-hat band must be positive, but only a top-hat boundary uses it (the refusal
+  // of WTH1 = 0 for a top-hat boundary, NP4 = 0, JS = 86, KB = 503 and a cut file are
+  // in the malformed-input corpus).
   EXPECT_NO_THROW(ParamsRun{example_with({{20, "  0.0 10000.0"}})});
-  const InputError e = test::thrown<InputError>(
-      [] { ParamsRun r(example_with({{20, "  0.0 10000.0"}, {22, "    1    1    0    0    0"}})); });
-  EXPECT_EQ(e.record() * 10 + e.field(), 201);  // record 20, field 1
-  auto short_file = example_records();
-  short_file.resize(21);
-  EXPECT_THROW(ParamsRun{short_file}, EndOfFileError);
 }
 
 TEST(ParamsLimits, LargestAndSmallestAcceptedValues) {

@@ -1,7 +1,7 @@
 // The program end to end: the type Ia example on the shared atomic data (the schedule,
 // every output file, a byte-identical rerun), the hydrogen-envelope example on the
-// generated data directory (H-alpha and H-beta as P-Cygni profiles), and the refusals
-// that must end a run with a non-zero status and leave earlier files untouched.
+// generated data directory (H-alpha and H-beta as P-Cygni profiles). The refusals of
+// bad inputs are in the malformed-input corpus (tests/corpus).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -87,59 +87,6 @@ TEST_F(SnIaMax, RerunIsByteIdentical) {
   for (const char* name : kOutputFiles) EXPECT_TRUE(again->read(name) == run().read(name)) << name << " differs";
 }
 
-// ------------------------------------------------------------ refusals
-
-TEST(RunFailures, AnExistingOutputFileStopsTheRunBeforeAnyOutputIsCreated) {
-  MCSPEC_REQUIRE_SHARED();
-  if (shared_example().empty()) GTEST_SKIP() << "the shared example is not present";
-  TempDir dir;
-  copy_example(shared_example(), dir.path());
-  write_file(dir / "spct.dat", "keep me\n");
-  std::string out, err;
-  EXPECT_NE(run_program(dir.path(), shared_mcdata(), &out, &err), 0);
-  EXPECT_CONTAINS(err, "spct.dat");
-  EXPECT_EQ(read_file(dir / "spct.dat"), "keep me\n");
-  for (const char* name : kOutputFiles) EXPECT_EQ(fs::exists(dir / name), std::string(name) == "spct.dat") << name;
-  EXPECT_EQ(out.find(" Finish Code"), std::string::npos);
-}
-
-TEST(RunFailures, WithoutHydroDatADataDirectoryWithoutW7IsNamed) {
-  // The hydrogen-only data directory carries no default profile.
-  ASSERT_EQ(generated_data().status, 0) << generated_data().err;
-  TempDir dir;
-  const fs::path example = fs::path(MCSPEC_SOURCE_DIR) / "examples" / "hydrogen-envelope";
-  for (const char* name : {"dica.dat", "comp.ind"}) fs::copy_file(example / name, dir / name);
-  std::string out, err;
-  EXPECT_EQ(run_program(dir.path(), generated_data().dir / "data", &out, &err), 2);
-  EXPECT_CONTAINS(err, "rhw7.dat\": file not found: without hydro.dat in the working directory");
-  for (const char* name : kOutputFiles) EXPECT_FALSE(fs::exists(dir / name)) << name;
-}
-
-TEST(RunFailures, AMissingParameterFileIsNamedAndNothingIsWritten) {
-  TempDir dir;
-  std::string out, err;
-  EXPECT_NE(run_program(dir.path(), "/nonexistent", &out, &err), 0);
-  EXPECT_CONTAINS(err, "dica.dat");
-  for (const char* name : kOutputFiles) EXPECT_FALSE(fs::exists(dir / name)) << name;
-}
-
-TEST(RunFailures, AParameterErrorLeavesNoOutputFilesSoTheCorrectedRunCanStart) {
-  MCSPEC_REQUIRE_SHARED();
-  if (shared_example().empty()) GTEST_SKIP() << "the shared example is not present";
-  TempDir dir;
-  copy_example(shared_example(), dir.path());
-  const std::string good = read_file(dir / "dica.dat");
-  std::string bad = good;
-  const std::size_t at = bad.find("   20    0  502");
-  ASSERT_NE(at, std::string::npos);
-  bad.replace(at, 5, "   90");  // 90 shells: beyond the 85 the tables hold
-  write_file(dir / "dica.dat", bad);
-  std::string out, err;
-  EXPECT_EQ(run_program(dir.path(), shared_mcdata(), &out, &err), 2);
-  EXPECT_CONTAINS(err, "\"dica.dat\", record 4, field 1: JS = 90 is outside 3..85");
-  for (const char* name : kOutputFiles) EXPECT_FALSE(fs::exists(dir / name)) << name;
-}
-
 // ------------------------------------------------------------ the hydrogen envelope
 
 class HydrogenEnvelope : public ::testing::Test {
@@ -150,19 +97,6 @@ class HydrogenEnvelope : public ::testing::Test {
   }
   static const ToolRun& run() { return *hydrogen_envelope_run(); }
 };
-
-TEST_F(HydrogenEnvelope, TakesTheHydrogenLevelsIntoTheRun) {
-  EXPECT_CONTAINS(run().out, " Finish Code");
-  // CHL = 20 eV keeps helium (no He I in the data) out of the line physics, and the run
-  // says so once, before its progress lines.
-  EXPECT_TRUE(run().err.rfind("mcspec: warning: He (Z = 2, mass fraction 0.3000) is left out of the line physics", 0) ==
-              0)
-      << run().err;
-  EXPECT_EQ(run().err.find("warning", 20), std::string::npos) << run().err;
-  const std::string atmd = run().read("atmd.oud");
-  EXPECT_CONTAINS(atmd, "NLV =  15");
-  EXPECT_EQ(atmd.find("NLV =  13"), std::string::npos);  // CHL = 20 eV keeps He II (24.6 eV) out
-}
 
 TEST_F(HydrogenEnvelope, BalmerLinesArePCygniProfilesAndCanBePlotted) {
   struct Row {

@@ -5,13 +5,13 @@
 // W7 profile at 300 times its density, whose deeply inverted lines used to stop the run.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <csignal>
 #include <filesystem>
 #include <sstream>
 #include <tuple>
-#include <algorithm>
 #include <string>
 #include <thread>
 #include <vector>
@@ -51,6 +51,22 @@ void example_with(const fs::path& dir, int r, const std::string& text) {
   write_file(dir / "dica.dat", s);
 }
 
+// A density profile (LMAX, DT1SEC; then n, v, r, rho) with every density times factor.
+std::string denser(const fs::path& profile, double factor) {
+  const std::vector<std::string> recs = records(read_file(profile));
+  std::ostringstream out;
+  out.precision(7);
+  out << recs[0] << '\n';
+  for (std::size_t i = 1; i < recs.size(); ++i) {
+    std::istringstream in(recs[i]);
+    std::string n, v;
+    double r, rho;
+    in >> n >> v >> r >> rho;
+    out << n << ' ' << v << ' ' << r << ' ' << rho * factor << '\n';
+  }
+  return out.str();
+}
+
 TEST(CommandLineRun, AnswersWithoutTouchingTheWorkingDirectory) {
   TempDir dir;
   const struct {
@@ -66,17 +82,16 @@ TEST(CommandLineRun, AnswersWithoutTouchingTheWorkingDirectory) {
     EXPECT_EQ(out.find("usage: mcspec") != std::string::npos, c.usage_on_stdout) << c.args;
     EXPECT_EQ(err.find("usage: mcspec") != std::string::npos, c.status == 2) << c.args;
     EXPECT_TRUE(listing(dir.path()).empty()) << c.args;
-    if (c.usage_on_stdout) {
-      for (const char* part : {"dica.dat", "comp.ind", "hydro.dat", "MCDATA", "spct.dat", "docs/", "incomplete-",
-                               "130", "143", "MCSPEC_THREADS", "MCSPEC_STREAMS", "MCSPEC_QUIET"})
+    for (const char* part : {"dica.dat", "comp.ind", "hydro.dat", "MCDATA", "spct.dat", "docs/", "incomplete-", "130",
+                             "143", "MCSPEC_THREADS", "MCSPEC_STREAMS", "MCSPEC_QUIET"}) {
+      if (c.usage_on_stdout) {
         EXPECT_CONTAINS(out, part);
+      }
     }
     if (c.status == 2) {
       EXPECT_CONTAINS(err, "unexpected argument");
     }
-    if (std::string(c.args) == "--version") {
-      EXPECT_EQ(out.rfind("mcspec ", 0), 0u) << out;
-    }
+    EXPECT_EQ(out.rfind("mcspec ", 0) == 0, std::string(c.args) == "--version") << out;
   }
 }
 
@@ -190,10 +205,8 @@ TEST(BoundaryTemperature, BothEndsOfTheRangeRunAndBeyondThemNothingIsWritten) {
   const struct {
     const char* record;
     int status;
-  } cases[] = {{"   1.84  10000.0  12000.0", 0},
-               {"   66.30  10000.0  12000.0", 0},
-               {"   1.80  10000.0  12000.0", 2},
-               {"   66.40  10000.0  12000.0", 2}};
+  } cases[] = {{"   1.84  10000.0  12000.0", 0}, {"   66.30  10000.0  12000.0", 0},
+               {"   1.80  10000.0  12000.0", 2}, {"   66.40  10000.0  12000.0", 2}};
   for (const auto& c : cases) {
     TempDir dir;
     example_with(dir.path(), 6, c.record);
@@ -217,19 +230,7 @@ TEST(DenseEjecta, W7At300TimesItsDensityRunsToTheEnd) {
   if (std::getenv("MCSPEC_SANITIZED") != nullptr) GTEST_SKIP() << "three minutes under the sanitizers";
   TempDir dir;
   copy_example(shared_example(), dir.path());
-  const std::vector<std::string> w7 = records(read_file(shared_mcdata() / "rhw7.dat"));
-  std::string hydro = w7[0] + "\n";
-  for (std::size_t i = 1; i < w7.size(); ++i) {
-    std::istringstream in(w7[i]);
-    int n;
-    double v, r, rho;
-    in >> n >> v >> r >> rho;
-    std::ostringstream rec;
-    rec.precision(7);
-    rec << n << ' ' << v << ' ' << r << ' ' << rho * 300.0 << '\n';
-    hydro += rec.str();
-  }
-  write_file(dir / "hydro.dat", hydro);
+  write_file(dir / "hydro.dat", denser(shared_mcdata() / "rhw7.dat", 300.0));
   std::string out, err;
   EXPECT_EQ(run_program(dir.path(), shared_mcdata(), &out, &err), 0) << err;
   EXPECT_CONTAINS(out, " Finish Code");
@@ -242,10 +243,6 @@ TEST(DenseEjecta, W7At300TimesItsDensityRunsToTheEnd) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 TEST(DenseHydrogen, EnvelopeAt30TimesItsDensityHasNoNegativeIntensity) {
   // Electron-scattering segments thicker than one optical depth: the first-order step
   // I + (J - I) dtau overshot J and turned 84 bins negative (log10 of a negative flux:
@@ -256,19 +253,7 @@ TEST(DenseHydrogen, EnvelopeAt30TimesItsDensityHasNoNegativeIntensity) {
   TempDir dir;
   const fs::path example = fs::path(MCSPEC_SOURCE_DIR) / "examples" / "hydrogen-envelope";
   copy_example(example, dir.path());
-  const std::vector<std::string> profile = records(read_file(example / "hydro.dat"));
-  std::string hydro = profile[0] + "\n";
-  for (std::size_t i = 1; i < profile.size(); ++i) {
-    std::istringstream in(profile[i]);
-    std::string n, v;
-    double r, rho;
-    in >> n >> v >> r >> rho;
-    std::ostringstream rec;
-    rec.precision(7);
-    rec << n << ' ' << v << ' ' << r << ' ' << rho * 30.0 << '\n';
-    hydro += rec.str();
-  }
-  write_file(dir / "hydro.dat", hydro);
+  write_file(dir / "hydro.dat", denser(example / "hydro.dat", 30.0));
   std::string out, err;
   ASSERT_EQ(run_program(dir.path(), data.dir / "data", &out, &err), 0) << err;
   EXPECT_EQ(read_file(dir / "spcp.dat").find("NaN"), std::string::npos);

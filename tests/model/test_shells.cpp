@@ -1,6 +1,5 @@
 // Ejecta model: the x grid and dilution factors by hand, homologous rescaling of the
-// profile, log-log extrapolation beyond it, the mass and kinetic-energy sums, and the
-// profiles that must be refused.
+// profile, log-log extrapolation beyond it, and the mass and kinetic-energy sums.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -92,20 +91,6 @@ TEST(Model, ProfileTableAndKineticEnergy) {
   const std::string label = " /, Kin. En. = ";
   ASSERT_EQ(rec[4].substr(0, label.size()), label);
   EXPECT_NEAR(std::stod(rec[4].substr(label.size())), std::log10(ekin), 1e-12);
-}
-
-// Radii and densities must have logarithms and radii must increase: the record of the
-// bad point is named; more points than the 300 of the profile table are refused.
-TEST(Model, RefusesProfilesWithoutLogarithmsOrBeyondCapacity) {
-  const struct {
-    std::vector<std::pair<double, double>> pts;
-    long record;
-  } bad[] = {{{{1e14, 1e-12}, {0.0, 1e-13}}, 3},
-             {{{1e14, 1e-12}, {2e14, -1e-13}}, 3},
-             {{{1e14, 1e-12}, {2e14, 1e-13}, {2e14, 1e-14}}, 4}};
-  Outputs o;
-  for (const auto& b : bad) EXPECT_EQ(thrown<InputError>([&] { build(86400.0, b.pts, o); }).record(), b.record);
-  EXPECT_THROW(build(86400.0, std::vector<std::pair<double, double>>(301, {1e14, 1e-12}), o), InputError);
 }
 
 }  // namespace

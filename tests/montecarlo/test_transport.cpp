@@ -166,10 +166,8 @@ struct Branches {
   EmissionMaps maps;
   explicit Branches(const std::vector<double>& br) {
     m.ll.lup(1) = m.ll.lup(2) = m.ll.lup(3) = 4;
-    m.ll.idn1.assign(4, 0);
-    m.ll.idn2.assign(4, 0);
-    m.ll.idn1(4) = 1;
-    m.ll.idn2(4) = 3;
+    m.ll.idn1.assign(4, 0), m.ll.idn2.assign(4, 0);
+    m.ll.idn1(4) = 1, m.ll.idn2(4) = 3;
     for (int n = 1; n <= 3; ++n)
       for (int j = 1; j <= 3; ++j) m.op.br(n, j) = br[static_cast<std::size_t>(n - 1)];
   }

@@ -101,14 +101,5 @@ TEST(Brats, DeeplyInvertedLineTakesItsLevelsRatiosWithoutOverflow) {
   EXPECT_LT(m.op.br(2, 2), 1e-250);
 }
 
-TEST(ProgressLines, Radx) {  // the radiative-rate stage only reports
-  LineModel m = cascade_model(1);
-  m.a.nlvtot = 1234;
-  m.s.js = 20;
-  OutFile rad = OutFile::memory();
-  radx(m.a, m.s, rad);
-  EXPECT_EQ(rad.text(), "\n     Start  rad ex rates" + std::string(51, ' ') + "FICR\n 1234 20\n\n     Finish rad ex rates\n");
-}
-
 }  // namespace
 }  // namespace mcspec::test

@@ -3,6 +3,7 @@ that two directories can be compared record by record."""
 
 import math
 import os
+from itertools import zip_longest
 
 FILES = ["nbba.ind", "nbia.ind", "ihea.ind", "nama.ind", "filters.dat", "rhw7.dat",
          "lines/varn1.new", "lines/varn2"]
@@ -37,40 +38,19 @@ def records(directory, name):
 
 
 def compare(ours, theirs):
-    """Per file: (number of differing records, first few differences)."""
+    """Per file: the differing records, (record, ours, theirs), for the ion files
+    ((Z, stage), record or "header", ours, theirs)."""
     result = {}
     for name in FILES:
         a, b = records(ours, name), records(theirs, name)
-        diffs = []
-        if name.startswith("lines/"):
-            ba = {blk[0][:2]: blk for blk in a}
-            bb = {blk[0][:2]: blk for blk in b}
-            if [blk[0][:2] for blk in a] != [blk[0][:2] for blk in b]:
-                diffs.append(("ion order", [x[0] for x in a], [x[0] for x in b]))
-            for ion in sorted(set(ba) | set(bb)):
-                ha, ra = ba.get(ion, ((None,), []))
-                hb, rb = bb.get(ion, ((None,), []))
-                if ha != hb:
-                    diffs.append((ion, "header", ha, hb))
-                for k in range(max(len(ra), len(rb))):
-                    x = ra[k] if k < len(ra) else None
-                    y = rb[k] if k < len(rb) else None
-                    if x != y:
-                        diffs.append((ion, k + 1, x, y))
-        else:
-            for k in range(max(len(a), len(b))):
-                x = a[k] if k < len(a) else None
-                y = b[k] if k < len(b) else None
-                if x != y:
-                    diffs.append((k + 1, x, y))
+        if not name.startswith("lines/"):
+            result[name] = [(k + 1, x, y) for k, (x, y) in enumerate(zip_longest(a, b)) if x != y]
+            continue
+        ba, bb = ({blk[0][:2]: blk for blk in d} for d in (a, b))
+        diffs = [] if list(ba) == list(bb) else [("ion order", [x[0] for x in a], [x[0] for x in b])]
+        for ion in sorted(set(ba) | set(bb)):
+            (ha, ra), (hb, rb) = ba.get(ion, ((None,), [])), bb.get(ion, ((None,), []))
+            diffs += [(ion, "header", ha, hb)] if ha != hb else []
+            diffs += [(ion, k + 1, x, y) for k, (x, y) in enumerate(zip_longest(ra, rb)) if x != y]
         result[name] = diffs
     return result
-
-
-if __name__ == "__main__":
-    import sys
-    res = compare(sys.argv[1], sys.argv[2])
-    for name, d in res.items():
-        print("%-16s %6d differing records" % (name, len(d)))
-        for x in d[:int(sys.argv[3]) if len(sys.argv) > 3 else 5]:
-            print("    ", x)

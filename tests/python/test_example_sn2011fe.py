@@ -5,22 +5,17 @@ and of Ca II H&K lies at ejecta velocities and fills in when that element is tak
 of the composition."""
 
 import os
-import re
 import subprocess
 import sys
 
 import pytest
 
+from mcspec.numbers import parse_float
+
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BUILD = os.environ.get("MCSPEC_BUILD_DIR", os.path.join(REPO, "build"))
 EXAMPLE = os.path.join(REPO, "examples", "sn2011fe-max")
 C = 299792.458  # km/s
-
-
-def number(text):
-    """A Fortran E field; a three-digit exponent drops the E (0.20238-158)."""
-    m = re.fullmatch(r"\s*([-+]?[0-9.]+)([-+][0-9]+)\s*", text)
-    return float(m.group(1) + "e" + m.group(2)) if m else float(text)
 
 
 @pytest.fixture(scope="module")
@@ -55,7 +50,7 @@ def runner(tmp_path_factory):
         if without is None:
             assert "Will use default W7 model." in r.stdout
         with open(d / "spct.dat") as f:
-            cache[without] = {float(ln[0:9]): number(ln[54:69]) for ln in f if ln.strip()}
+            cache[without] = {float(ln[0:9]): parse_float(ln[54:69]) for ln in f if ln.strip()}
         return cache[without]
     return run
 

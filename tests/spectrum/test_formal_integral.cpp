@@ -45,9 +45,7 @@ struct RayModel {
       ion.lines.push_back({static_cast<int>(i) + 2, 1, freqs[i]});
     }
     build_lines(m, js, freqs.empty() ? std::vector<IonSpec>{} : std::vector<IonSpec>{ion});
-    m.p.vph = 10000.0;
-    m.p.logr = 15.0;
-    m.p.iopt[3] = 1;
+    m.p.vph = 10000.0, m.p.logr = 15.0, m.p.iopt[3] = 1;
     sc.tb = 10000.0;
     est.ej.assign(m.ll.nl, js, 0.0);
     sline.assign(m.ll.nl, js, 0.0);
@@ -81,9 +79,7 @@ TEST(FormalIntegral, LineFreeRaysShowOnlyTheBoundary) {
     EXPECT_EQ(fi.intens(1.0, nu), b);
   }
   // A top-hat boundary is bright only inside its open band (FTH2, FTH1) = (3e14, 1e15).
-  r.m.p.iopt[3] = 0;
-  r.m.p.fth1 = 1e15;
-  r.m.p.fth2 = 3e14;
+  r.m.p.iopt[3] = 0, r.m.p.fth1 = 1e15, r.m.p.fth2 = 3e14;
   r.sc.ith = 3.5e-5;
   const FormalIntegral th = r.integral();
   EXPECT_EQ(th.intens(0.375, 5e14), 3.5e-5);
@@ -110,12 +106,8 @@ TEST(FormalIntegral, RayBelowEveryLineMeetsTheRestOfTheList) {
 RayModel central_ray_model(double kapes, double etau, double ej, double sline) {
   RayModel r(4, {0.0});
   r.m.ll.frq(1) = r.m.ll.frql(1) = 1e15 * (1.0 - 2.0 * RayModel::beta());
-  for (int k = 1; k <= 4; ++k) {
-    r.m.pl.kapes(k) = kapes * k;
-    r.m.op.etau(1, k) = etau;
-    r.est.ej(1, k) = ej * k;
-    r.sline(1, k) = sline * k;
-  }
+  for (int k = 1; k <= 4; ++k)
+    r.m.pl.kapes(k) = kapes * k, r.m.op.etau(1, k) = etau, r.est.ej(1, k) = ej * k, r.sline(1, k) = sline * k;
   return r;
 }
 

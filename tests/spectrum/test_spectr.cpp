@@ -1,7 +1,7 @@
 // The observed-flux spectrum and its photometry on hand-made spectra and filter tables:
 // magnitudes of a flat spectrum at 10 pc, the report records, smoothing and the
 // extinction law, the filter range ends, and the faults mended (bins never smoothed,
-// no bin in the filters, filter tables off their grid).
+// no bin in the filters).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -44,19 +44,13 @@ struct ObservedRun {
       t.zls.vec().push_back(zms(lam) - 0.1);
     }
     g.kg = t.xls.size();
-    p.wvm1 = 0.1;
-    p.wvm2 = 2.0;
-    p.day = 19.0;
-    p.logrrs = 4.1234;
-    p.logls = 9.6;
-    p.logtaug = -3.0;
-    p.npk = 20000;
+    p.wvm1 = 0.1, p.wvm2 = 2.0, p.day = 19.0, p.logrrs = 4.1234, p.logls = 9.6, p.logtaug = -3.0, p.npk = 20000;
     sc.tb = 12000.0;
     est.pw.assign(5, 0.0);
     est.pw(2) = 20000.0;
   }
-  void run(const std::string& filters = filters_text()) {
-    InFile f = filters_file(filters);
+  void run() {
+    InFile f = filters_file();
     ph = spectr(p, c, g, t, est, sc, f, sinks.so);
   }
   // Flux per A at the observer of log10 L_lambda = zl.
@@ -189,15 +183,6 @@ TEST(Spectr, BlackBodyComparison) {
   double sum = 0.0;
   for (double l = 100.0; l < 1e6; l *= 1.001) sum += blackbody_flux(c, l, l * 0.001, 12000.0, 2.5) * l * 0.001;
   EXPECT_NEAR(sum, 2.5, 2.5e-3);
-}
-
-TEST(Spectr, FilterTableMustLieOnItsGrid) {
-  ObservedRun run(uniform_bins(4000.0, 100.0, 10));
-  const InputError e = thrown<InputError>([&] { run.run(filters_text(kFilterRows, 5)); });
-  EXPECT_EQ(e.file(), "filters.dat");
-  EXPECT_EQ(e.record(), 5);
-  EXPECT_CONTAINS(e.what(), "3200.0");
-  EXPECT_THROW(run.run(filters_text(100)), EndOfFileError);
 }
 
 }  // namespace

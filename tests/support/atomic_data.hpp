@@ -91,13 +91,9 @@ struct DataSet {
         }
       }
     }
-    write_file(dir / "nbba.ind", nbba);
-    write_file(dir / "nbia.ind", nbia);
-    write_file(dir / "ihea.ind", ihea + zeta);
-    write_file(dir / "nama.ind", nama);
-    write_file(dir / "comp.ind", compf);
-    write_file(dir / "lines" / "varn1.new", varn1);
-    write_file(dir / "lines" / "varn2", varn2);
+    for (const auto& [name, text] : {std::pair{"nbba.ind", nbba}, {"nbia.ind", nbia}, {"ihea.ind", ihea + zeta},
+                                     {"nama.ind", nama}, {"comp.ind", compf}, {"lines/varn1.new", varn1}, {"lines/varn2", varn2}})
+      write_file(dir / name, text);
   }
 };
 
@@ -111,16 +107,8 @@ struct Outputs {
 // The parameters of the sn-ia-max example ("dica.dat"), derived quantities included.
 inline Params example_params() {
   Params p;
-  p.js = 20;
-  p.xe1 = 0.2;
-  p.logls = 9.6;
-  p.vph = 10000.0;
-  p.tb = 12000.0;
-  p.day = 19.0;
-  p.logtaug = -3.0;
-  p.chl = 50.0;
-  p.chlcm = p.chl * 8065.46;
-  p.tday = p.day * 86400.0;
+  p.js = 20, p.xe1 = 0.2, p.logls = 9.6, p.vph = 10000.0, p.tb = 12000.0, p.day = 19.0, p.logtaug = -3.0;
+  p.chl = 50.0, p.chlcm = p.chl * 8065.46, p.tday = p.day * 86400.0;
   p.logr = std::log10(p.vph * 1e5 * p.tday);
   p.logrrs = p.logr - std::log10(6.9599e10);
   p.logteff = 0.25 * p.logls + std::log10(5770.0) - 0.5 * p.logrrs;

@@ -142,22 +142,22 @@ inline WavelengthGrid log_grid(double wvm1, double wvm2, int kg) {
 }
 
 // Triangular U, B, V, R curves on the 50-A grid 3000..8400 A as "filters.dat" records
-// (F9.1, 4F8.3); moved_row, when given, is shifted 10 A off the grid.
-inline std::string filters_text(int rows = kFilterRows, int moved_row = 0) {
+// (F9.1, 4F8.3).
+inline std::string filters_text() {
   auto triangle = [](double l, double centre, double half) { return std::max(0.0, 1.0 - std::abs(l - centre) / half); };
   std::string text;
-  for (int i = 1; i <= rows; ++i) {
+  for (int i = 1; i <= kFilterRows; ++i) {
     const double w = 3000.0 + 50.0 * (i - 1);
     char rec[64];
-    std::snprintf(rec, sizeof rec, "%9.1f%8.3f%8.3f%8.3f%8.3f\n", i == moved_row ? w + 10.0 : w,
+    std::snprintf(rec, sizeof rec, "%9.1f%8.3f%8.3f%8.3f%8.3f\n", w,
                   triangle(w, 3650, 500), triangle(w, 4450, 900), triangle(w, 5500, 900), triangle(w, 6500, 1400));
     text += rec;
   }
   return text;
 }
-inline InFile filters_file(const std::string& text = filters_text()) {
+inline InFile filters_file() {
   InFile f;
-  f.open_text("filters.dat", text);
+  f.open_text("filters.dat", filters_text());
   return f;
 }
 

@@ -3,7 +3,7 @@ values, a failing model in the middle of a fit, and resuming an interrupted fit.
 replaced by a fake evaluation (a paraboloid in the parameters) run in this process."""
 import json
 import math
-import os
+from pathlib import Path
 
 import numpy as np
 import pytest
@@ -12,29 +12,8 @@ from mcspec import fit as mfit
 from mcspec.fit import modelfiles, objective
 from mcspec.fit.engine import SerialEngine
 
-DICA = """ NP4 ITT
-    2    3
- JS  unused  KB  XE1
-   20    0  502  0.20
- LOG L/LSUN   VPH   TB
-   9.60  10000.0  12000.0
- DAY DMOD ZRED
-  19.00  29.04  0.0008
- EBVG EBVH
-   0.01   0.00
- ISEED LOGTAUG
- 7654321  -3.0
- CHL NC
-   50.0    0
- WVM1 WVM2 KG
-   0.2   1.0  1000
- WV1 WV2 LOGLWV
-  3500.0  9000.0  9.40
- WTH1 WTH2
-  3000.0 10000.0
- IOPT
-    1    1    1    0    0
-"""
+# The parameters of the SN 2011fe example (LOGLS and VPH are set by the fit).
+DICA = (Path(__file__).resolve().parents[3] / "examples" / "sn2011fe-max" / "dica.dat").read_text()
 COMP = "".join(f"{z:3d} {s:<2s} {x}\n" for z, s, x in
                [(1, "H", 0), (2, "He", 0), (3, "Li", 0), (4, "Be", 0), (5, "B", 0), (6, "C", 0),
                 (7, "N", 0), (8, "O", 0.3), (9, "F", 0), (10, "Ne", 0), (11, "Na", 0),
