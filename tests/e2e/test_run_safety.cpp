@@ -187,15 +187,18 @@ TEST(FailedRun, AnErrorAfterTheSetUpSetsTheFilesAsideAndTheCorrectedRunStarts) {
   for (std::size_t i = 0; i < lines.size() / 2; ++i) cut += lines[i] + "\n";
   write_file(data / "lines/varn2", cut + "garbage record\n");
   copy_example(shared_example(), dir.path());
+  // With the optional per-ion spectrum on, so that ionspec.dat goes aside with the rest.
+  const auto with_ions = [](const fs::path& mcdata) { return "MCSPEC_ION_SPECTRUM=1 MCDATA='" + mcdata.string() + "'"; };
   std::string out, err;
-  EXPECT_EQ(run_program(dir.path(), data.path(), &out, &err), 2);
+  EXPECT_EQ(run_in(dir.path(), with_ions(data.path()), MCSPEC_BINARY, &out, &err), 2);
   EXPECT_CONTAINS(out, "TEMP ITER");  // the set-up was done
   const fs::path aside = incomplete_dir(dir.path());
   ASSERT_FALSE(aside.empty()) << err;
   EXPECT_CONTAINS(err, "varn2");
   EXPECT_CONTAINS(err, "moved into " + aside.filename().string() + "/");
-  EXPECT_EQ(listing(aside).size(), std::size(kOutputFiles));
-  EXPECT_EQ(run_program(dir.path(), shared_mcdata(), &out, &err), 0) << err;
+  EXPECT_EQ(listing(aside).size(), std::size(kOutputFiles) + 1);
+  EXPECT_TRUE(fs::exists(aside / "ionspec.dat"));
+  EXPECT_EQ(run_in(dir.path(), with_ions(shared_mcdata()), MCSPEC_BINARY, &out, &err), 0) << err;
 }
 
 TEST(BoundaryTemperature, BothEndsOfTheRangeRunAndBeyondThemNothingIsWritten) {
