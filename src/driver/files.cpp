@@ -199,6 +199,7 @@ void closing(Files& f) {
     if (u.in != nullptr) (f.*(u.in)).close();
     if (u.out != nullptr) (f.*(u.out)).close();
   }
+  if (f.ionspec.is_open()) f.ionspec.close();
 }
 
 namespace {

@@ -38,7 +38,6 @@ void IonSpectrum::write(const WavelengthGrid& g) {
       file->write("(I7, F14.3, F8.2, ES13.5)", bin, centre, species, it->second / total);
     }
   }
-  file->close();
 }
 
 }  // namespace mcspec

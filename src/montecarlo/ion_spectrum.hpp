@@ -33,7 +33,8 @@ struct IonSpectrum {
   // Replaces the tables by the escapes of a run, in the order given.
   void set_run(const std::vector<IonEscape>& escapes);
   // Writes the comment header and the records bin, vacuum wavelength of the bin centre
-  // [Angstrom], species Z + 0.01 (stage - 1), share of the bin's escaped energy; closes.
+  // [Angstrom], species Z + 0.01 (stage - 1), share of the bin's escaped energy. The
+  // run's closing closes the file (a stop before then sets it aside with the rest).
   void write(const WavelengthGrid& g);
 };
 
