@@ -9,11 +9,8 @@ from __future__ import annotations
 
 import re
 
-# Element symbols of Z = 1..60, the range comp.ind can hold.
-SYMBOLS = (
-    "H He Li Be B C N O F Ne Na Mg Al Si P S Cl Ar K Ca Sc Ti V Cr Mn Fe Co Ni Cu Zn "
-    "Ga Ge As Se Br Kr Rb Sr Y Zr Nb Mo Tc Ru Rh Pd Ag Cd In Sn Sb Te I Xe Cs Ba La Ce Pr Nd"
-).split()
+from ..io import ELEMENTS as SYMBOLS  # element symbols of Z = 1..60, the range comp.ind can hold
+
 Z_OF = {s: z for z, s in enumerate(SYMBOLS, start=1)}
 
 # dica.dat data records (1-based record number) and the names of their values, with type.
