@@ -25,7 +25,7 @@ class Rng {
     r.stream_ = true;
     r.key_ = {{seed, run}};
     r.ctr_ = {{0u, static_cast<std::uint32_t>(packet), static_cast<std::uint32_t>(packet >> 32), kStreamTag}};
-    r.used_ = 4;
+    r.used_ = kWords;
     return r;
   }
 
@@ -41,27 +41,33 @@ class Rng {
   }
   std::int32_t iseed() const { return static_cast<std::int32_t>(state_); }
 
-  // The next 32-bit word of a stream (Philox4x32-10 of the current counter, then the
-  // draw-group word of the counter advances every four words).
+  // The next 32-bit word of a stream: the words of Philox4x32-10 of the current counter,
+  // then of the next (the draw-group word of the counter advances every four words).
+  // Two counters are worked at once, so the refill is a rare branch.
   std::uint32_t next_word() {
-    if (used_ == 4) {
-      buf_ = r123::Philox4x32()(ctr_, key_);
-      ctr_.v[0] += 1u;
+    if (used_ == kWords) [[unlikely]] {
+      const r123::Philox4x32 philox;
+      for (auto& b : buf_) {
+        b = philox(ctr_, key_);
+        ctr_.v[0] += 1u;
+      }
       used_ = 0;
     }
-    return buf_.v[used_++];
+    const unsigned i = used_++;
+    return buf_[i / 4].v[i % 4];
   }
 
   // Counter word 3 of every packet stream: reserves the other values for other uses.
   static constexpr std::uint32_t kStreamTag = 0x4d430001u;
 
  private:
+  static constexpr unsigned kWords = 8;  // words worked ahead
   std::uint32_t state_ = 0;
   bool stream_ = false;
-  unsigned used_ = 4;
+  unsigned used_ = kWords;
   r123::Philox4x32::key_type key_{};
   r123::Philox4x32::ctr_type ctr_{};
-  r123::Philox4x32::ctr_type buf_{};
+  r123::Philox4x32::ctr_type buf_[kWords / 4]{};
 };
 
 }  // namespace mcspec

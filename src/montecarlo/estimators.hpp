@@ -51,6 +51,24 @@ inline void midpoint_crossing(Estimators& est, int j, double xpe, double frl, do
   est.rq(j, 9) += 1;
 }
 
+// The same crossing for the per-packet-stream runs, with the weight EP/|mu| formed once.
+inline void midpoint_crossing_stream(Estimators& est, int j, double xpe, double frl, double mu, double ep,
+                                     double beta, double vhi) {
+  double a = std::abs(mu);
+  if (a == 0) a = 1e-6;
+  const double e = ep / a;
+  const double muc = (mu - beta) / (1 - beta * mu);
+  const double ratio = xpe / frl;
+  const double w = (ratio * ratio) * e;
+  est.rq(j, 1) += w;
+  est.rq(j, 2) += w * muc;
+  est.rq(j, 5) += mu * e;
+  est.rq(j, 3) += w * (muc * muc);
+  est.rq(j, 8) += xpe * w;
+  if (xpe > vhi) est.rq(j, 4) += w;
+  est.rq(j, 9) += 1;
+}
+
 // The wavelength bins of the escaping spectrum and the observed window.
 struct EscapeBinning {
   int kg = 0;

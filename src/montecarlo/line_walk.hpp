@@ -7,6 +7,10 @@
 
 #include <limits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace mcspec {
 
 // Factor k = 1 - 2^-49 of the quotient bound below. With FL(1/RLE) and FL(...k)
@@ -47,10 +51,6 @@ struct WalkEnd {
 // Precondition: no line of the walk lies behind the packet (SL >= 0 for every line
 // examined); the caller checks it (first_line_ahead) and otherwise uses the exact walk,
 // which also counts those lines for their message.
-//
-// kAddEj false: EJ is not touched (ej may be null); the caller books the lines
-// kn .. kn + passed - 1 itself.
-template <bool kAddEj = true>
 inline WalkEnd walk_lines(const double* __restrict frq, const double* __restrict tau, double* __restrict ej, int kn,
                           double xpe, double dnu, double rle, double rle_inv_lo, double taur, double d, double ep) {
   const int kn0 = kn;
@@ -65,7 +65,7 @@ inline WalkEnd walk_lines(const double* __restrict frq, const double* __restrict
       const double cand = se < d ? se : d;
       if (!(cand > sl)) return {cand, kn, false, kn - kn0};
     }
-    if constexpr (kAddEj) ej[kn - 1] += ep;
+    ej[kn - 1] += ep;
     tsum += tau[kn - 1];
     ++kn;
     trem = -tsum - sl * rle;
@@ -80,5 +80,80 @@ inline WalkEnd walk_lines(const double* __restrict frq, const double* __restrict
 inline bool first_line_ahead(const double* frq, int kn, double xpe, double dnu) {
   return dnu < 0 && (frq[kn - 1] - xpe) * dnu >= 0;
 }
+
+// The walk of the per-packet-stream runs, on running sums of the Sobolev depths of a
+// shell: sums[0] = 0, sums[k] = TAU(1) + ... + TAU(k). With T = tau_r + sums[kn - 1],
+// line k is passed when its resonance lies before the grid point, SL(k) < d, and the
+// depth used just before and just after it, sums[k - 1] + RLE SL(k) and
+// sums[k] + RLE SL(k), are both still below T. Each line is decided on its own, so
+// lines are tested several at a time and the walk stops at the first that fails: a
+// line event when the packet reaches it (min(SE, d) > SL, SE = (T - sums[k - 1]) / RLE
+// where electrons use up the depth), else Thomson scattering or the grid point at
+// min(SE, d). The same events as the exact search, up to the rounding of the sums.
+//
+// Depths enter the sums held within +-kDepthSumLimit. A line that deep stops every
+// packet either way (tau_r never exceeds 16.7), unless a maser earlier in the same
+// flight gave back nearly that much depth; and the sums stay below 4e11 (400000 lines),
+// where their rounding is below 1e-4 of a unit of depth.
+inline constexpr double kDepthSumLimit = 1e6;
+
+// Where a walk on depth sums ended.
+struct SumWalkEnd {
+  double s;     // distance of the event [R]
+  int kn;       // the interacting line (line event), else the first line not reached
+  bool line;    // a line event
+  int passed;   // resonances reached (a line event counts its own line)
+  double left;  // at a grid point or Thomson scattering: the depth still to go there
+};
+
+// The end of a walk at line k, the first line not passed.
+inline SumWalkEnd sum_walk_end(const double* frq, const double* sums, int k, int kn0, double xpe, double dnu,
+                               double rle, double rle_inv, double t, double d) {
+  const double sl = (frq[k - 1] - xpe) * dnu;
+  const double before = sums[k - 1];
+  const double se = (t - before) * rle_inv;
+  const double cand = se < d ? se : d;
+  if (!(cand > sl)) return {cand, k, false, k - kn0, t - before - rle * cand};
+  return {sl, k, true, k - kn0 + 1, 0};
+}
+
+// Line by line from kn: the first line not passed (nl + 1 when all are).
+inline int walk_sums_by_line(const double* frq, const double* sums, int kn, int nl, double xpe, double dnu, double rle,
+                             double t, double d) {
+  for (; kn <= nl; ++kn) {
+    const double sl = (frq[kn - 1] - xpe) * dnu;
+    const double most = sums[kn - 1] > sums[kn] ? sums[kn - 1] : sums[kn];  // as MAXPD
+    if (!((d > sl) & (most + rle * sl < t))) break;
+  }
+  return kn;
+}
+
+// The walk from line kn (frq 0-based: frq[k-1] = FRQ(k); sums of the shell as above)
+// over at most nl lines, two lines at a time. Precondition as for walk_lines: no line
+// of the walk lies behind the packet.
+inline SumWalkEnd walk_depth_sums(const double* __restrict frq, const double* __restrict sums, int kn, int nl,
+                                  double xpe, double dnu, double rle, double rle_inv, double taur, double d) {
+  const int kn0 = kn;
+  const double t = taur + sums[kn - 1];
+#if defined(__SSE2__)
+  const __m128d vx = _mm_set1_pd(xpe), vdnu = _mm_set1_pd(dnu), vd = _mm_set1_pd(d), vrle = _mm_set1_pd(rle),
+                vt = _mm_set1_pd(t);
+  for (; kn + 1 <= nl; kn += 2) {
+    const int i = kn - 1;
+    const __m128d sl = _mm_mul_pd(_mm_sub_pd(_mm_loadu_pd(frq + i), vx), vdnu);
+    const __m128d used = _mm_add_pd(_mm_max_pd(_mm_loadu_pd(sums + i), _mm_loadu_pd(sums + i + 1)), _mm_mul_pd(vrle, sl));
+    const int pass = _mm_movemask_pd(_mm_and_pd(_mm_cmplt_pd(sl, vd), _mm_cmplt_pd(used, vt)));
+    if (pass != 3) return sum_walk_end(frq, sums, kn + (pass & 1), kn0, xpe, dnu, rle, rle_inv, t, d);
+  }
+#endif
+  kn = walk_sums_by_line(frq, sums, kn, nl, xpe, dnu, rle, t, d);
+  return sum_walk_end(frq, sums, kn, kn0, xpe, dnu, rle, rle_inv, t, d);
+}
+
+// The same walk four lines at a time on processors with AVX2 (line_walk.cpp), with the
+// same results bit for bit; walk_avx2_available tells whether it may be called.
+SumWalkEnd walk_depth_sums_avx2(const double* __restrict frq, const double* __restrict sums, int kn, int nl,
+                                double xpe, double dnu, double rle, double rle_inv, double taur, double d);
+bool walk_avx2_available();
 
 }  // namespace mcspec

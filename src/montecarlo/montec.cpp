@@ -198,6 +198,9 @@ void follow_block(const StreamRun& r, int b, const McInputs& in, Transport& tr, 
       tr.launch(pk);
       if (blk.book.flights.size() >= kBookFlights) add_book(r, blk.book);
     }
+    // Integer sums: the block's lines go to the tally now, on this thread, not at the
+    // ordered merge (which holds up the claiming of blocks while it works).
+    add_book(r, blk.book);
   } catch (...) {
     blk.error = std::current_exception();
   }
@@ -253,7 +256,6 @@ double run_streams(Boundary boundary, int mode, int np1, const McInputs& in, dou
         if (!blk.notes.text().empty()) out.write_text(blk.notes.text());
         if (blk.error) std::rethrow_exception(blk.error);
         add_block(est, blk, in.s.js, in.grid.kg);
-        add_book(r, blk.book);
         escapes.insert(escapes.end(), blk.escapes.begin(), blk.escapes.end());
         xmsum += blk.xmsum;
         passages += blk.passages;
@@ -287,7 +289,10 @@ void run_monte_carlo(Boundary boundary, int mode, int irf, const McInputs& in, R
   const double vhi = top_hat ? 0.0 : 5 * sc.tb * std::pow(10.0, in.c.log_k() - in.c.log_h());
   ++est.runs;
   const bool streams = parallel_config().streams;
-  if (streams) est.tally.reset(est, in.ll.nl, in.s.js);
+  if (streams) {
+    est.tally.reset(est, in.ll.nl, in.s.js);
+    form_depth_sums(in.op.tau, in.ll.nl, in.s.js, est.depth_sums, parallel_config().threads);
+  }
   Transport tr(in, boundary, vhi, rng, est, o.out, streams ? &est.tally : nullptr);
   std::vector<IonEscape> escapes;  // the per-ion spectrum's escaped packets, in packet order
   if (est.ions.enabled && !streams) tr.list_escapes(&escapes);

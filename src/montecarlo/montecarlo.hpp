@@ -32,6 +32,8 @@ struct Estimators {
   long long line_passages = 0;  // resonances reached in the last run (the EJ increments)
   int runs = 0;          // Monte Carlo runs so far: with the mode, names a run's packet streams
   LineTally tally;       // fixed-point EJ and ELINE of the per-packet-stream runs
+  Array2<double> depth_sums;  // the per-packet-stream runs' line walk: running sums of TAU per shell
+                              // (NL + 1 x JS, see walk_depth_sums), formed at each such run's start
   IonSpectrum ions;      // escaped energy by bin and last-emitting ion (when enabled)
   // Sizes the tables once: EJ nl x js (line index fastest), ELINE nl, ESPEC/NSPEC kg.
   // Throws InputError when js or kg exceed the program's capacities.

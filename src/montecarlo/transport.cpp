@@ -14,6 +14,7 @@
 #include <string>
 
 #include "common/errors.hpp"
+#include "montecarlo/transport_steps.hpp"
 #include "montecarlo/line_walk.hpp"
 
 namespace mcspec {
@@ -115,6 +116,11 @@ Transport::Transport(const McInputs& in, Boundary boundary, double vhi, Rng& rng
   frq_ = in.ll.frq.data();
   frq_ordered_ = true;
   for (int k = 1; k <= nl_; ++k) frq_ordered_ = frq_ordered_ && in.ll.frq(k) >= in.ll.frq(k + 1);
+  if (tally != nullptr) {
+    walk_avx2_ = walk_avx2_available();
+    dnu_line_ = std::make_shared<std::vector<double>>(static_cast<std::size_t>(nl_));
+    for (int k = 1; k <= nl_; ++k) (*dnu_line_)[static_cast<std::size_t>(k - 1)] = 1 / (beta_lb_ * in.ll.frq(k));
+  }
   maps_ = std::make_shared<EmissionMaps>();
   maps_->build(in.ll);
   for (int j = 1; j <= s.js; ++j) {
@@ -123,10 +129,12 @@ Transport::Transport(const McInputs& in, Boundary boundary, double vhi, Rng& rng
     const double xl = std::pow(10.0, -(s.logrh(j) + in.p.logr));
     v.rle = in.pl.kapes(j) / xl;
     v.rle_inv_lo = electron_depth_lower_factor(v.rle);
+    v.rle_inv = 1 / v.rle;
     const std::size_t column = static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(nl_);
     v.tau = in.op.tau.data() + column;
     v.ej = tally == nullptr ? est.ej.data() + column : nullptr;  // the tally books a flight's lines
     v.br = in.op.br.data() + column;
+    if (tally != nullptr) v.sums = est.depth_sums.column(j);
   }
 }
 
@@ -136,7 +144,9 @@ void Transport::launch(Packet& pk) {
   pk.knlast = 0;
   pk.lineflag = 0;
   pk.kn = first_reachable_line(in_.ll.frq, nl_, pk.xpe);
-  if (iopt2_ != 0) {
+  if (tally_ != nullptr) {
+    follow_stream(pk);
+  } else if (iopt2_ != 0) {
     follow<true>(pk);
   } else {
     follow<false>(pk);
@@ -160,51 +170,6 @@ void Transport::bind(Rng& rng, Estimators& est, OutFile& out, LineTally::Book* b
   out_ = &out;
 }
 
-namespace {
-
-// c ? a : b formed without a branch: which exit point a flight heads for is a coin toss
-// for the branch predictor, and a wrong guess would discard the work already under way.
-double select(bool c, double a, double b) {
-  const std::uint64_t m = 0 - static_cast<std::uint64_t>(c);
-  return std::bit_cast<double>((std::bit_cast<std::uint64_t>(a) & m) | (std::bit_cast<std::uint64_t>(b) & ~m));
-}
-
-}  // namespace
-
-// The exit point of a flight from x = XE with direction cosine DC in segment l.
-// Inwards only when the ray meets the inner sphere of the segment,
-// (r_in / r)^2 > 1 - mu^2; the direction cosine there follows from the conservation of
-// r sin(theta), and the path length is r_b mu_b - r mu [R]. Both candidate points are
-// worked out and one is selected. A flight that starts on grid point `at` (kAtPoint:
-// XE = XS(at) exactly) takes its ratios of grid coordinates from the table; dc_xe is
-// DC/XE, formed by the event that set them.
-template <bool kAtPoint>
-inline Transport::ExitPoint Transport::exit_point(const State& st, int at, double dc_xe) const {
-  const int l = st.l;
-  const double xe = st.xe, dc = st.dc;
-  const auto il = static_cast<std::size_t>(l);
-  const double t = kAtPoint ? grid_ratio(at, l) : xe / xs_[il];
-  const double q_in = kAtPoint ? grid_ratio(l, at) : xs_[il] / xe;
-  const double q_out = kAtPoint ? grid_ratio(l + 1, at) : xs_[il + 1] / xe;
-  const double sin2 = 1 - dc * dc;
-  const bool inward = (dc < 0) & (t * t - sin2 > 0);
-  const int idir = 1 - 2 * static_cast<int>(inward);
-  const int pb = l + 1 - static_cast<int>(inward);
-  const double xb = xs_[static_cast<std::size_t>(pb)];
-  const double q = select(inward, q_in, q_out);  // XB/XE
-  double cb2 = 1 - sin2 * (q * q);
-  if (cb2 <= 0) {
-    report_cb2(st.j, l, pb, idir, xb, xe, dc, cb2);
-    cb2 = -cb2;
-  }
-  const double dcn = select(inward, -1.0, 1.0) * std::sqrt(cb2);  // IDIR sqrt(CB2)
-  const double xpeb = (1 - us_[static_cast<std::size_t>(pb)] * dcn) * st.frl;
-  const double dcn_xb = dcn / xb;
-  const double d = dcn_xb - dc_xe;
-  if (d <= 0) report_distance(d, dc, xe, dcn, xb);
-  return {idir, pb, xb, dcn, xpeb, d, dcn_xb};
-}
-
 // One flight: draws the optical depth tau_r = -ln(1 - r) to the next event and walks
 // the lines the comoving frequency sweeps through towards the exit point ex.
 inline Transport::FlightEnd Transport::fly(State& st, const ExitPoint& ex) {
@@ -214,75 +179,21 @@ inline Transport::FlightEnd Transport::fly(State& st, const ExitPoint& ex) {
   const int j_next = std::clamp((st.l + ex.idir + 1) / 2, 1, in_.s.js);
   const ShellView& next = shells_[static_cast<std::size_t>(j_next)];
   __builtin_prefetch(next.tau + (st.kn - 1));
-  if (next.ej != nullptr) __builtin_prefetch(next.ej + (st.kn - 1));
+  __builtin_prefetch(next.ej + (st.kn - 1));
 
-  const int kn0 = st.kn;
   const float r = rng_->uniform();
   const double taur = static_cast<double>(-std::log(1.0f - r));
   const ShellView& sh = *st.sh;
   if (frq_ordered_ && first_line_ahead(frq_, st.kn, st.xpe, st.dnu)) {
-    if (tally_ != nullptr) {
-      const WalkEnd w =
-          walk_lines<false>(frq_, sh.tau, nullptr, st.kn, st.xpe, st.dnu, sh.rle, sh.rle_inv_lo, taur, ex.d, st.ep);
-      tally_->book_flight(*book_, st.j, kn0, w.passed, LineTally::units(st.ep));
-      st.kn = w.kn;
-      return {w.s, w.line, w.passed};
-    }
     const WalkEnd w = walk_lines(frq_, sh.tau, sh.ej, st.kn, st.xpe, st.dnu, sh.rle, sh.rle_inv_lo, taur, ex.d, st.ep);
     st.kn = w.kn;
     return {w.s, w.line, w.passed};
   }
   const EventSearch ev = search_event(frq_, sh.tau, sh.ej, st.kn, st.xpe, st.dnu, sh.rle, taur, ex.d, st.ep);
-  if (tally_ != nullptr) tally_->book_flight(*book_, st.j, kn0, ev.passed, LineTally::units(st.ep));
   // The search itself writes nothing else, so its messages keep their order.
   for (int n = 0; n < ev.negative; ++n) report_negative_line_distance();
   st.kn = ev.kn;
   return {ev.s, ev.line, ev.passed};
-}
-
-// Scattering at distance s along the flight: move, draw an isotropic direction, apply
-// the Doppler factor (the comoving energy is kept; its lab-frame change goes to pw5);
-// a line absorption is followed by re-emission (newfrq). Sets what the next flight
-// reuses: 1/XE, DNU.
-template <bool kCascades>
-inline void Transport::scatter(State& st, double s, bool line, double& pw5) {
-  const ShellView& sh = *st.sh;
-  if constexpr (kCascades) {
-    // The re-emission reads this shell's branching ratios of the absorbing level:
-    // start loading them while the move is computed.
-    if (line) {
-      const EmissionMaps::Reemission& re = maps_->reemission(st.kn);
-      if (re.first > 0) __builtin_prefetch(sh.br + (re.first - 1));
-    }
-  }
-  const double r = st.inv_xe;
-  const double rp = std::sqrt(r * r + 2 * r * s * st.dc + s * s);
-  const double mup = (r * st.dc + s) / rp;
-  st.xe = 1 / rp;
-  const double beta = beta_lb_ * rp;
-  const float r5 = rng_->uniform();
-  st.dc = static_cast<double>(2.0f * r5 - 1.0f);
-  const double ratio = (1 - beta * mup) / (1 - beta * st.dc);
-  st.frl = st.frl * ratio;
-  pw5 += st.ep * ratio - st.ep;
-  st.ep = st.ep * ratio;
-  if (line) {
-    if constexpr (kCascades) {
-      st.kn = fluorescent_line(st.kn, st.j, *maps_, in_.ll.frq, sh.br, *rng_, *out_);
-      // The next flight walks on from the emitting line: start loading its columns.
-      __builtin_prefetch(sh.tau + st.kn);
-      if (sh.ej != nullptr) __builtin_prefetch(sh.ej + st.kn);
-    }
-    st.xpe = frq_[st.kn - 1];
-    st.knlast = st.kn;
-    st.frl = st.xpe / (1 - beta * st.dc);
-    st.kn += 1;
-    st.lineflag = 1;
-  } else {
-    st.xpe = (1 - beta * st.dc) * st.frl;
-  }
-  st.inv_xe = 1 / st.xe;
-  st.dnu = -1 / (beta_lb_ * st.frl);
 }
 
 // Grid-point crossings from the lower boundary (point 1) until the core (l = 0) or the
@@ -319,14 +230,7 @@ void Transport::follow(Packet& pk) {
     }
     // At grid point PB.
     const int pb = ex.pb;
-    st.xe = ex.xb;
-    st.dc = ex.dcn;
-    st.xpe = ex.xpeb;
-    st.inv_xe = inv_xs_[static_cast<std::size_t>(pb)];
-    st.l += ex.idir;
-    if (st.l == 0 || st.l == nx_) break;
-    st.j = (st.l + 1) / 2;
-    st.sh = &shells_[static_cast<std::size_t>(st.j)];
+    if (!cross_point(st, ex)) break;
     if (pb == 2 * st.j) {
       midpoint_crossing(*est_, st.j, st.xpe, st.frl, st.dc, st.ep, us_[static_cast<std::size_t>(pb)], vhi_);
     }
@@ -334,17 +238,7 @@ void Transport::follow(Packet& pk) {
   }
   passages_ += passed;
   est_->pw(5) = pw5;
-  pk.l = st.l;
-  pk.j = st.j;
-  pk.kn = st.kn;
-  pk.knlast = st.knlast;
-  pk.lineflag = st.lineflag;
-  pk.xe = st.xe;
-  pk.dc = st.dc;
-  pk.frl = st.frl;
-  pk.xpe = st.xpe;
-  pk.ep = st.ep;
-  pk.rle = st.sh->rle;
+  store(st, pk);
 }
 
 // Geometric anomalies from rounding: reported, and the flight goes on.

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -17,6 +18,20 @@
 namespace mcspec {
 
 inline constexpr int kMaxGridPoints = 2 * kMaxShells + 1;
+
+// c ? a : b formed without a branch: which exit point a flight heads for is a coin toss
+// for the branch predictor, and a wrong guess would discard the work already under way.
+inline double branchless_select(bool c, double a, double b) {
+  const std::uint64_t m = 0 - static_cast<std::uint64_t>(c);
+  return std::bit_cast<double>((std::bit_cast<std::uint64_t>(a) & m) | (std::bit_cast<std::uint64_t>(b) & ~m));
+}
+
+// The running sums of the Sobolev depths of every shell for the walk of the
+// per-packet-stream runs (walk_depth_sums): sums(1, j) = 0, sums(k + 1, j) = TAU(1, j)
+// + ... + TAU(k, j), each depth held within +-kDepthSumLimit (a depth that is not a
+// number counts as opaque). Shells side by side on `threads` threads; sums is sized
+// (NL + 1) x JS once.
+void form_depth_sums(const Array2<double>& tau, int nl, int js, Array2<double>& sums, int threads);
 
 // One packet in flight. The lab frame is the frame of the supernova centre.
 struct Packet {
@@ -195,6 +210,8 @@ class Transport {
     const double* br = nullptr;   // BR column, 0-based
     double rle = 0;               // Thomson optical depth per unit length [1/R]
     double rle_inv_lo = 0;        // lower bound factor of 1/RLE for the line walk
+    double rle_inv = 0;           // 1/RLE (the stream runs' walk)
+    const double* sums = nullptr; // running sums of TAU (the stream runs' walk), sums[k] after line k
   };
 
   // The packet in the loop (kept in registers: it never leaves the inlined loop) with
@@ -216,11 +233,17 @@ class Transport {
 
   template <bool kCascades>
   void follow(Packet& pk);
-  template <bool kAtPoint>
+  // The packet loop of the per-packet-stream runs (stream_transport.cpp).
+  void follow_stream(Packet& pk);
+  template <bool kCascades>
+  void follow_stream(Packet& pk);
+  template <bool kAtPoint, bool kProducts = false>
   [[gnu::always_inline]] ExitPoint exit_point(const State& st, int at, double dc_xe) const;
   [[gnu::always_inline]] FlightEnd fly(State& st, const ExitPoint& ex);
-  template <bool kCascades>
+  template <bool kCascades, bool kProducts = false>
   [[gnu::always_inline]] void scatter(State& st, double s, bool line, double& pw5);
+  [[gnu::always_inline]] bool cross_point(State& st, const ExitPoint& ex) const;
+  [[gnu::always_inline]] static void store(const State& st, Packet& pk);
   double grid_ratio(int a, int b) const { return ratio_[static_cast<std::size_t>(3 * a + (b - a + 1))]; }
   void report_cb2(int j, int l, int pb, int idir, double xb, double xe, double dc, double cb2) const;
   void report_distance(double d, double dc, double xe, double dcn, double xb) const;
@@ -240,6 +263,8 @@ class Transport {
   int nl_ = 0;
   int iopt2_ = 0;
   bool frq_ordered_ = false;  // FRQ(1..NL+1) non-increasing: the fast line walk applies
+  bool walk_avx2_ = false;    // the stream runs walk with AVX2
+  std::shared_ptr<std::vector<double>> dnu_line_;  // stream runs: 1 / (beta FRQ(k)), 0-based
   double beta_lb_ = 0;
   double vhi_ = 0;
   long long passages_ = 0;

@@ -1,14 +1,18 @@
 // The line walk without a division per line against the exact event search: the bound
 // of TREM/RLE it decides with, and the same event, distance (bit for bit), next line
 // and EJ increments on random flights, exact ties and the limiting cases of the
-// electron opacity (none, tiny, huge) and of the grid-point distance.
+// electron opacity (none, tiny, huge) and of the grid-point distance; the stream runs'
+// walk on running sums of the depths against the same exact search.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <vector>
+
+#include "common/array.hpp"
 
 #include "montecarlo/line_walk.hpp"
 #include "montecarlo/transport.hpp"
@@ -123,6 +127,60 @@ TEST(LineWalk, FirstLineBehindThePacketNeedsTheExactSearch) {
   const EventSearch ev = search_event(frq, tau, ej, 2, 3.0, -1.0, 0.0, 1e9, 0.5, 1.0);
   EXPECT_EQ((std::vector<int>{ev.negative, ev.passed, ev.kn, ev.line}), (std::vector<int>{1, 2, 4, 0}));
   EXPECT_EQ(ev.s, 0.5);
+}
+
+// The walk of the stream runs on depth sums against the exact search: the same event,
+// line and passages, distances up to the rounding of the sums, the depth left at a
+// candidate event, and the AVX2 walk equal to the portable one bit for bit. Columns with
+// masers (negative depths), whose depth before a line can exceed the depth after it.
+TEST(DepthSumWalk, RandomFlightsMatchTheExactSearch) {
+  Sequence q;
+  Column c(q, 4000);
+  for (double& t : c.tau) {
+    if (q.next() < 0.05) t = -3 * q.next();
+  }
+  Array2<double> tau(4000, 1), sums;
+  std::copy(c.tau.begin(), c.tau.end(), tau.column(1));
+  form_depth_sums(tau, 4000, 1, sums, 1);
+  const double* sum = sums.column(1);
+  const bool avx2 = walk_avx2_available();
+  const double rles[] = {0.0, 1e-6, 0.125, 1.0, 3.0, 7.7e5};
+  for (int i = 0; i < 20000; ++i) {
+    const int kn = 1 + static_cast<int>(q.next() * 3990);
+    const double xpe = c.frq[static_cast<std::size_t>(kn - 1)] * (1 + 1e-4 * q.next());
+    const double dnu = -1.0 / (0.03 * xpe * (0.5 + q.next()));
+    const double rle = q.next() < 0.5 ? rles[static_cast<int>(q.next() * 6)] : 10 * q.next();
+    const double taur = 1e-3 - std::log(1 - q.next());
+    const double d = q.next() < 0.05 ? kInf : 3 * q.next();
+    const SumWalkEnd w = walk_depth_sums(c.frq.data(), sum, kn, 4000, xpe, dnu, rle, 1 / rle, taur, d);
+    const EventSearch ev = search_event(c.frq.data(), c.tau.data(), nullptr, kn, xpe, dnu, rle, taur, d, 1.0);
+    ASSERT_EQ((std::vector<int>{w.kn, w.line, w.passed}), (std::vector<int>{ev.kn, ev.line, ev.passed}))
+        << "flight " << i << " from line " << kn << " (rle " << rle << ", taur " << taur << ", d " << d << ")";
+    ASSERT_NEAR(w.s, ev.s, 1e-9 * ev.s) << "flight " << i;
+    if (!w.line && std::isfinite(w.s)) {
+      double used = rle * w.s;
+      for (int k = kn; k < w.kn; ++k) used += c.tau[static_cast<std::size_t>(k - 1)];
+      ASSERT_NEAR(w.left, taur - used, 1e-9 * (1 + std::abs(used))) << "flight " << i;
+    }
+    if (avx2) {
+      const SumWalkEnd v = walk_depth_sums_avx2(c.frq.data(), sum, kn, 4000, xpe, dnu, rle, 1 / rle, taur, d);
+      ASSERT_EQ(std::bit_cast<std::uint64_t>(v.s), std::bit_cast<std::uint64_t>(w.s)) << "flight " << i;
+      ASSERT_EQ(std::bit_cast<std::uint64_t>(v.left), std::bit_cast<std::uint64_t>(w.left)) << "flight " << i;
+      ASSERT_EQ((std::vector<int>{v.kn, v.line, v.passed}), (std::vector<int>{w.kn, w.line, w.passed}));
+    }
+  }
+}
+
+TEST(DepthSumWalk, SumsHoldDepthsWithinTheLimit) {
+  Array2<double> tau(4, 2), sums;
+  const double nan = std::nan("");
+  const double col1[] = {1.0, 2e6, nan, -kInf}, col2[] = {0.5, -0.25, 0.0, 1.0};
+  std::copy(col1, col1 + 4, tau.column(1));
+  std::copy(col2, col2 + 4, tau.column(2));
+  form_depth_sums(tau, 4, 2, sums, 2);
+  EXPECT_EQ(std::vector<double>(sums.column(1), sums.column(1) + 5),
+            (std::vector<double>{0.0, 1.0, 1.0 + kDepthSumLimit, 1.0 + 2 * kDepthSumLimit, 1.0 + kDepthSumLimit}));
+  EXPECT_EQ(std::vector<double>(sums.column(2), sums.column(2) + 5), (std::vector<double>{0.0, 0.5, 0.25, 0.25, 1.25}));
 }
 
 }  // namespace
