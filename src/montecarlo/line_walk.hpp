@@ -150,7 +150,7 @@ inline SumWalkEnd walk_depth_sums(const double* __restrict frq, const double* __
   return sum_walk_end(frq, sums, kn, kn0, xpe, dnu, rle, rle_inv, t, d);
 }
 
-// The same walk four lines at a time on processors with AVX2 (line_walk.cpp), with the
+// The same walk eight lines at a time on processors with AVX2 (line_walk.cpp), with the
 // same results bit for bit; walk_avx2_available tells whether it may be called.
 SumWalkEnd walk_depth_sums_avx2(const double* __restrict frq, const double* __restrict sums, int kn, int nl,
                                 double xpe, double dnu, double rle, double rle_inv, double taur, double d);

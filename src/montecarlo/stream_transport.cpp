@@ -13,9 +13,9 @@
 
 #include "common/array.hpp"
 #include "common/parallel.hpp"
-#include "montecarlo/transport_steps.hpp"
 #include "montecarlo/line_walk.hpp"
 #include "montecarlo/transport.hpp"
+#include "montecarlo/transport_steps.hpp"
 
 namespace mcspec {
 
