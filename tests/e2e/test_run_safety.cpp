@@ -27,13 +27,6 @@ using namespace mcspec::test;
 
 namespace {
 
-std::vector<std::string> listing(const fs::path& dir) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // The incomplete-* directory of dir, or an empty path.
 fs::path incomplete_dir(const fs::path& dir) {
   for (const auto& e : fs::directory_iterator(dir))
@@ -46,9 +39,7 @@ void example_with(const fs::path& dir, int r, const std::string& text) {
   copy_example(shared_example(), dir);
   std::vector<std::string> recs = records(read_file(dir / "dica.dat"));
   recs[static_cast<std::size_t>(r - 1)] = text;
-  std::string s;
-  for (const auto& x : recs) s += x + "\n";
-  write_file(dir / "dica.dat", s);
+  write_file(dir / "dica.dat", join_records(recs));
 }
 
 // A density profile (LMAX, DT1SEC; then n, v, r, rho) with every density times factor.

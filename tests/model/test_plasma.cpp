@@ -15,15 +15,10 @@ namespace {
 constexpr double kMe = 9.10956e-28, kEv = 1.602192e-12;
 
 // Two shells at TR with dilution W and TE = te_over_tr TR.
-struct PlasmaRun {
-  TempDir dir;
-  Atoms a;
+struct PlasmaRun : LoadedData {
   Shells s = lay_shells(2);
   Plasma pl;
-  Outputs o;
-  PlasmaRun(const DataSet& d, double tr, double w, double te_over_tr = 1.0) {
-    d.write(dir.path());
-    load_atoms(dir.path(), example_params(), a, o);
+  PlasmaRun(const DataSet& d, double tr, double w, double te_over_tr = 1.0) : LoadedData(d) {
     s.tr.fill(tr);
     s.te.fill(te_over_tr * tr);
     s.w.fill(w);
