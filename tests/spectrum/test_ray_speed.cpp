@@ -121,12 +121,6 @@ TEST(RaySpeed, ComposedLineMapsFollowTheRecurrenceLineByLine) {
   }
 }
 
-TEST(RaySpeed, ElectronScatteringStepIsFirstOrderAndHeldAtJ) {
-  // The specified step I + (J - I) dtau wherever dtau <= 1; never past J beyond.
-  const double cases[][2] = {{0.0, 0.0}, {1e-8, 1e-8}, {0.28, 0.28}, {1.0, 1.0}, {1.5, 1.0}, {40.0, 1.0}};
-  for (const auto& c : cases) EXPECT_EQ(relaxed_fraction(c[0]), c[1]) << c[0];
-}
-
 TEST(RaySpeed, BothBuildsOfTheLoopsAgreeBitForBit) {
   std::mt19937_64 rng(4);
   std::uniform_real_distribution<double> u(0.0, 1.0);
