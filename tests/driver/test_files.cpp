@@ -1,10 +1,13 @@
 // Opening and closing the files of a run in scratch directories: names built from
-// MCDATA, the density-profile fallback, the working-directory note, and closing.
+// MCDATA, the density-profile fallback, the working-directory note, closing, and the
+// outputs of a stopped run set aside.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <memory>
+#include <regex>
 #include <string>
+#include <vector>
 
 #include "common/errors.hpp"
 #include "driver/files.hpp"
@@ -98,6 +101,29 @@ TEST_F(OpeningTest, ClosingLeavesEveryOutputAndOnlyTheLevelFileOpen) {
   f->atmd.close();
   for (const char* name : kOutputFiles) EXPECT_TRUE(fs::exists(name)) << name;
   EXPECT_EQ(read_file("atmd.oud") + read_file("diagn.dat") + read_file("taul.dat"), "levels\n");
+}
+
+// A stopped run's outputs move into a new directory, and nothing else does; two runs in
+// the same second get two directories. (The interrupt itself: end to end, in
+// test_run_safety.)
+TEST_F(OpeningTest, StoppedRunsOutputsMoveIntoNewDirectoriesAndNothingElse) {
+  write_file(work / "notes.txt", "mine\n");
+  std::vector<std::string> dirs;
+  for (int run = 0; run < 2; ++run) {
+    Files f;
+    f.stst.create_new("stst.dat");
+    f.stst.write_text("log\n");
+    f.sbib.create_new("sbib.dat");
+    std::string problem;
+    dirs.push_back(set_aside_outputs(f, &problem));
+    EXPECT_EQ(problem, "");
+    EXPECT_EQ(read_file(work / dirs.back() / "stst.dat"), "log\n");
+    EXPECT_EQ(test::listing(work / dirs.back()), (std::vector<std::string>{"sbib.dat", "stst.dat"}));
+  }
+  EXPECT_NE(dirs[0], dirs[1]);
+  for (const auto& d : dirs) EXPECT_TRUE(std::regex_match(d, std::regex(R"(incomplete-\d{8}-\d{6}(-\d+)?)"))) << d;
+  EXPECT_EQ(read_file(work / "notes.txt"), "mine\n");
+  EXPECT_EQ(test::listing(work.path()).size(), 5u);  // the two inputs, notes.txt and the two directories
 }
 
 }  // namespace

@@ -132,29 +132,49 @@ TEST(Options, MessagesForEachSwitchValue) {
 }
 
 // One record of the example replaced: the read must stop with an input error naming
-// "dica.dat", that record and the offending value.
+// "dica.dat", that record (and the field, where given) and the offending value. Beyond
+// the input limits, parameters that make the physics meaningless: no boundary
+// temperature, a radius that overflows, an empty band, a band beyond the grid.
 TEST(ParamsLimits, RejectedWithFileRecordAndValue) {
   const struct {
     int record;
     const char* text;
     const char* expect;  // part of the message
+    int field = 0;
   } bad[] = {{2, " 214749 3", "NP4 = 214749"},        {4, "    2    0  502  0.2", "JS = 2"},
              {4, "   20    0    1  0.2", "KB = 1"},
              {4, "   20    0  502  1.0", "XE1 = 1"}, {4, "   20    0  502  -0.2", "XE1 = -0.2"},
              {4, "   2x    0  502  0.2", "2x"},      {6, "   9.6  0.0  12000.", "VPH = 0"},
              {8, "  -1.0  29.04  0.0008", "DAY = -1"}, {16, "   0.0  1.0  1000", "WVM1 = 0"},
              {16, "   0.5  0.5  1000", "WVM2 = 0.5"}, {16, "   0.2  1.0  0", "KG = 0"},
-             {16, "   0.2  1.0  5001", "KG = 5001"}, {12, " 1.5  -3.0", "1.5"}};
+             {16, "   0.2  1.0  5001", "KG = 5001"}, {12, " 1.5  -3.0", "1.5"},
+             {6, "   9.6  10000.0  0.0", "TB = 0", 3},         {6, "   9.6  10000.0  2e18", "TB = 2e+18", 3},
+             {8, "  1e300  29.04  0.0008", "radius", 1},      {18, "  9000.0  3500.0  9.40", "WV1 < WV2", 1},
+             {18, "  11000.0  12000.0  9.40", "overlap the grid", 2}};
   for (const auto& b : bad) {
     const InputError e = test::thrown<InputError>([&] { ParamsRun r(example_with({{b.record, b.text}})); });
     EXPECT_EQ(e.file(), "dica.dat") << b.text;
     EXPECT_EQ(e.record(), b.record) << e.what();
+    EXPECT_TRUE(b.field == 0 || e.field() == b.field) << e.what();
     EXPECT_CONTAINS(e.what(), b.expect);
   }
   // A top-hat band must be positive, but only a top-hat boundary uses it (the refusal
   // of WTH1 = 0 for a top-hat boundary, NP4 = 0, JS = 86, KB = 503 and a cut file are
-  // in the malformed-input corpus).
+  // in the malformed-input corpus); the observed band matters only when the spectrum is
+  // scaled to it.
   EXPECT_NO_THROW(ParamsRun{example_with({{20, "  0.0 10000.0"}})});
+  EXPECT_NO_THROW(ParamsRun{example_with({{18, "  9000.0  3500.0  9.40"}, {22, "    1    0    0    0    0"}})});
+}
+
+// The highest boundary temperature is hc / (k lambda) / 1e-14 at WVM2: hc/k = 1.43884 cm K
+// (the program's constants); at 1 micron 1.43884e4 K / 1e-14. Just inside it the run goes ahead.
+TEST(ParamsLimits, HighestBoundaryTemperatureIsHcOverKLambdaOver1e14) {
+  Constants c;
+  consts(c);
+  EXPECT_NEAR(highest_boundary_temperature(c, 1.0), 1.43884e18, 1e14);
+  EXPECT_NEAR(highest_boundary_temperature(c, 2.0), 0.71942e18, 1e14);
+  const ParamsRun hot(example_with({{6, "   66.30  10000.0  1.4e18"}}));
+  EXPECT_NEAR(std::pow(10.0, hot.p.logteff), 1.41e18, 0.01e18);
 }
 
 TEST(ParamsLimits, LargestAndSmallestAcceptedValues) {

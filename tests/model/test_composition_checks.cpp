@@ -13,21 +13,11 @@
 namespace mcspec::test {
 namespace {
 
-struct Loaded {
-  Atoms a;
-  Outputs o;
+struct Loaded : LoadedData {
   std::vector<std::string> warnings;
+  Loaded(const DataSet& d, const std::string& comp, const Params& p = example_params())
+      : LoadedData(d, comp, p), warnings(composition_warnings(a, p, "comp.ind", "varn1.new")) {}
 };
-
-Loaded load(const DataSet& d, const std::string& comp, const Params& p = example_params()) {
-  TempDir dir;
-  d.write(dir.path());
-  write_file(dir / "comp.ind", comp);
-  Loaded l;
-  load_atoms(dir.path(), p, l.a, l.o);
-  l.warnings = composition_warnings(l.a, p, "comp.ind", "varn1.new");
-  return l;
-}
 
 TEST(Elements, SymbolsOfThePeriodicTable) {
   EXPECT_EQ(mcspec::element_symbol(26), std::string_view("Fe"));
@@ -41,11 +31,11 @@ TEST(Elements, SymbolsOfThePeriodicTable) {
 TEST(CompositionRecords, SymbolsAreReadWhateverTheirCase) {
   // A shifted or misnamed record (the regression of a deleted Si record moving S onto P)
   // is refused in the malformed-input corpus; here the symbol's case.
-  const InputError e = thrown<InputError>([&] { load(DataSet{}, "1 H 0.5\n2 he 0.2\n3 o 0.3\n"); });
+  const InputError e = thrown<InputError>([&] { Loaded(DataSet{}, "1 H 0.5\n2 he 0.2\n3 o 0.3\n"); });
   EXPECT_EQ(e.record() * 10 + e.field(), 32) << e.what();
   EXPECT_CONTAINS(e.what(), "names o (Z = 8)");
   // Case does not matter, and a name that is no symbol is accepted.
-  EXPECT_EQ(load(DataSet{}, "1 h 0.5\n2 HELIUM 0.5\n").a.nel, 2);
+  EXPECT_EQ(Loaded(DataSet{}, "1 h 0.5\n2 HELIUM 0.5\n").a.nel, 2);
 }
 
 TEST(CompositionWarnings, RawSumAndElementsLeftOut) {
@@ -63,7 +53,7 @@ TEST(CompositionWarnings, RawSumAndElementsLeftOut) {
   Params p = example_params();
   p.chl = 20.0;
   p.chlcm = p.chl * 8065.46;
-  const Loaded l = load(d, "1 H 0.5\n2 He 0.3\n3 Li 0.1\n", p);
+  const Loaded l(d, "1 H 0.5\n2 He 0.3\n3 Li 0.1\n", p);
   EXPECT_EQ(l.warnings.size(), 3u);
   EXPECT_TRUE(has(l, "add up to 0.9000, not 1"));
   EXPECT_TRUE(has(l, "He (Z = 2, mass fraction 0.3333) is left out of the line physics: its ions in the level file "
@@ -71,9 +61,9 @@ TEST(CompositionWarnings, RawSumAndElementsLeftOut) {
   EXPECT_TRUE(has(l, "Li (Z = 3, mass fraction 0.1111) is left out of the line physics: the level file \"varn1.new\" "
                      "has no ion of it"));
   // Within 1 %, and below 0.1 % of mass: nothing to say.
-  EXPECT_TRUE(load(d, "1 H 0.9995\n2 He 0\n3 Li 0.0009\n").warnings.empty());
+  EXPECT_TRUE(Loaded(d, "1 H 0.9995\n2 He 0\n3 Li 0.0009\n").warnings.empty());
   // No ion at all.
-  const Loaded none = load(d, "1 H 0\n2 He 0\n3 Li 1.0\n");
+  const Loaded none(d, "1 H 0\n2 He 0\n3 Li 1.0\n");
   EXPECT_TRUE(has(none, "no ion takes part"));
 }
 
@@ -84,8 +74,8 @@ TEST(BoundaryTemperature, LowestFollowsTheMostEasilyIonisedElement) {
   d.chi[{11, 1}] = 5.139;
   std::string comp = "1 H 0.5\n";
   for (int z = 2; z <= 10; ++z) comp += std::to_string(z) + " x 0\n";
-  EXPECT_NEAR(lowest_boundary_temperature(load(d, comp).a), 285.6, 0.05);
-  const Loaded l = load(d, comp + "11 Na 0.01\n");
+  EXPECT_NEAR(lowest_boundary_temperature(Loaded(d, comp).a), 285.6, 0.05);
+  const Loaded l(d, comp + "11 Na 0.01\n");
   EXPECT_NEAR(lowest_boundary_temperature(l.a), 107.9, 0.05);
   Params p = example_params();
   p.logteff = std::log10(107.8);

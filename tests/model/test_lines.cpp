@@ -32,17 +32,12 @@ DataSet line_data() {
 
 // Two shells at TR = 11000 and 13000 K, W = 0.4; every ion with density n, half of it
 // in each stage, partition function 2.
-struct LineRun {
-  TempDir dir;
+struct LineRun : LoadedData {
   Params p = example_params();
-  Atoms a;
   Shells s = lay_shells(2);
   Plasma pl;
   LineList ll;
-  Outputs o;
-  LineRun(const DataSet& d, double n) {
-    d.write(dir.path());
-    load_atoms(dir.path(), p, a, o);
+  explicit LineRun(const DataSet& d, double n) : LoadedData(d) {
     pl.allocate(2);
     pl.nelem.fill(n), pl.fion.fill(0.5), pl.pf.fill(2.0), s.w.fill(0.4);
     s.tr(1) = 11000.0, s.tr(2) = 13000.0;

@@ -202,15 +202,6 @@ TEST(Newfrq, ChoosesByBranchingRatioWithFallbackToTheLastBranch) {
   for (int n = 0; n < 500; ++n) ASSERT_EQ(other.emit(rng), static_cast<double>(ref.uniform()) < 0.5 ? 1 : 3);
 }
 
-TEST(Newfrq, ResonanceScatteringKeepsTheLineAndDrawsNothing) {
-  Branches b({0.2, 0.3, 0.5});
-  Rng rng(5);
-  EXPECT_EQ(b.emit(rng, 2, 0), 2);  // IOPT(2) = 0
-  b.m.ll.lcasc(3) = 0;              // an effective resonance line under cascades
-  EXPECT_EQ(b.emit(rng, 3, 1), 3);
-  EXPECT_EQ(rng.iseed(), 5);
-}
-
 TEST(Newfrq, ReemissionInAnotherSpeciesStopsTheRun) {
   Branches b({0.0, 0.0, 1.0});
   b.m.ll.zcode(3) = 20.01;

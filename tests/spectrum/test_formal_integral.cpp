@@ -16,11 +16,6 @@ namespace {
 
 TEST(Bnu1, PlanckLawAndItsIntegralSigmaT4OverPi) {
   const Constants c = program_constants();
-  for (double t : {3000.0, 10000.0, 40000.0})
-    for (double nu : {1e12, 3e14, 1e15, 5e15, 3e16}) {
-      const double b = 2.0 * kH * nu * nu * nu / (kC * kC) / std::expm1(kH * nu / (kK * t));
-      EXPECT_NEAR(bnu1(nu, t, c), b, 1e-11 * b) << nu << " " << t;
-    }
   EXPECT_EQ(bnu1(1e19, 3000.0, c), 0.0);  // far on the Wien side: zero, not NaN
   // Simpson's rule in ln nu over 1e-4 .. 60 kT/h; sigma = 2 pi^5 k^4 / (15 c^2 h^3).
   const double t = 12000.0, sigma = 2.0 * std::pow(kPi, 5) * std::pow(kK, 4) / (15.0 * kC * kC * std::pow(kH, 3));

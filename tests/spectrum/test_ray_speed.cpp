@@ -1,7 +1,7 @@
-// The fast ray against the rules it stands for: the shell of each resonance against
-// the shell number trunc((1 - x) / (2 DX) + 1) of x = R/r, the composed line maps
-// against the recurrence taken one line at a time, the two builds of the vector loops
-// against each other, and the clamp at the outer edge with its message.
+// The fast ray against the rules it stands for: the composed line maps against the
+// recurrence taken one line at a time, each resonance in the shell numbered
+// trunc((1 - x) / (2 DX) + 1) for x = R/r, the two builds of the vector loops against
+// each other, and the clamp at the outer edge with its message.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -81,50 +81,24 @@ struct RandomRays {
   }
 };
 
-TEST(RaySpeed, EveryResonanceLiesInTheFormulasShell) {
-  // e^-tau = 1, no electron scattering, S = the shell number: the intensity is the sum
-  // of the shells of the lines met, which the formula gives line by line (the shell of
-  // each resonance comes from the table of squared shell edges, r^2 = 1 .. 25).
-  RandomRays r(20, 3000, 2, std::vector<double>(20, 0.0));
-  r.p.iopt[3] = 2;  // a dark boundary
-  r.op.etau.fill(1.0);
-  r.ej.fill(0.0);
-  for (int k = 1; k <= 20; ++k)
-    for (int i = 1; i <= 3000; ++i) r.sline(i, k) = k;
-  const FormalIntegral fi = r.integral();
-  EXPECT_EQ(fi.shell_edge_r2(1), 1.0);
-  EXPECT_NEAR(fi.shell_edge_r2(21), 25.0, 1e-12);
-  int rays = 0;
-  for (int n = 0; n < 300; ++n) {
-    const double pp = r.uniform(0.0, 4.99), nu = 1e15 * r.uniform(0.98, 1.02);
-    double expected;
-    if (!r.line_by_line(pp, nu, expected)) continue;
-    ASSERT_EQ(fi.intens(pp, nu), expected) << "p = " << pp << ", nu = " << nu;
-    ++rays;
-  }
-  EXPECT_GT(rays, 250);
-  EXPECT_TRUE(r.out.text().empty());
-}
-
 TEST(RaySpeed, ComposedLineMapsFollowTheRecurrenceLineByLine) {
-  // Depths per segment from 1e-6 to 0.5.
-  // Lines of e^-tau near 1 keep the intensity's memory long, over many chunks.
+  // Depths per segment from 1e-6 to 0.5. Lines of e^-tau near 1 keep the intensity's
+  // memory long, over many chunks; S and J differ from shell to shell, so a resonance
+  // put in a shell other than the formula's changes the intensity far beyond 1e-13.
   std::vector<double> esfac(20);
   for (int k = 1; k <= 20; ++k) esfac[static_cast<std::size_t>(k - 1)] = std::pow(10.0, -3.0 + 0.25 * (20 - k));
   RandomRays r(20, 3000, 3, esfac, 0.97);
   const FormalIntegral fi = r.integral();
+  int rays = 0;
   for (int n = 0; n < 200; ++n) {
     const double pp = r.uniform(0.0, 4.99), nu = 1e15 * r.uniform(0.98, 1.02);
     double expected;
     if (!r.line_by_line(pp, nu, expected)) continue;
     ASSERT_NEAR(fi.intens(pp, nu), expected, 1e-13 * std::fabs(expected)) << "p = " << pp << ", nu = " << nu;
+    ++rays;
   }
-}
-
-TEST(RaySpeed, ElectronScatteringStepIsFirstOrderAndHeldAtJ) {
-  // The specified step I + (J - I) dtau wherever dtau <= 1; never past J beyond.
-  const double cases[][2] = {{0.0, 0.0}, {1e-8, 1e-8}, {0.28, 0.28}, {1.0, 1.0}, {1.5, 1.0}, {40.0, 1.0}};
-  for (const auto& c : cases) EXPECT_EQ(relaxed_fraction(c[0]), c[1]) << c[0];
+  EXPECT_GT(rays, 150);
+  EXPECT_TRUE(r.out.text().empty());  // no resonance beyond the outer edge
 }
 
 TEST(RaySpeed, BothBuildsOfTheLoopsAgreeBitForBit) {

@@ -129,4 +129,17 @@ inline void load_atoms(const std::filesystem::path& dir, const Params& p, Atoms&
   atlvls(p, varn1, a, o.out, o.atmd);
 }
 
+// A data set written to a scratch directory (with comp as its comp.ind, when given) and
+// read by input and atlvls.
+struct LoadedData {
+  TempDir dir;
+  Atoms a;
+  Outputs o;
+  explicit LoadedData(const DataSet& d, const std::string& comp = "", const Params& p = example_params()) {
+    d.write(dir.path());
+    if (!comp.empty()) write_file(dir / "comp.ind", comp);
+    load_atoms(dir.path(), p, a, o);
+  }
+};
+
 }  // namespace mcspec::test

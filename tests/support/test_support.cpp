@@ -4,6 +4,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <random>
@@ -50,6 +51,19 @@ std::vector<std::string> records(const std::string& text) {
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) r.push_back(line);
   return r;
+}
+
+std::string join_records(const std::vector<std::string>& recs) {
+  std::string t;
+  for (const std::string& r : recs) t += r + "\n";
+  return t;
+}
+
+std::vector<std::string> listing(const fs::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 fs::path shared_dir() {

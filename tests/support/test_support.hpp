@@ -28,8 +28,11 @@ class TempDir {
 
 std::string read_file(const std::filesystem::path& p);
 void write_file(const std::filesystem::path& p, const std::string& text);
-// The records of a text, without their line ends.
+// The records of a text, without their line ends, and records joined back into a text.
 std::vector<std::string> records(const std::string& text);
+std::string join_records(const std::vector<std::string>& recs);
+// The names in a directory, sorted.
+std::vector<std::string> listing(const std::filesystem::path& dir);
 
 // The output files of a run, in the order of the unit table.
 inline constexpr const char* kOutputFiles[] = {"stst.dat", "diagn.dat", "yhea.dat", "lhea.dat",
