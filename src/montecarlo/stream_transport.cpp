@@ -2,7 +2,8 @@
 // the events are those of follow (transport.cpp); a packet that draws from a stream of
 // its own leaves the loop free in three ways, each the same in distribution:
 //  - the optical depth left when a flight reaches a grid point is carried into the
-//    next flight instead of a new draw (the exponential law has no memory);
+//    next flight instead of a new draw (the exponential law has no memory; in a shell
+//    with masers, lines of negative depth, a new depth is drawn as before);
 //  - the line walk decides each line on its own from running sums of the depths
 //    (walk_depth_sums), several lines at a time, instead of summing along the flight;
 //  - quotients are shared (one reciprocal for several divisions), and the lines a
@@ -88,7 +89,9 @@ void Transport::follow_stream(Packet& pk) {
       passed += n;
       book_n += n;
       if (!line && !(s < ex.d)) {
-        taur = left;
+        // The rest of the depth is a new draw's equal only when no line of the flight
+        // gave depth back: a maser's gain ends with its flight, as in the single sequence.
+        taur = sh.masers ? 0 : left;
         break;
       }
       taur = 0;

@@ -134,7 +134,10 @@ Transport::Transport(const McInputs& in, Boundary boundary, double vhi, Rng& rng
     v.tau = in.op.tau.data() + column;
     v.ej = tally == nullptr ? est.ej.data() + column : nullptr;  // the tally books a flight's lines
     v.br = in.op.br.data() + column;
-    if (tally != nullptr) v.sums = est.depth_sums.column(j);
+    if (tally != nullptr) {
+      v.sums = est.depth_sums.column(j);
+      v.masers = std::any_of(v.tau, v.tau + nl_, [](double t) { return t < 0; });
+    }
   }
 }
 

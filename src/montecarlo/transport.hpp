@@ -212,6 +212,7 @@ class Transport {
     double rle_inv_lo = 0;        // lower bound factor of 1/RLE for the line walk
     double rle_inv = 0;           // 1/RLE (the stream runs' walk)
     const double* sums = nullptr; // running sums of TAU (the stream runs' walk), sums[k] after line k
+    bool masers = false;          // a line of the shell has a negative depth (the stream runs)
   };
 
   // The packet in the loop (kept in registers: it never leaves the inlined loop) with
