@@ -118,6 +118,13 @@ void ioneq(int iter, const Params& p, const Shells& s, const Atoms& a, Plasma& p
   // Elements beyond the ionisation data carry no mass (input refuses it): no fractions.
   const int zmax = std::min(a.nel, kMaxIonisationData);
   for (int k = 1; k <= s.js; ++k) {
+    // A dilution factor that is not positive (the Monte Carlo estimate of a shell's mean
+    // intensity, in a model too opaque for its packets) makes every stage ratio negative.
+    if (!(s.w(k) > 0.0))
+      throw RunError("the radiation field of shell " + std::to_string(k) + " has the dilution factor W = " +
+                     text_of(s.w(k)) + " (TR " + text_of(s.tr(k)) +
+                     " K): its Monte Carlo estimate is not positive; the ejecta are too opaque for the packets "
+                     "to sample this shell (lower the densities or use more packets)");
     const ShellRadiation r = shell_radiation(s, k);
     double ne = pl.ntot(k);  // one electron per nucleus to start
     double ne_new = ne;

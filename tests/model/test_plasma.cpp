@@ -92,6 +92,10 @@ TEST(Ioneq, DataThatLeaveNoFreeElectronsAreRefused) {
   d.chi[{1, 1}] = 999.999;
   PlasmaRun r(d, 9000.0, 0.3);
   EXPECT_CONTAINS(message_of<RunError>([&] { r.solve(1); }), "ionisation balance of shell 1 gives the electron density");
+  // Regression: a negative Monte Carlo dilution factor (W7 at 300 times its density)
+  // was reported as a composition without free electrons.
+  PlasmaRun negative(DataSet({1.0, 0.0}), 24000.0, -1.78);
+  EXPECT_CONTAINS(message_of<RunError>([&] { negative.solve(2); }), "shell 1 has the dilution factor W = -1.78");
 }
 
 }  // namespace
