@@ -1,0 +1,144 @@
+// Layered ejecta: the decay chains against the Bateman solution worked by hand, shells
+// that mix velocity zones by the mass they overlap, and the reader of "zones.dat".
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "common/errors.hpp"
+#include "model/zones.hpp"
+#include "support/test_support.hpp"
+
+namespace mcspec::test {
+namespace {
+
+Zones zones_of(const std::string& text, std::vector<std::string>* warnings = nullptr) {
+  InFile in;
+  in.open_text("zones.dat", text);
+  std::vector<std::string> w;
+  Zones z = read_zones(in, w);
+  if (warnings) *warnings = w;
+  return z;
+}
+
+TEST(ZonesDecay, ChainsAgainstBatemanByHand) {
+  // N1 = a 2^(-t/T1); from pure parent N2 = T2/(T2 - T1) (2^(-t/T2) - 2^(-t/T1)), e.g.
+  // 56Ni at T1 = 6.075 d: 77.236/71.161 (2^(-6.075/77.236) - 0.5) = 0.485095.
+  const double fe52 = 8.275 / 24, cr48 = 21.56 / 24;
+  struct Case { int chain; double a, b, t, n1, n2, n3; } cases[] = {
+      {0, 1, 0, 0.0, 1, 0, 0},
+      {0, 1, 0, 6.075, 0.5, 0.4850952097660, 0.0149047902340},
+      {0, 1, 0, 100.0, 1.1085970891e-5, 0.4423972741491, 0.5575916398800},
+      {0, 0, 1, 77.236, 0, 0.5, 0.5},  // 56Co alone: one half-life
+      {1, 1, 0, fe52, 0.5, 0.4882658839039, 0.0117341160961},
+      {1, 1, 0, 1000.0, 0, 0, 1},      // parent faster than daughter, long after: no overflow
+      {2, 1, 0, cr48, 0.5, 0.4892850166170, 0.0107149833830},
+      {2, 1, 0, 15.9735, 4.439222357e-6, 0.5297904339420, 0.4702051268356},
+      {2, 0.3, 0.2, 0.0, 0.3, 0.2, 0},
+  };
+  for (const Case& c : cases) {
+    const ChainAmounts n = decay_chain(kDecayChain[static_cast<std::size_t>(c.chain)], c.a, c.b, c.t);
+    SCOPED_TRACE(std::string(kDecayChain[static_cast<std::size_t>(c.chain)].parent) + " t = " + std::to_string(c.t));
+    EXPECT_NEAR(n.parent, c.n1, 1e-12);
+    EXPECT_NEAR(n.daughter, c.n2, 1e-12);
+    EXPECT_NEAR(n.product, c.n3, 1e-12);
+    EXPECT_NEAR(n.parent + n.daughter + n.product, c.a + c.b, 1e-15);  // mass number kept
+  }
+}
+
+TEST(ZonesDecay, IsotopesBecomeTheirElements) {
+  // 0.6 of 56Ni at one half-life: 0.3 Ni left, 0.6 * 0.485095 Co, 0.1 + 0.6 * 0.014905 Fe.
+  const ZoneComposition z = decay_to_epoch(zones_of("v_outer Si Fe Ni56\n20000 0.3 0.1 0.6\n"), 6.075);
+  EXPECT_NEAR(z.x(28, 1), 0.3, 1e-12);
+  EXPECT_NEAR(z.x(27, 1), 0.6 * 0.4850952097660, 1e-12);
+  EXPECT_NEAR(z.x(26, 1), 0.1 + 0.6 * 0.0149047902340, 1e-12);
+  EXPECT_NEAR(z.isotope(1, 1), 0.3, 1e-12);
+  EXPECT_NEAR(z.product(1, 1), 0.6 * 0.0149047902340, 1e-12);
+  double sum = 0;
+  for (int e = 1; e <= kZoneElements; ++e) sum += z.x(e, 1);
+  EXPECT_NEAR(sum, 1.0, 1e-15);
+  EXPECT_THROW(decay_to_epoch(zones_of("v_outer Si\n20000 1\n"), -1.0), InputError);
+}
+
+TEST(ZonesShells, TwoZonesMixByOverlapMass) {
+  // Zone C lies below the photosphere (8000 km/s) and is not seen. Shell 1, 8000..12000:
+  // 10^3 - 8^3 = 488 of zone O, 12^3 - 10^3 = 728 of zone O/Si: O (488 + 0.2 * 728) / 1216.
+  // Shell 2, 12000..25000, lies in the last zone, which reaches past its 20000 km/s.
+  const std::string text = "# layered\nv_outer C O Si\n\n5000 1 0 0\n10000 0 1 0\n  # outer\n20000 0 0.2 0.8\n";
+  const ZoneComposition z = decay_to_epoch(zones_of(text), 10.0);
+  const double edges[] = {8000, 12000, 25000};
+  const ShellComposition s = shell_composition(z, edges);
+  ASSERT_EQ(s.x.cols(), 2);
+  EXPECT_EQ(s.x(6, 1), 0.0);
+  EXPECT_NEAR(s.x(8, 1), 633.6 / 1216, 1e-14);
+  EXPECT_NEAR(s.x(14, 1), 582.4 / 1216, 1e-14);
+  EXPECT_EQ(s.x(8, 2), 0.2);
+  EXPECT_EQ(s.x(14, 2), 0.8);
+}
+
+TEST(ZonesShells, OneZoneFileIsTheUniformComposition) {
+  // The model's grid for JS = 4, XE1 = 0.2: x = 1 - (i - 1) 0.1, edges VPH / x up to
+  // 50000 km/s, beyond the zone's 30000.
+  Array1<double> xs(9), uniform(kZoneElements);
+  for (int i = 1; i <= 9; ++i) xs(i) = 1.0 - (i - 1) * 0.1;
+  const std::vector<double> edges = shell_velocity_edges(10000, xs);
+  ASSERT_EQ(edges.size(), 5u);
+  EXPECT_DOUBLE_EQ(edges[4], 50000);
+  uniform(8) = 0.5;
+  uniform(14) = 0.25;
+  uniform(26) = 0.25;
+  const Zones read = zones_of("v_outer O Si Fe\n30000 0.5 0.25 0.25\n");
+  const Array2<double> file = shell_composition(decay_to_epoch(read, 20), edges).x;
+  const Array2<double> one = shell_composition(decay_to_epoch(one_zone(uniform), 20), edges).x;
+  for (int j = 1; j <= 4; ++j)
+    for (int e = 1; e <= kZoneElements; ++e) {
+      EXPECT_EQ(file(e, j), uniform(e));
+      EXPECT_EQ(one(e, j), uniform(e));
+    }
+}
+
+TEST(ZonesReader, RefusesBadInputNamingRecordAndField) {
+  std::string many = "v_outer O\n";
+  for (int k = 1; k <= kMaxZones + 1; ++k) many += std::to_string(1000 * k) + " 1\n";
+  const std::string h = "# zones\nv_outer O Fe\n";  // rows start at record 3
+  struct Case { std::string text; long record; int field; const char* says; } cases[] = {
+      {"# nothing\n", 0, 0, "no header line"},
+      {h, 0, 0, "no zone"},
+      {"speed O\n", 1, 1, "must begin with v_outer"},
+      {"v_outer\n", 1, 2, "names no element or isotope"},
+      {"v_outer O FE\n", 1, 3, "case-sensitive: \"Fe\""},
+      {"v_outer O Xx\n", 1, 3, "\"Xx\" is neither an element symbol"},
+      {"v_outer O Ni56 O\n", 1, 4, "named twice (also field 2)"},
+      {h + "10000 1\n", 3, 3, "\"Fe\" is missing"},
+      {h + "10000 1 0 0\n", 3, 4, "an extra value"},
+      {h + "10000 1 abc\n", 3, 3, "\"abc\" is not a number"},
+      {h + "10000 1 0.5x\n", 3, 3, "\"0.5x\" is not a number"},
+      {h + "10000 1 -0.1\n", 3, 3, "of Fe must be a finite number >= 0"},
+      {h + "10000 1 nan\n", 3, 3, "found nan"},
+      {h + "10000 1 inf\n", 3, 3, "found inf"},
+      {h + "0 1 0\n", 3, 1, "positive number of km/s"},
+      {h + "10000 1 0\n10000 1 0\n", 4, 1, "must increase from zone to zone: 10000 follows 10000"},
+      {h + "10000 0 0\n", 3, 0, "zone 1 must add up to a positive"},
+      {many, kMaxZones + 2, 0, "more than 100 zones"},
+  };
+  for (const Case& c : cases) {
+    const InputError e = thrown<InputError>([&] { zones_of(c.text); });
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(e.file(), "zones.dat");
+    EXPECT_EQ(e.record(), c.record);
+    EXPECT_EQ(e.field(), c.field);
+    EXPECT_CONTAINS(e.what(), c.says);
+  }
+}
+
+TEST(ZonesReader, RowsAreNormalisedWithAWarningBeyondOnePercent) {
+  std::vector<std::string> w;
+  const Zones z = zones_of("v_outer O Si\n10000 0.5 0.4\n20000 0.5 0.496\n", &w);
+  ASSERT_EQ(w.size(), 1u);
+  EXPECT_EQ(w[0], "the mass fractions of zone 1 of \"zones.dat\" (record 2) add up to 0.9000, not 1; they are "
+                  "normalised to 1");
+  EXPECT_NEAR(z.stable(8, 1), 0.5 / 0.9, 1e-15);
+  EXPECT_NEAR(z.stable(8, 2), 0.5 / 0.996, 1e-15);  // within 1 %: normalised without a word
+}
+
+}  // namespace
+}  // namespace mcspec::test
