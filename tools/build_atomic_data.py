@@ -17,6 +17,7 @@ name beside it and renamed into place, and an existing directory is never overwr
 """
 
 import argparse
+import io
 import json
 import math
 import os
@@ -67,8 +68,85 @@ class SourceError(Exception):
     pass
 
 
-def fail(path, line, msg):
-    raise SourceError("%s, record %d: %s" % (path, line, msg))
+def fail(path, line, msg, field=None):
+    """Stops the build: the file, the record (its line number), the field and the fault."""
+    where = "%s, line %d" % (path, line) if field is None else "%s, line %d, field %s" % (path, line, field)
+    raise SourceError("%s: %s" % (where, msg))
+
+
+def read_text(path):
+    """The whole of a UTF-8 text file; undecodable bytes stop the build naming their line."""
+    with open(path, "rb") as f:
+        data = f.read()
+    try:
+        return data.decode("utf-8")
+    except UnicodeDecodeError as e:
+        fail(path, data.count(b"\n", 0, e.start) + 1, "undecodable bytes (the file is not UTF-8 text)")
+
+
+def text_lines(path):
+    """(line number, line) of a text file, lines ended as in text mode."""
+    return enumerate(io.StringIO(read_text(path), newline=None), 1)
+
+
+# Kinds of field: what a value must be.
+INT, COUNT = "an integer", "a positive integer"
+REAL, NONNEG, POSITIVE = "a finite number", "a finite number >= 0", "a finite number > 0"
+WEIGHT = "a positive statistical weight"  # written as a real, rounded to an integer
+
+
+def value(path, n, words, col, name, kind):
+    """Field `col` (0-based) of record n, called `name`, checked to be of `kind`."""
+    if col >= len(words) or not words[col].strip():
+        fail(path, n, "missing (the record has %d fields)" % len(words), name)
+    text = words[col].strip()
+    try:
+        v = int(text) if kind in (INT, COUNT) else float(text)
+    except ValueError:
+        fail(path, n, "%r is not %s" % (text, kind), name)
+    if kind == WEIGHT and math.isfinite(v):
+        v = int(round(v))
+    bad = ((kind not in (INT, COUNT) and not math.isfinite(v))
+           or (kind in (COUNT, POSITIVE, WEIGHT) and v <= 0) or (kind == NONNEG and v < 0))
+    if bad:
+        fail(path, n, "%r is not %s" % (text, kind), name)
+    return v
+
+
+def records(path, keyword, fields):
+    """(line number, values) of each record whose first blank-separated word is `keyword`;
+    fields: (column, name, kind) of the values wanted."""
+    for n, line in text_lines(path):
+        w = line.split()
+        if w and w[0] == keyword:
+            yield n, [value(path, n, w, c, name, kind) for c, name, kind in fields]
+
+
+def json_records(path):
+    """The top-level object of a JSON file and a function giving the line of a key's record."""
+    text = read_text(path)
+    try:
+        data = json.loads(text)
+    except ValueError as e:
+        fail(path, getattr(e, "lineno", 1), "not valid JSON (%s)" % getattr(e, "msg", e))
+    if not isinstance(data, dict):
+        fail(path, 1, "not a JSON object of records")
+
+    def line_of(key):
+        m = re.search(r'^\s*"%s"\s*:' % re.escape(key), text, re.M)
+        return 1 + text.count("\n", 0, m.start()) if m else 1
+    return data, line_of
+
+
+def json_value(path, line, rec, keys, kind):
+    """rec[keys[0]][keys[1]]... of a JSON record, checked to be a number of `kind`."""
+    v = rec
+    for k in keys:
+        v = v.get(k) if isinstance(v, dict) else None
+    name = '"%s"' % ".".join(keys)
+    if isinstance(v, bool) or not isinstance(v, (int, float)):
+        fail(path, line, "%r is not %s" % (v, kind), name)
+    return value(path, line, [repr(float(v))], 0, name, kind)
 
 
 def roman(j):
@@ -80,16 +158,14 @@ def roman(j):
 def read_elements(src):
     """Symbols and standard atomic weights of Z = 1..60."""
     path = os.path.join(src, ELEMENTS)
-    with open(path, encoding="utf-8") as f:
-        data = json.load(f)
+    data, line_of = json_records(path)
     sym, awt = {}, {}
     for s, rec in data.items():
-        z = rec.get("atomic number")
+        z = rec.get("atomic number") if isinstance(rec, dict) else None
         if isinstance(z, int) and 1 <= z <= N_SYMBOLS and s.isalpha():
             sym[z] = s
-            mass = rec.get("atomic mass")
-            if mass is not None:
-                awt[z] = float(mass["value"])
+            if rec.get("atomic mass") is not None:
+                awt[z] = json_value(path, line_of(s), rec, ("atomic mass", "value"), POSITIVE)
     # The file gives boron's interval bound; IUPAC's conventional value is 10.81.
     # Technetium has no stable isotope: the mass number of its longest-lived isotope.
     awt[5] = 10.81
@@ -103,15 +179,14 @@ def read_elements(src):
 def read_ionisation(src, sym):
     """chi[(z, j)] in eV, the energy from stage j to j + 1 (j = 1 the neutral atom)."""
     path = os.path.join(src, IONISATION)
-    with open(path, encoding="utf-8") as f:
-        data = json.load(f)
+    data, line_of = json_records(path)
     chi = {}
     for z in range(1, N_IONISATION_ROWS + 1):
         for j in range(1, min(z, 9) + 1):
             key = sym[z] if j == 1 else "%s %d+" % (sym[z], j - 1)
             if key not in data:
                 raise SourceError("%s: no ionisation energy for %s" % (path, key))
-            chi[(z, j)] = float(data[key]["ionization energy"])
+            chi[(z, j)] = json_value(path, line_of(key), data[key], ("ionization energy",), POSITIVE)
     return chi
 
 
@@ -120,38 +195,33 @@ def read_zeta(src):
     path = os.path.join(src, ZETA)
     zeta = {}
     col = None
-    with open(path, encoding="utf-8") as f:
-        for n, line in enumerate(f, 1):
-            w = line.split()
-            if not w:
-                continue
-            if w[0] == "#name":
-                col = w.index("t10000")  # "#name" stands where the rows have "Frac"
-                continue
-            if w[0] != "Frac":
-                continue
-            if col is None:
-                fail(path, n, "data before the column header")
-            try:
-                z, j, v = int(w[1]), int(w[2]), float(w[col])
-            except (ValueError, IndexError):
-                fail(path, n, "cannot read Z, stage and the t10000 column")
-            if v > 0:
-                zeta[(z, j)] = math.log10(v)
+    for n, line in text_lines(path):
+        w = line.split()
+        if not w:
+            continue
+        if w[0] == "#name":
+            if "t10000" not in w:
+                fail(path, n, "no column t10000 in the column header")
+            col = w.index("t10000")  # "#name" stands where the rows have "Frac"
+            continue
+        if w[0] != "Frac":
+            continue
+        if col is None:
+            fail(path, n, "data before the column header")
+        z, j, v = [value(path, n, w, c, name, kind) for c, name, kind in
+                   ((1, "Z", COUNT), (2, "stage", COUNT), (col, "t10000", NONNEG))]
+        if v > 1:
+            fail(path, n, "%r is a fraction above 1" % w[col], "t10000")
+        if v > 0:
+            zeta[(z, j)] = math.log10(v)
     return zeta
 
 
 def read_verner_ground_g(src):
     path = os.path.join(src, VERNER)
     g = {}
-    with open(path, encoding="utf-8") as f:
-        for n, line in enumerate(f, 1):
-            w = line.split()
-            if len(w) >= 5 and w[0] == "IonV":
-                try:
-                    g[(int(w[2]), int(w[3]))] = int(w[4])
-                except ValueError:
-                    fail(path, n, "cannot read Z, stage and g")
+    for n, (z, j, gg) in records(path, "IonV", ((2, "Z", COUNT), (3, "stage", COUNT), (4, "g", COUNT))):
+        g[(z, j)] = gg
     return g
 
 
@@ -290,53 +360,38 @@ def read_kurucz(src, source):
     lin_path = os.path.join(src, KURUCZ_DIR, lin_name)
     cands = {}
     keyed = {}
-    with open(lev_path, encoding="utf-8") as f:
-        for n, line in enumerate(f, 1):
-            w = line.split()
-            if not w or w[0] != "LevKur":
-                continue
-            try:
-                z, j, g, e = int(w[1]), int(w[2]), int(w[4]), float(w[5])
-            except (ValueError, IndexError):
-                fail(lev_path, n, "cannot read LevKur Z stage index g E")
-            if z > MAX_Z_LINES or j > MAX_STAGE:
-                continue
-            c = cands.setdefault((z, j), Candidate(z, j, source))
-            key = (round(e * 1e6), g)
-            if key in keyed.setdefault((z, j), {}):
-                continue
-            keyed[(z, j)][key] = key
-            c.levels.append((key, e * KURUCZ_CM_PER_EV, g, ""))
-    with open(lin_path, encoding="utf-8") as f:
-        for n, line in enumerate(f, 1):
-            w = line.split()
-            if not w or w[0] != "Line":
-                continue
-            try:
-                z, j = int(w[1]), int(w[2])
-                lam, fval, gl, gu = float(w[3]), float(w[4]), int(w[5]), int(w[6])
-                el, eu = float(w[7]), float(w[8])
-            except (ValueError, IndexError):
-                fail(lin_path, n, "cannot read Line Z stage lambda f g_l g_u E_l E_u")
-            if z > MAX_Z_LINES or j > MAX_STAGE:
-                continue
-            c = cands.setdefault((z, j), Candidate(z, j, source))
-            if el < 0 or eu <= el:
-                c.drop("bad level energies in source line")
-                continue
-            if fval <= 0:
-                c.drop("zero oscillator strength")
-                continue
-            lam_e = vac_to_air(1e8 / ((eu - el) * KURUCZ_CM_PER_EV))
-            if abs(lam / lam_e - 1.0) > 1e-3:
-                c.drop("listed wavelength disagrees with the energies")
-                continue
-            kl, ku = (round(el * 1e6), gl), (round(eu * 1e6), gu)
-            lv = keyed.get((z, j), {})
-            if kl not in lv or ku not in lv:
-                c.drop("unmatched level (energy, g)")
-                continue
-            c.lines.append((ku, kl, gl * fval))
+    for n, (z, j, g, e) in records(lev_path, "LevKur", ((1, "Z", COUNT), (2, "stage", COUNT),
+                                                        (4, "g", COUNT), (5, "E", NONNEG))):
+        if z > MAX_Z_LINES or j > MAX_STAGE:
+            continue
+        c = cands.setdefault((z, j), Candidate(z, j, source))
+        key = (round(e * 1e6), g)
+        if key in keyed.setdefault((z, j), {}):
+            continue
+        keyed[(z, j)][key] = key
+        c.levels.append((key, e * KURUCZ_CM_PER_EV, g, ""))
+    fields = ((1, "Z", COUNT), (2, "stage", COUNT), (3, "lambda", POSITIVE), (4, "f", REAL),
+              (5, "g_l", COUNT), (6, "g_u", COUNT), (7, "E_l", REAL), (8, "E_u", REAL))
+    for n, (z, j, lam, fval, gl, gu, el, eu) in records(lin_path, "Line", fields):
+        if z > MAX_Z_LINES or j > MAX_STAGE:
+            continue
+        c = cands.setdefault((z, j), Candidate(z, j, source))
+        if el < 0 or eu <= el:
+            c.drop("bad level energies in source line")
+            continue
+        if fval <= 0:
+            c.drop("zero oscillator strength")
+            continue
+        lam_e = vac_to_air(1e8 / ((eu - el) * KURUCZ_CM_PER_EV))
+        if abs(lam / lam_e - 1.0) > 1e-3:
+            c.drop("listed wavelength disagrees with the energies")
+            continue
+        kl, ku = (round(el * 1e6), gl), (round(eu * 1e6), gu)
+        lv = keyed.get((z, j), {})
+        if kl not in lv or ku not in lv:
+            c.drop("unmatched level (energy, g)")
+            continue
+        c.lines.append((ku, kl, gl * fval))
     return cands
 
 
@@ -375,6 +430,17 @@ def parity_odd(label):
     return "*" in words[-1]
 
 
+def stout_rows(path):
+    """(line number, tab-separated fields) of the records of a Stout file: after its date
+    line, up to the line of asterisks."""
+    for n, line in text_lines(path):
+        if n == 1:
+            continue  # the file's date
+        if line.startswith("*"):
+            break
+        yield n, line.rstrip("\n").split("\t")
+
+
 def read_stout(src, z, j, sym):
     el = sym[z].lower()
     base = os.path.join(src, STOUT_DIR, el, "%s_%d" % (el, j), "%s_%d" % (el, j))
@@ -383,55 +449,39 @@ def read_stout(src, z, j, sym):
         return None
     c = Candidate(z, j, "nist-stout")
     energy, odd = {}, {}
-    with open(nrg, encoding="utf-8") as f:
-        for n, line in enumerate(f, 1):
-            if n == 1:
-                continue  # the file's date
-            if line.startswith("*"):
-                break
-            w = line.rstrip("\n").split("\t")
-            if len(w) < 3 or not w[0].strip():
-                continue
-            try:
-                k, e, g = int(w[0]), float(w[1]), int(round(float(w[2])))
-            except ValueError:
-                fail(nrg, n, "cannot read index, energy, g")
-            lab = w[3].strip().strip('"') if len(w) > 3 else ""
-            energy[k] = e
-            odd[k] = parity_odd(lab) if lab else None
-            c.levels.append((k, e, g, lab))
+    for n, w in stout_rows(nrg):
+        if len(w) < 3 or not w[0].strip():
+            continue
+        k, e, g = [value(nrg, n, w, col, name, kind) for col, name, kind in
+                   ((0, "index", INT), (1, "energy", NONNEG), (2, "g", WEIGHT))]
+        lab = w[3].strip().strip('"') if len(w) > 3 else ""
+        energy[k] = e
+        odd[k] = parity_odd(lab) if lab else None
+        c.levels.append((k, e, g, lab))
     gof = {k: g for k, e, g, lab in c.levels}
-    with open(tp, encoding="utf-8") as f:
-        for n, line in enumerate(f, 1):
-            if n == 1:
-                continue
-            if line.startswith("*"):
-                break
-            w = line.rstrip("\n").split("\t")
-            if not w or w[0] != "A":
-                continue
-            try:
-                lo, up, a = int(w[1]), int(w[2]), float(w[3])
-            except (ValueError, IndexError):
-                fail(tp, n, "cannot read A lower upper A")
-            typ = w[4].strip() if len(w) > 4 else ""
-            if typ and typ != "E1":
-                c.drop("forbidden (typed %s)" % typ)
-                continue
-            if lo not in energy or up not in energy:
-                c.drop("level index missing")
-                continue
-            if odd[lo] is not None and odd[lo] == odd[up]:
-                c.drop("same parity (not E1)")
-                continue
-            if energy[up] < energy[lo]:
-                lo, up = up, lo
-            de = energy[up] - energy[lo]
-            if de <= 0 or a <= 0:
-                c.drop("zero energy difference or A")
-                continue
-            lam = 1e8 / de
-            c.lines.append((up, lo, gof[up] * a * lam * lam / GF_CONST))
+    for n, w in stout_rows(tp):
+        if not w or w[0] != "A":
+            continue
+        lo, up, a = [value(tp, n, w, col, name, kind) for col, name, kind in
+                     ((1, "lower", INT), (2, "upper", INT), (3, "A", REAL))]
+        typ = w[4].strip() if len(w) > 4 else ""
+        if typ and typ != "E1":
+            c.drop("forbidden (typed %s)" % typ)
+            continue
+        if lo not in energy or up not in energy:
+            c.drop("level index missing")
+            continue
+        if odd[lo] is not None and odd[lo] == odd[up]:
+            c.drop("same parity (not E1)")
+            continue
+        if energy[up] < energy[lo]:
+            lo, up = up, lo
+        de = energy[up] - energy[lo]
+        if de <= 0 or a <= 0:
+            c.drop("zero energy difference or A")
+            continue
+        lam = 1e8 / de
+        c.lines.append((up, lo, gof[up] * a * lam * lam / GF_CONST))
     return c
 
 
@@ -440,33 +490,19 @@ def read_stout(src, z, j, sym):
 def read_h20(src):
     lp = os.path.join(src, H20_LEVELS)
     c = Candidate(1, 1, "h20")
-    with open(lp, encoding="utf-8") as f:
-        for n, line in enumerate(f, 1):
-            w = line.split()
-            if not w or w[0] != "LevMacro":
-                continue
-            try:
-                z, j, k, e, g = int(w[1]), int(w[2]), int(w[3]), float(w[5]), int(w[6])
-            except (ValueError, IndexError):
-                fail(lp, n, "cannot read LevMacro level, energy, g")
-            if (z, j) != (1, 1):
-                continue  # the bare nucleus
-            c.levels.append((k, e * NIST_CM_PER_EV, g, ""))
+    fields = ((1, "Z", COUNT), (2, "stage", COUNT), (3, "level", INT), (5, "E", NONNEG), (6, "g", COUNT))
+    for n, (z, j, k, e, g) in records(lp, "LevMacro", fields):
+        if (z, j) != (1, 1):
+            continue  # the bare nucleus
+        c.levels.append((k, e * NIST_CM_PER_EV, g, ""))
     gof = {k: g for k, e, g, lab in c.levels}
     np_ = os.path.join(src, H20_LINES)
-    with open(np_, encoding="utf-8") as f:
-        for n, line in enumerate(f, 1):
-            w = line.split()
-            if not w or w[0] != "LinMacro":
-                continue
-            try:
-                fval, gl, lo, up = float(w[4]), int(w[5]), int(w[9]), int(w[10])
-            except (ValueError, IndexError):
-                fail(np_, n, "cannot read LinMacro f, g_l, lower, upper")
-            if lo not in gof or up not in gof:
-                c.drop("level index missing")
-                continue
-            c.lines.append((up, lo, gl * fval))
+    fields = ((4, "f", POSITIVE), (5, "g_l", COUNT), (9, "lower", INT), (10, "upper", INT))
+    for n, (fval, gl, lo, up) in records(np_, "LinMacro", fields):
+        if lo not in gof or up not in gof:
+            c.drop("level index missing")
+            continue
+        c.lines.append((up, lo, gl * fval))
     return c
 
 
@@ -542,7 +578,7 @@ def write_varn2(path, ions, sym):
                 f.write("".join(rec) + "\n")
 
 
-def write_tables(out, sym, awt, chi, zeta, ions, src):
+def write_tables(out, sym, awt, chi, zeta, ions, verner):
     with open(os.path.join(out, "nbba.ind"), "w", encoding="ascii", newline="\n") as f:
         for r in range(4):
             f.write("".join(" %-2s" % sym[z] for z in range(15 * r + 1, 15 * r + 16)) + "\n")
@@ -557,7 +593,6 @@ def write_tables(out, sym, awt, chi, zeta, ions, src):
         for z in range(1, N_IONISATION_ROWS + 1):
             v = [zeta.get((z, j), 0.0) if j <= z else 0.0 for j in range(1, 9)]
             f.write("%3d %-2s" % (z, sym[z]) + "".join("%7.2f" % x for x in v) + "\n")
-    verner = read_verner_ground_g(src)
     from_levels = {(i.z, i.j): i.levels[0][1] for i in ions}
     with open(os.path.join(out, "nama.ind"), "w", encoding="ascii", newline="\n") as f:
         for z in range(1, N_IONISATION_ROWS + 1):
@@ -574,23 +609,50 @@ def write_tables(out, sym, awt, chi, zeta, ions, src):
             f.write("%3d %-2s" % (z, sym[z]) + "".join("%4d" % g for g in gs) + "\n")
 
 
+def read_model(path):
+    """A homologous 1-D model ("1D_sphere SNR"): line 2 the number of zones, the inner
+    boundary velocity (cm/s), the time (s) and the number of species; line 3 the species
+    as Z.A; then per zone its outer velocity (cm/s), density (g/cm^3), temperature (K) and
+    the mass fractions. Returns (time, inner velocity, species [(Z, A)], zones
+    [(line, outer velocity, density, fractions)]), every value checked."""
+    lines = [(n, ln.split()) for n, ln in text_lines(path)]
+    if not lines or lines[0][1][:2] != ["1D_sphere", "SNR"]:
+        fail(path, 1, 'not "1D_sphere SNR" (a homologous spherical model)')
+    if len(lines) < 3:
+        fail(path, len(lines), "no species line")
+    w = lines[1][1]
+    nz, vin, t, ns = [value(path, 2, w, c, name, kind) for c, name, kind in
+                      ((0, "zones", COUNT), (1, "inner velocity", NONNEG), (2, "time", POSITIVE),
+                       (3, "species", COUNT))]
+    species = []
+    for c in range(ns):
+        za = value(path, 3, lines[2][1], c, "species %d (Z.A)" % (c + 1), POSITIVE)
+        z, a = lines[2][1][c].split(".") if "." in lines[2][1][c] else (lines[2][1][c], "")
+        if not (z.isdigit() and a.isdigit() and 1 <= int(z) <= int(a)):
+            fail(path, 3, "%r is not Z.A" % lines[2][1][c], "species %d" % (c + 1))
+        species.append((int(z), int(a)))
+    if len(lines) < 3 + nz:
+        fail(path, len(lines), "%d zones announced, %d given" % (nz, len(lines) - 3))
+    zones, prev = [], vin
+    for n, w in lines[3:3 + nz]:
+        v, rho = value(path, n, w, 0, "velocity", POSITIVE), value(path, n, w, 1, "density", POSITIVE)
+        if v <= prev:
+            fail(path, n, "%r is not above the velocity before it" % w[0], "velocity")
+        value(path, n, w, 2, "temperature", NONNEG)
+        x = [value(path, n, w, 3 + c, "X(%d.%d)" % za, NONNEG) for c, za in enumerate(species)]
+        zones.append((n, v, rho, x))
+        prev = v
+    return t, vin, species, zones
+
+
 def read_w7(src):
     """Points (velocity km/s, radius cm, density) at t = 86400 s: one per zone at its
     centre velocity; a trailing zone repeating the density before it is dropped."""
     path = os.path.join(src, W7)
-    with open(path, encoding="utf-8") as f:
-        rows = [ln.split() for ln in f]
-    try:
-        nz, t = int(rows[1][0]), float(rows[1][2])
-    except (ValueError, IndexError):
-        fail(path, 2, "cannot read the zone count and time")
-    pts, vin = [], 0.0
-    for k in range(nz):
-        n = 4 + k
-        try:
-            vout, rho = float(rows[n - 1][0]), float(rows[n - 1][1])
-        except (ValueError, IndexError):
-            fail(path, n, "cannot read the outer velocity and density")
+    t, vin, species, zones = read_model(path)
+    nz = len(zones)
+    pts = []
+    for n, vout, rho, x in zones:
         vc = 0.5 * (vin + vout)  # cm/s
         pts.append((vc / 1e5, vc * t, rho))
         vin = vout
@@ -615,16 +677,14 @@ def write_w7(out, pts, t):
 
 def read_ecsv(path):
     pts = []
-    with open(path, encoding="utf-8") as f:
-        for n, line in enumerate(f, 1):
-            s = line.strip()
-            if not s or s.startswith("#") or s.startswith("wavelength"):
-                continue
-            w = s.split()
-            try:
-                pts.append((float(w[0]), float(w[1])))
-            except (ValueError, IndexError):
-                fail(path, n, "cannot read wavelength and response")
+    for n, line in text_lines(path):
+        s = line.strip()
+        if not s or s.startswith("#") or s.startswith("wavelength"):
+            continue
+        w = s.split()
+        pts.append((value(path, n, w, 0, "wavelength", POSITIVE), value(path, n, w, 1, "response", NONNEG)))
+        if len(pts) > 1 and pts[-1][0] <= pts[-2][0]:
+            fail(path, n, "%r is not above the wavelength before it" % w[0], "wavelength")
     if len(pts) < 2:
         raise SourceError("%s: fewer than two points" % path)
     return pts
@@ -693,13 +753,14 @@ def build(src, out):
     zeta = read_zeta(src)
     print("build_atomic_data: reading levels and lines ...", flush=True)
     ions, rejected = build_ions(src, sym, chi)
+    verner = read_verner_ground_g(src)
     w7info = read_w7(src)
     stage = tempfile.mkdtemp(prefix=".%s.partial-" % os.path.basename(out), dir=parent)
     try:
         os.mkdir(os.path.join(stage, "lines"))
         write_varn1(os.path.join(stage, "lines", "varn1.new"), ions, sym)
         write_varn2(os.path.join(stage, "lines", "varn2"), ions, sym)
-        write_tables(stage, sym, awt, chi, zeta, ions, src)
+        write_tables(stage, sym, awt, chi, zeta, ions, verner)
         write_w7(stage, w7info[0], w7info[1])
         write_filters(stage, src)
         write_report(os.path.join(stage, "BUILD-REPORT.txt"), ions, rejected, sym, w7info)

@@ -157,6 +157,59 @@ def test_deterministic(built, tmp_path):
             assert a.read() == b.read(), name
 
 
+# ------------------------------------------------------------------ damaged sources
+
+def damaged(tmp_path, rel, content):
+    """data/sources seen through links, with the file `rel` replaced by `content`."""
+    real, mine = SOURCES, tmp_path / "src"
+    for part in rel.split("/")[:-1] + [None]:
+        mine.mkdir()
+        for name in os.listdir(real):
+            if name != part and name != os.path.basename(rel):
+                os.symlink(os.path.join(real, name), mine / name)
+        if part is not None:
+            real, mine = os.path.join(real, part), mine / part
+    (mine / os.path.basename(rel)).write_bytes(content)
+    return tmp_path / "src"
+
+
+PE = "plasmapy/src/plasmapy/particles/data/"
+KUR = "agnwinds-data-gen/py_kurucz/"
+STOUT = "cloudy-lfs/data/stout/c/c_1/c_1."
+H20 = "agnwinds-python/xdata/atomic_macro/h20_"
+W7HEAD = b"1D_sphere SNR\n2 0.0 86400.0 1\n2.4\n"
+
+
+# (damaged file, its hand-made content, line and field the message must name)
+@pytest.mark.parametrize("rel, content, line, field", [
+    (PE + "elements.json", b'{\n "H": {"atomic number": 1,\n  "atomic mass": {"value": NaN}}}', 2, "\"atomic mass.value\""),
+    (PE + "elements.json", b'{\n "H": {"atomic number": 1,,\n}}', 2, None),
+    (PE + "ionization_energy.json", b'{\n "H": {"ionization energy": -13.6}}', 2, "\"ionization energy\""),
+    ("carsus/carsus/data/knox_long_recombination_zeta.dat", b"#name Z ion t10000\nFrac 1 1 inf\n", 2, "t10000"),
+    (KUR + "levels_kur.py", b"LevKur 1 1 1 2 nan\n", 1, "E"),
+    (KUR + "levels_kur.py", b"LevKur 1 1 1 2 0.0\nLevKur 1 1 2 8 \xff10.2\n", 2, None),
+    (KUR + "lines_simple_kur.py", b"Line 1 1 1215.67 1e999 2 8 0.0 10.2 1e8\n", 1, "f"),
+    (KUR + "lines_simple_kur.py", b"Line 1 1 -1215.67 0.4 2 8 0.0 10.2 1e8\n", 1, "lambda"),
+    (KUR + "lines_simple_kur.py", b"Line 1 1 1215.67 0.4 0 8 0.0 10.2\n", 1, "g_l"),
+    (STOUT + "nrg", b'date\n1\t0.0\t2\t"1s"\n2\t-82259\t2\t"2p"\n', 3, "energy"),
+    (STOUT + "tp", b"date\nA\t1\t2\tnan\t\n", 2, "A"),
+    (H20 + "levels.dat", b"LevMacro 1 1 1 x 0.0 0\n", 1, "g"),
+    (H20 + "lines.dat", b"LinMacro 1 1 1215 -0.4 2 8 x x 1 2\n", 1, "f"),
+    ("agnwinds-python/xdata/atomic/elem_ions_ver_80.dat", b"IonV H 1 1 0\n", 1, "g"),
+    ("pubsed/tests/w7/w7.mod", W7HEAD + b"1e8 nan 1e4 1.0\n1e9 1e-9 1e4 1.0\n", 4, "density"),
+    ("pubsed/tests/w7/w7.mod", W7HEAD + b"1e9 1e-9 1e4 1.0\n1e8 1e-9 1e4 1.0\n", 5, "velocity"),
+    ("pubsed/tests/w7/w7.mod", W7HEAD + b"1e8 1e-9 1e4 1.0\n", 4, None),
+    ("speclite/speclite/data/filters/bessell-U.ecsv", b"wavelength response\n3000 0.1\n2900 0.2\n", 3, "wavelength"),
+])
+def test_a_damaged_source_stops_the_build_naming_file_line_and_field(tmp_path, capsys, rel, content, line, field):
+    src = damaged(tmp_path, rel, content)
+    assert bad.main(["--sources", str(src), str(tmp_path / "out" / "mcdata")]) == 2
+    err = capsys.readouterr().err
+    assert err.count("\n") == 1 and os.path.join(str(src), rel) + ", line %d" % line in err, err
+    assert field is None or "field %s" % field in err, err
+    assert os.listdir(tmp_path / "out") == []
+
+
 # ------------------------------------------------------------------ the reference
 
 # The one known difference: Ca I level 53 of the NIST extract, 43933.477 cm^-1, labelled
