@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "bench_support.hpp"
-#include "common/format.hpp"
+#include "base/format.hpp"
 
 namespace {
 

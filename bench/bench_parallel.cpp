@@ -25,7 +25,7 @@
 
 #include "../tests/montecarlo/toy_model.hpp"
 #include "bench_support.hpp"
-#include "common/parallel.hpp"
+#include "base/parallel.hpp"
 
 namespace {
 

@@ -3,8 +3,8 @@
 // every temperature pass. Needs no atomic data.
 #include <benchmark/benchmark.h>
 
-#include "driver/frqsmp.hpp"
-#include "driver/initiate.hpp"
+#include "montecarlo/sampling_table.hpp"
+#include "base/wavelength_grid.hpp"
 
 namespace {
 

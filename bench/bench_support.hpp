@@ -10,13 +10,13 @@
 #include <filesystem>
 #include <string>
 
-#include "driver/files.hpp"
-#include "driver/frqsmp.hpp"
-#include "driver/initiate.hpp"
-#include "driver/params.hpp"
-#include "driver/rng.hpp"
+#include "app/run_files.hpp"
+#include "montecarlo/sampling_table.hpp"
+#include "base/wavelength_grid.hpp"
+#include "base/run_parameters.hpp"
+#include "montecarlo/random.hpp"
 #include "model/atoms.hpp"
-#include "model/linelist.hpp"
+#include "model/line_list.hpp"
 #include "model/plasma.hpp"
 #include "model/shells.hpp"
 #include "montecarlo/montecarlo.hpp"
@@ -40,7 +40,7 @@ inline bool example_present(const char* program) {
   return false;
 }
 
-// Everything a run owns, as src/driver/main.cpp has it, plus in-memory report files for
+// Everything a run owns, as src/app/main.cpp has it, plus in-memory report files for
 // the Monte Carlo and spectrum stages.
 struct Example {
   std::filesystem::path dir;

@@ -14,14 +14,14 @@
 #include <sstream>
 #include <string>
 
-#include "common/errors.hpp"
-#include "common/fpenv.hpp"
-#include "common/io.hpp"
-#include "driver/frqsmp.hpp"
-#include "driver/initiate.hpp"
-#include "driver/params.hpp"
+#include "base/errors.hpp"
+#include "base/fpenv.hpp"
+#include "base/io.hpp"
+#include "montecarlo/sampling_table.hpp"
+#include "base/wavelength_grid.hpp"
+#include "base/run_parameters.hpp"
 #include "model/atoms.hpp"
-#include "model/linelist.hpp"
+#include "model/line_list.hpp"
 #include "model/plasma.hpp"
 #include "model/shells.hpp"
 #include "spectrum/spectrum.hpp"

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "common/errors.hpp"
+#include "base/errors.hpp"
 #include "model/atoms.hpp"
 #include "model/elements.hpp"
-#include "model/text.hpp"
+#include "base/text.hpp"
 
 namespace mcspec {
 namespace {

@@ -4,11 +4,23 @@
 #include <array>
 #include <string>
 
-#include "common/array.hpp"
-#include "common/io.hpp"
-#include "driver/params.hpp"
+#include "base/array.hpp"
+#include "base/io.hpp"
+#include "base/run_parameters.hpp"
 
 namespace mcspec {
+
+// Species of a line from its code Z + 0.01 (stage - 1): atomic number and stage
+// (1 = neutral); the small offsets absorb the code's decimal rounding.
+struct Species {
+  int z;
+  int stage;
+  bool operator==(const Species&) const = default;
+};
+inline Species species_of(double zcode) {
+  const int z = static_cast<int>(zcode + 0.001);
+  return {z, static_cast<int>((zcode - z) * 100 + 1.001)};
+}
 
 inline constexpr int kMaxElements = 60;
 inline constexpr int kMaxIonisationData = 56;  // elements with ionisation potentials (ihea.ind)

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "common/errors.hpp"
+#include "base/errors.hpp"
 #include "model/atoms.hpp"
 
 namespace mcspec {

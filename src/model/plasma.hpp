@@ -2,9 +2,9 @@
 // fractions, electron densities and electron-scattering opacities.
 #pragma once
 
-#include "common/array.hpp"
-#include "common/io.hpp"
-#include "driver/params.hpp"
+#include "base/array.hpp"
+#include "base/io.hpp"
+#include "base/run_parameters.hpp"
 #include "model/atoms.hpp"
 #include "model/shells.hpp"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "common/errors.hpp"
+#include "base/errors.hpp"
 #include "model/shells.hpp"
 
 namespace mcspec {

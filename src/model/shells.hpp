@@ -3,9 +3,9 @@
 // homologous, v/c = beta/x with beta = VPH 1e5 / c.
 #pragma once
 
-#include "common/array.hpp"
-#include "common/io.hpp"
-#include "driver/params.hpp"
+#include "base/array.hpp"
+#include "base/io.hpp"
+#include "base/run_parameters.hpp"
 
 namespace mcspec {
 

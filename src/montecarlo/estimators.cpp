@@ -8,7 +8,7 @@
 #include <cmath>
 #include <string>
 
-#include "common/errors.hpp"
+#include "base/errors.hpp"
 #include "montecarlo/scale.hpp"
 
 namespace mcspec {

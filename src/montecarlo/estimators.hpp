@@ -7,23 +7,9 @@
 #include <cmath>
 
 #include "montecarlo/montecarlo.hpp"
+#include "montecarlo/tallies.hpp"
 
 namespace mcspec {
-
-inline constexpr int kEstimatorRows = 86;  // RQ rows: shells 1..85, row 86 one scalar
-inline constexpr int kEstimatorCols = 10;
-
-// Species of a line from its code Z + 0.01 (stage - 1): atomic number and stage
-// (1 = neutral); the small offsets absorb the code's decimal rounding.
-struct Species {
-  int z;
-  int stage;
-  bool operator==(const Species&) const = default;
-};
-inline Species species_of(double zcode) {
-  const int z = static_cast<int>(zcode + 0.001);
-  return {z, static_cast<int>((zcode - z) * 100 + 1.001)};
-}
 
 // Zeroes every accumulator at the start of a run (EJ and ELINE for the nl lines).
 void clear_estimators(Estimators& est, int nl, int js);

@@ -5,11 +5,11 @@
 
 #include <vector>
 
-#include "common/array.hpp"
-#include "common/io.hpp"
-#include "driver/params.hpp"
+#include "base/array.hpp"
+#include "base/io.hpp"
+#include "base/run_parameters.hpp"
 #include "model/atoms.hpp"
-#include "model/linelist.hpp"
+#include "model/line_list.hpp"
 #include "model/plasma.hpp"
 #include "model/shells.hpp"
 

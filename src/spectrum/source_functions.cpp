@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "common/errors.hpp"
-#include "common/parallel.hpp"
+#include "base/errors.hpp"
+#include "base/parallel.hpp"
 #include "spectrum/spectrum.hpp"
 
 namespace mcspec {

@@ -5,14 +5,14 @@
 
 #include <array>
 
-#include "common/array.hpp"
-#include "common/io.hpp"
-#include "driver/initiate.hpp"
-#include "driver/params.hpp"
-#include "model/linelist.hpp"
+#include "base/array.hpp"
+#include "base/io.hpp"
+#include "base/wavelength_grid.hpp"
+#include "base/run_parameters.hpp"
+#include "model/line_list.hpp"
 #include "model/plasma.hpp"
 #include "model/shells.hpp"
-#include "montecarlo/montecarlo.hpp"
+#include "montecarlo/tallies.hpp"
 #include "opacity/opacity.hpp"
 
 namespace mcspec {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "common/io.hpp"
+#include "base/io.hpp"
 #include "support/example_runs.hpp"
 #include "tools/hydrogenic.hpp"
 

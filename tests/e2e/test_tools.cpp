@@ -11,8 +11,8 @@
 #include <tuple>
 #include <vector>
 
-#include "common/io.hpp"
-#include "driver/params.hpp"
+#include "base/io.hpp"
+#include "base/run_parameters.hpp"
 #include "model/atoms.hpp"
 #include "support/example_runs.hpp"
 #include "tools/hydrogenic.hpp"

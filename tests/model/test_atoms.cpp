@@ -3,7 +3,7 @@
 // the inputs and capacities that must be refused with the file named.
 #include <gtest/gtest.h>
 
-#include "common/errors.hpp"
+#include "base/errors.hpp"
 #include "support/atomic_data.hpp"
 
 namespace mcspec::test {

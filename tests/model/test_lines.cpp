@@ -9,8 +9,8 @@
 #include <numeric>
 #include <random>
 
-#include "common/errors.hpp"
-#include "model/linelist.hpp"
+#include "base/errors.hpp"
+#include "model/line_list.hpp"
 #include "model/plasma.hpp"
 #include "support/atomic_data.hpp"
 #include "support/line_model.hpp"

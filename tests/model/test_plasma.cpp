@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "common/errors.hpp"
+#include "base/errors.hpp"
 #include "model/plasma.hpp"
 #include "support/atomic_data.hpp"
 #include "support/line_model.hpp"

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <sstream>
 
-#include "common/errors.hpp"
+#include "base/errors.hpp"
 #include "model/shells.hpp"
 #include "support/atomic_data.hpp"
 #include "support/line_model.hpp"

@@ -8,7 +8,7 @@
 #include <limits>
 #include <vector>
 
-#include "common/errors.hpp"
+#include "base/errors.hpp"
 #include "montecarlo/transport.hpp"
 #include "toy_model.hpp"
 

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <vector>
 
-#include "driver/params.hpp"
+#include "base/run_parameters.hpp"
 #include "montecarlo/montecarlo.hpp"
 
 namespace mcspec::test {

@@ -12,9 +12,9 @@
 #include <utility>
 #include <vector>
 
-#include "common/format.hpp"
-#include "common/io.hpp"
-#include "driver/params.hpp"
+#include "base/format.hpp"
+#include "base/io.hpp"
+#include "base/run_parameters.hpp"
 #include "model/atoms.hpp"
 #include "support/test_support.hpp"
 

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "common/io.hpp"
-#include "driver/initiate.hpp"
-#include "driver/params.hpp"
+#include "base/io.hpp"
+#include "base/wavelength_grid.hpp"
+#include "base/run_parameters.hpp"
 #include "model/atoms.hpp"
-#include "model/linelist.hpp"
+#include "model/line_list.hpp"
 #include "model/plasma.hpp"
 #include "model/shells.hpp"
 #include "opacity/opacity.hpp"
