@@ -70,7 +70,7 @@ void censor(benchmark::State& state, const std::string& name, const std::string*
       varn2.open_text(name, *text);
     else
       varn2.open((kData / "lines" / "varn2").string(), "line list");
-    lines(fp.p, fp.c, fp.s, fp.pl, a, ll, varn2, out, stst, sbib, lhea);
+    read_line_list(fp.p, fp.c, fp.s, fp.pl, a, ll, varn2, out, stst, sbib, lhea);
     nl = ll.nl;
   }
   state.SetItemsProcessed(state.iterations() * entries);

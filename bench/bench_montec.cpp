@@ -1,11 +1,11 @@
 // Cost of one Monte Carlo run on a realistic plasma state: the sn-ia-max example with
 // the shared atomic data, set up through the real stages to the first temperature
 // pass. Reports, in one run of the program:
-//   montec       packets per second, line passages (a packet reaching a Sobolev
+//   run_monte_carlo       packets per second, line passages (a packet reaching a Sobolev
 //                resonance, the step of the hot loop) per run and per packet, and
 //                nanoseconds per line passage for the whole run (20000 packets, mode 0);
 //   line_walk    the walk alone on the real TAU and EJ columns, nanoseconds per passage;
-//   taus+brats   the opacity stages of every pass;
+//   sobolev_depths+branching_ratios   the opacity stages of every pass;
 // and, before the table, the memory of the line-by-shell tables against
 // lines x shells x 8 bytes.
 #include <benchmark/benchmark.h>
@@ -56,7 +56,7 @@ void BM_montec(benchmark::State& state, Example* e) {
   for (auto _ : state) {
     e->sc.tb = e->p.tb;
     Rng rng(e->p.iseed);
-    montec(0, 0, e->in, rng, e->est, e->sc, e->mo);
+    run_monte_carlo(0, 0, e->in, rng, e->est, e->sc, e->mo);
     packets += e->est.pw(1);
     passages += static_cast<double>(e->est.line_passages);
     state.PauseTiming();
@@ -113,8 +113,8 @@ void BM_line_walk(benchmark::State& state, Example* e) {
 void BM_taus_brats(benchmark::State& state, Example* e) {
   OutFile quiet = OutFile::memory("out");
   for (auto _ : state) {
-    taus(e->p, e->c, e->s, e->a, e->pl, e->ll, e->op, quiet);
-    brats(e->s, e->a, e->ll, e->op, quiet);
+    sobolev_depths(e->p, e->c, e->s, e->a, e->pl, e->ll, e->op, quiet);
+    branching_ratios(e->s, e->a, e->ll, e->op, quiet);
     benchmark::DoNotOptimize(e->op.br.data());
   }
   state.counters["lines"] = e->ll.nl;

@@ -1,10 +1,10 @@
 // Threads and per-packet streams, measured in one run of the program on the sn-ia-max
 // example (its plasma state after the set-up of temperature pass 1), configurations
 // interleaved and repeated, medians and their ratios:
-//   montec      one temperature-pass Monte Carlo run (mode 0, 20000 packets): packets/s
+//   run_monte_carlo      one temperature-pass Monte Carlo run (mode 0, 20000 packets): packets/s
 //               and ns per line passage, the single sequence of draws against
 //               per-packet streams on 1 thread, and streams on 2 threads against 1;
-//   taus+brats  on 1 and 2 threads.
+//   sobolev_depths+branching_ratios  on 1 and 2 threads.
 // The processor time of each configuration (all threads) shows the cost of the
 // threading itself when the machine has no free core to give the second thread.
 // With --memory LINES SHELLS it instead reports the peak resident memory of stream
@@ -62,7 +62,7 @@ void time_montec(Example& e, Config& cfg) {
   e.est.runs = 0;
   const auto t0 = Clock::now();
   const double c0 = cpu_seconds();
-  montec(0, 0, e.in, rng, e.est, e.sc, e.mo);
+  run_monte_carlo(0, 0, e.in, rng, e.est, e.sc, e.mo);
   cfg.cpu.push_back(cpu_seconds() - c0);
   cfg.seconds.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
   cfg.passages = static_cast<double>(e.est.line_passages);
@@ -104,8 +104,8 @@ int montec_ratios(int reps) {
     for (int n : {1, 2}) {
       set_parallel_config({n, false, false});
       const auto t0 = Clock::now();
-      taus(e->p, e->c, e->s, e->a, e->pl, e->ll, e->op, quiet);
-      brats(e->s, e->a, e->ll, e->op, quiet);
+      sobolev_depths(e->p, e->c, e->s, e->a, e->pl, e->ll, e->op, quiet);
+      branching_ratios(e->s, e->a, e->ll, e->op, quiet);
       (n == 1 ? tb1 : tb2).push_back(std::chrono::duration<double>(Clock::now() - t0).count());
     }
   }
@@ -131,7 +131,7 @@ double child_peak_mb(int lines, int shells, int threads, bool streams, int packe
       m.est.allocate(m.ll.nl, m.s.js, m.grid.kg);
       set_parallel_config({threads, streams, false});
       Rng rng(1);
-      montec(0, 0, m.in, rng, m.est, m.sc, m.mo);
+      run_monte_carlo(0, 0, m.in, rng, m.est, m.sc, m.mo);
     } catch (const std::exception& ex) {
       std::fprintf(stderr, "bench_parallel: %s\n", ex.what());
       _exit(1);

@@ -1,7 +1,7 @@
 // Cost of the line-opacity stages and of the formal integral on a realistic state: the
 // sn-ia-max example with the shared atomic data, run through the real stages (set-up,
 // three temperature passes, a full Monte Carlo run for the line estimators). Reports
-// taus and brats per pass, the source functions, and the formal integral over KG x NP
+// sobolev_depths and branching_ratios per pass, the source functions, and the formal integral over KG x NP
 // rays with its rays per second, nanoseconds per line met on a ray and its cost against
 // one Monte Carlo run on the same state.
 #include <benchmark/benchmark.h>
@@ -32,9 +32,9 @@ std::unique_ptr<Example> build_example() {
     e->temperature_pass(iter);
     e->clear_outputs();
   }
-  taus(e->p, e->c, e->s, e->a, e->pl, e->ll, e->op, e->f.out);
-  brats(e->s, e->a, e->ll, e->op, e->f.out);
-  montec(4, 1, e->in, e->rng, e->est, e->sc, e->mo);
+  sobolev_depths(e->p, e->c, e->s, e->a, e->pl, e->ll, e->op, e->f.out);
+  branching_ratios(e->s, e->a, e->ll, e->op, e->f.out);
+  run_monte_carlo(4, 1, e->in, e->rng, e->est, e->sc, e->mo);
   e->ej_raw = e->est.ej;
   e->clear_outputs();
   return e;
@@ -43,7 +43,7 @@ std::unique_ptr<Example> build_example() {
 void BM_taus(benchmark::State& state, Example* e) {
   OutFile quiet = OutFile::memory("out");
   for (auto _ : state) {
-    taus(e->p, e->c, e->s, e->a, e->pl, e->ll, e->op, quiet);
+    sobolev_depths(e->p, e->c, e->s, e->a, e->pl, e->ll, e->op, quiet);
     benchmark::DoNotOptimize(e->op.etau.data());
   }
   state.counters["lines"] = e->ll.nl;
@@ -55,7 +55,7 @@ void BM_taus(benchmark::State& state, Example* e) {
 void BM_brats(benchmark::State& state, Example* e) {
   OutFile quiet = OutFile::memory("out");
   for (auto _ : state) {
-    brats(e->s, e->a, e->ll, e->op, quiet);
+    branching_ratios(e->s, e->a, e->ll, e->op, quiet);
     benchmark::DoNotOptimize(e->op.br.data());
   }
   state.counters["lines"] = e->ll.nl;
@@ -85,7 +85,7 @@ double montec_seconds(Example* e) {
   const Scaling sc = e->sc;
   Rng rng(e->p.iseed);
   const double t0 = cpu_seconds();
-  montec(0, 0, e->in, rng, e->est, e->sc, e->mo);
+  run_monte_carlo(0, 0, e->in, rng, e->est, e->sc, e->mo);
   const double t = cpu_seconds() - t0;
   e->est = est;
   e->sc = sc;
@@ -139,7 +139,7 @@ void BM_formal_integral(benchmark::State& state, Example* e, double montec_s) {
   state.counters["integral/montec"] = integral_s / montec_s;
 }
 
-// The whole spectrum stage, source functions, integral and the spectr output.
+// The whole spectrum stage, source functions, integral and the observed_spectrum_and_photometry output.
 void BM_spectrum(benchmark::State& state, Example* e) {
   for (auto _ : state) {
     state.PauseTiming();
@@ -148,7 +148,7 @@ void BM_spectrum(benchmark::State& state, Example* e) {
     InFile f;
     f.open(e->f.datapath + "/filters.dat", "filter curves");
     state.ResumeTiming();
-    spectrum(4, e->p, e->c, e->s, e->pl, e->ll, e->op, e->est, e->sc, e->grid, e->t, f, e->so);
+    emergent_spectrum(4, e->p, e->c, e->s, e->pl, e->ll, e->op, e->est, e->sc, e->grid, e->t, f, e->so);
   }
   state.counters["log L"] = e->t.zltot;
 }

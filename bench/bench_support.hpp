@@ -76,17 +76,17 @@ struct Example {
     std::filesystem::current_path(dir);
     f.out = OutFile::memory("set-up");
     const std::string mcdata = (shared_dir() / "mcdata").string();
-    opening(f, mcdata.c_str(), dir.c_str());
-    params(f.dica, c, p, f.stst, f.sbib, f.out);
-    input(f.nbba, f.comp, f.nbia, f.ihea, a, f.out, f.sbib, f.stst);
-    atlvls(p, f.varn1, a, f.out, f.atmd);
-    model(p, c, f.hydro, s, f.stst, f.out);
+    open_run_files(f, mcdata.c_str(), dir.c_str());
+    read_run_parameters(f.dica, c, p, f.stst, f.sbib, f.out);
+    read_elements_and_composition(f.nbba, f.comp, f.nbia, f.ihea, a, f.out, f.sbib, f.stst);
+    read_levels(p, f.varn1, a, f.out, f.atmd);
+    build_shells(p, c, f.hydro, s, f.stst, f.out);
     pl.allocate(s.js);
     sc.tb = p.tb;
     rng = Rng(p.iseed);
   }
   ~Example() {
-    closing(f);
+    close_run_files(f);
     std::error_code ec;
     std::filesystem::current_path(std::filesystem::temp_directory_path(), ec);
     std::filesystem::remove_all(dir, ec);
@@ -96,21 +96,21 @@ struct Example {
 
   // Partition functions and ionisation balance of a temperature pass.
   void plasma_state(int iter) {
-    partf(iter, c, s, a, pl, f.nama, f.ptfn, f.out);
-    ioneq(iter, p, s, a, pl, f.yhea, f.out);
+    partition_functions(iter, c, s, a, pl, f.nama, f.ptfn, f.out);
+    ionisation_balance(iter, p, s, a, pl, f.yhea, f.out);
   }
   // The line list, read and ordered on the first pass, and the line-by-shell tables.
   void line_list() {
-    lines(p, c, s, pl, a, ll, f.varn2, f.out, f.stst, f.sbib, f.lhea);
+    read_line_list(p, c, s, pl, a, ll, f.varn2, f.out, f.stst, f.sbib, f.lhea);
     op.allocate(ll.nl, s.js);
     est.allocate(ll.nl, s.js, p.kg);
   }
   // Sampling table, wavelength grid, Sobolev depths and branching ratios of a pass.
   void pass_tables() {
-    frqsmp(p.kb, samp);
-    initiate(p, grid, f.spcp);
-    taus(p, c, s, a, pl, ll, op, f.out);
-    brats(s, a, ll, op, f.out);
+    build_sampling_table(p.kb, samp);
+    build_wavelength_grid(p, grid, f.spcp);
+    sobolev_depths(p, c, s, a, pl, ll, op, f.out);
+    branching_ratios(s, a, ll, op, f.out);
   }
   // One whole temperature pass: plasma state, tables, the Monte Carlo run (mode 0) and
   // the temperature update; the pass number is not shortened.
@@ -118,9 +118,9 @@ struct Example {
     plasma_state(iter);
     if (iter == 1) line_list();
     pass_tables();
-    montec(0, 0, in, rng, est, sc, mo);
+    run_monte_carlo(0, 0, in, rng, est, sc, mo);
     int it = iter;
-    tempit(it, p, c, s, est, sc, f.stst);
+    update_temperatures(it, p, c, s, est, sc, f.stst);
   }
   // Empties the in-memory reports.
   void clear_outputs() {

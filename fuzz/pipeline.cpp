@@ -135,8 +135,8 @@ struct State {
   Plasma pl;
 };
 
-// The stage that reads each file: 0 params, 1 input, 2 atlvls, 3 model, 4 partf and
-// ioneq, 5 lines.
+// The stage that reads each file: 0 params, 1 input, 2 read_levels, 3 model, 4 partition_functions and
+// ionisation_balance, 5 lines.
 int stage_of(Slot slot) {
   switch (slot) {
     case Slot::dica: return 0;
@@ -159,13 +159,13 @@ void run_from(int first, State& st, Slot fuzzed, std::string_view bytes) {
   if (first <= 0) {
     InFile dica;
     open_input(dica, Slot::dica, fuzzed, bytes);
-    params(dica, st.c, st.p, stst, sbib, out);
-    options(st.p, out);
+    read_run_parameters(dica, st.c, st.p, stst, sbib, out);
+    report_options(st.p, out);
     if (fuzzed == Slot::dica) {
       SamplingTable samp;
-      frqsmp(st.p.kb, samp);
+      build_sampling_table(st.p.kb, samp);
       WavelengthGrid grid;
-      initiate(st.p, grid, spcp);
+      build_wavelength_grid(st.p, grid, spcp);
     }
   }
   if (first <= 1) {
@@ -174,33 +174,33 @@ void run_from(int first, State& st, Slot fuzzed, std::string_view bytes) {
     open_input(comp, Slot::comp, fuzzed, bytes);
     open_input(nbia, Slot::nbia, fuzzed, bytes);
     open_input(ihea, Slot::ihea, fuzzed, bytes);
-    input(nbba, comp, nbia, ihea, st.a, out, sbib, stst);
+    read_elements_and_composition(nbba, comp, nbia, ihea, st.a, out, sbib, stst);
     check_composition(st.a);
   }
   if (first <= 2) {
     InFile varn1;
     open_input(varn1, Slot::varn1, fuzzed, bytes);
-    atlvls(st.p, varn1, st.a, out, atmd);
+    read_levels(st.p, varn1, st.a, out, atmd);
   }
   if (first <= 3) {
     InFile hydro;
     open_input(hydro, Slot::hydro, fuzzed, bytes);
-    model(st.p, st.c, hydro, st.s, stst, out);
+    build_shells(st.p, st.c, hydro, st.s, stst, out);
     if (fuzzed == Slot::hydro) check_shells(st.s);
     st.pl.allocate(st.s.js);
   }
   if (first <= 4) {
     InFile nama;
     open_input(nama, Slot::nama, fuzzed, bytes);
-    partf(1, st.c, st.s, st.a, st.pl, nama, ptfn, out);
-    ioneq(1, st.p, st.s, st.a, st.pl, yhea, out);
+    partition_functions(1, st.c, st.s, st.a, st.pl, nama, ptfn, out);
+    ionisation_balance(1, st.p, st.s, st.a, st.pl, yhea, out);
     // Parameters that make the physics meaningless are refused by params, not checked here.
     check_plasma(st.a, st.s, st.pl);
   }
   InFile varn2;
   open_input(varn2, Slot::varn2, fuzzed, bytes);
   LineList ll;
-  lines(st.p, st.c, st.s, st.pl, st.a, ll, varn2, out, stst, sbib, lhea);
+  read_line_list(st.p, st.c, st.s, st.pl, st.a, ll, varn2, out, stst, sbib, lhea);
   check_lines(ll);
 }
 
@@ -225,16 +225,16 @@ const State& good_state_before(int stage) {
               atmd = OutFile::memory("o"), ptfn = OutFile::memory("o"), yhea = OutFile::memory("o");
       InFile f[9];
       for (int k = 0; k < 9; ++k) open_input(f[k], static_cast<Slot>(k), Slot::filters, {});
-      params(f[0], s.c, s.p, stst, sbib, out);
-      if (stage > 1) input(f[3], f[1], f[4], f[5], s.a, out, sbib, stst);
-      if (stage > 2) atlvls(s.p, f[7], s.a, out, atmd);
+      read_run_parameters(f[0], s.c, s.p, stst, sbib, out);
+      if (stage > 1) read_elements_and_composition(f[3], f[1], f[4], f[5], s.a, out, sbib, stst);
+      if (stage > 2) read_levels(s.p, f[7], s.a, out, atmd);
       if (stage > 3) {
-        model(s.p, s.c, f[2], s.s, stst, out);
+        build_shells(s.p, s.c, f[2], s.s, stst, out);
         s.pl.allocate(s.s.js);
       }
       if (stage > 4) {
-        partf(1, s.c, s.s, s.a, s.pl, f[6], ptfn, out);
-        ioneq(1, s.p, s.s, s.a, s.pl, yhea, out);
+        partition_functions(1, s.c, s.s, s.a, s.pl, f[6], ptfn, out);
+        ionisation_balance(1, s.p, s.s, s.a, s.pl, yhea, out);
       }
       *st = s;
     } catch (const std::exception& e) {

@@ -78,14 +78,14 @@ void run_schedule(Run& r) {
   f.out.list(" included");
 
   // Set-up
-  opening(f);
-  params(f.dica, r.c, r.p, f.stst, f.sbib, f.out);
-  options(r.p, f.out);
-  input(f.nbba, f.comp, f.nbia, f.ihea, r.a, f.out, f.sbib, f.stst);
+  open_run_files(f);
+  read_run_parameters(f.dica, r.c, r.p, f.stst, f.sbib, f.out);
+  report_options(r.p, f.out);
+  read_elements_and_composition(f.nbba, f.comp, f.nbia, f.ihea, r.a, f.out, f.sbib, f.stst);
   check_boundary_temperature(r.p, r.a, f.dica.source_name());
-  atlvls(r.p, f.varn1, r.a, f.out, f.atmd);
+  read_levels(r.p, f.varn1, r.a, f.out, f.atmd);
   warn(composition_warnings(r.a, r.p, f.comp.source_name(), f.varn1.source_name()));
-  model(r.p, r.c, f.hydro, r.s, f.stst, f.out);
+  build_shells(r.p, r.c, f.hydro, r.s, f.stst, f.out);
   r.pl.allocate(r.s.js);
   r.sc.tb = r.p.tb;
 
@@ -104,34 +104,34 @@ void run_schedule(Run& r) {
     stop_if_interrupted();
     progress.start_pass(r.s.tr.data(), r.s.js);
     f.out.list("  TEMP ITER  ", iter);
-    partf(iter, r.c, r.s, r.a, r.pl, f.nama, f.ptfn, f.out);
-    ioneq(iter, r.p, r.s, r.a, r.pl, f.yhea, f.out);
+    partition_functions(iter, r.c, r.s, r.a, r.pl, f.nama, f.ptfn, f.out);
+    ionisation_balance(iter, r.p, r.s, r.a, r.pl, f.yhea, f.out);
     if (iter == 1) {
-      lines(r.p, r.c, r.s, r.pl, r.a, r.ll, f.varn2, f.out, f.stst, f.sbib, f.lhea);
+      read_line_list(r.p, r.c, r.s, r.pl, r.a, r.ll, f.varn2, f.out, f.stst, f.sbib, f.lhea);
       // The line list is fixed from here on: size the line-by-shell tables once.
       r.op.allocate(r.ll.nl, r.s.js);
       r.est.allocate(r.ll.nl, r.s.js, r.p.kg);
       stop_if_interrupted();
     }
-    frqsmp(r.p.kb, r.samp);
-    initiate(r.p, r.grid, f.spcp);
-    taus(r.p, r.c, r.s, r.a, r.pl, r.ll, r.op, f.out);
-    brats(r.s, r.a, r.ll, r.op, f.out);
+    build_sampling_table(r.p.kb, r.samp);
+    build_wavelength_grid(r.p, r.grid, f.spcp);
+    sobolev_depths(r.p, r.c, r.s, r.a, r.pl, r.ll, r.op, f.out);
+    branching_ratios(r.s, r.a, r.ll, r.op, f.out);
     stop_if_interrupted();
-    radx(r.a, r.s, f.out);
-    montec(0, r.irf, in, rng, r.est, r.sc, mo);
+    report_excitation_rates(r.a, r.s, f.out);
+    run_monte_carlo(0, r.irf, in, rng, r.est, r.sc, mo);
     const int pass = iter;
-    tempit(iter, r.p, r.c, r.s, r.est, r.sc, f.stst);
+    update_temperatures(iter, r.p, r.c, r.s, r.est, r.sc, f.stst);
     ++iter;
     progress.end_pass(pass, iter, r.p.iopt[3] == 1 ? r.p.itt : 1, r.s.tr.data(), r.s.js);
   }
 
   // Final plasma state (iter = 31: the diagnostic files are written)
   stop_if_interrupted();
-  partf(iter, r.c, r.s, r.a, r.pl, f.nama, f.ptfn, f.out);
-  ioneq(iter, r.p, r.s, r.a, r.pl, f.yhea, f.out);
-  taus(r.p, r.c, r.s, r.a, r.pl, r.ll, r.op, f.out);
-  brats(r.s, r.a, r.ll, r.op, f.out);
+  partition_functions(iter, r.c, r.s, r.a, r.pl, f.nama, f.ptfn, f.out);
+  ionisation_balance(iter, r.p, r.s, r.a, r.pl, f.yhea, f.out);
+  sobolev_depths(r.p, r.c, r.s, r.a, r.pl, r.ll, r.op, f.out);
+  branching_ratios(r.s, r.a, r.ll, r.op, f.out);
 
   // Final Monte Carlo
   if (r.p.iopt[3] == 1) {
@@ -140,13 +140,13 @@ void run_schedule(Run& r) {
     while (r.irf <= itt) {
       stop_if_interrupted();
       f.out.list("  Rad. field ITER  ", r.irf);
-      radx(r.a, r.s, f.out);
-      montec(r.irf < itt ? 2 : 4, r.irf, in, rng, r.est, r.sc, mo);
+      report_excitation_rates(r.a, r.s, f.out);
+      run_monte_carlo(r.irf < itt ? 2 : 4, r.irf, in, rng, r.est, r.sc, mo);
       progress.final_pass(r.irf, itt);
       ++r.irf;
     }
   } else if (r.p.iopt[3] == 0) {
-    montec1(2, r.irf, in, rng, r.est, r.sc, mo);
+    run_single_pass(2, r.irf, in, rng, r.est, r.sc, mo);
     progress.final_pass(1, 1);
   }
 
@@ -155,8 +155,8 @@ void run_schedule(Run& r) {
   // Emergent spectrum
   stop_if_interrupted();
   SpectrumOutput so{f.out, f.spcp, f.spct, f.sbib, f.stst};
-  spectrum(r.irf, r.p, r.c, r.s, r.pl, r.ll, r.op, r.est, r.sc, r.grid, r.spec, f.filters, so);
-  closing(f);
+  emergent_spectrum(r.irf, r.p, r.c, r.s, r.pl, r.ll, r.op, r.est, r.sc, r.grid, r.spec, f.filters, so);
+  close_run_files(f);
   warn_non_finite_spectrum(r.spec, r.p.kg);
   f.out.list(" Finish Code");
   progress.finish();

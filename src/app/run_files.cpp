@@ -164,7 +164,7 @@ void check_data_directory(const char* mcdata, const std::string& datapath) {
 
 }  // namespace
 
-void opening(Files& f, const char* mcdata, const char* pwd) {
+void open_run_files(Files& f, const char* mcdata, const char* pwd) {
   f.datapath = env_field(mcdata);
   f.workdir = env_field(pwd);
   f.out.list(" opening");
@@ -191,9 +191,9 @@ void opening(Files& f, const char* mcdata, const char* pwd) {
   if (!f.workdir.empty() && f.workdir.back() == '/') f.out.write("(A)", "Interesting: snipped workdir");
 }
 
-void opening(Files& f) { opening(f, std::getenv("MCDATA"), std::getenv("PWD")); }
+void open_run_files(Files& f) { open_run_files(f, std::getenv("MCDATA"), std::getenv("PWD")); }
 
-void closing(Files& f) {
+void close_run_files(Files& f) {
   for (const Unit& u : kUnits) {
     if (!u.closed_by_closing) continue;
     if (u.in != nullptr) (f.*(u.in)).close();

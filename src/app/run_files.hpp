@@ -39,11 +39,11 @@ struct Files {
 };
 
 // Connects every file of the run. Reads MCDATA and PWD from the environment.
-void opening(Files& f);
+void open_run_files(Files& f);
 // As opening, with the environment given (tests).
-void opening(Files& f, const char* mcdata, const char* pwd);
+void open_run_files(Files& f, const char* mcdata, const char* pwd);
 // Closes every file.
-void closing(Files& f);
+void close_run_files(Files& f);
 // Closes and deletes the output files this run created. Used when the run stops
 // during set-up, before it has computed anything: the files would hold no more than
 // the parameter echo and would only stand in the way of the corrected run.

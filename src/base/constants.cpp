@@ -5,7 +5,7 @@
 
 namespace mcspec {
 
-void consts(Constants& c) {
+void fill_constants(Constants& c) {
   c(Constants::kPi) = 3.141592654;
   c(Constants::kLogPi) = std::log10(c(Constants::kPi));
   c(Constants::kLogE) = 0.4342944819032518;

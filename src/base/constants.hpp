@@ -48,6 +48,6 @@ class Constants {
 };
 
 // Fills the constants table.
-void consts(Constants& c);
+void fill_constants(Constants& c);
 
 }  // namespace mcspec

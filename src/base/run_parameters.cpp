@@ -187,8 +187,8 @@ double highest_boundary_temperature(const Constants& c, double wvm2) {
   return c2 / (wvm2 * 1e-4) / kSmallestExponent;
 }
 
-void params(InFile& dica, Constants& c, Params& p, OutFile& stst, OutFile& sbib, OutFile& out) {
-  consts(c);
+void read_run_parameters(InFile& dica, Constants& c, Params& p, OutFile& stst, OutFile& sbib, OutFile& out) {
+  fill_constants(c);
   out.list("start params");
 
   read_grid_sizes(dica, p);
@@ -226,7 +226,7 @@ void params(InFile& dica, Constants& c, Params& p, OutFile& stst, OutFile& sbib,
   write_boundary_values(p, sbib);
 }
 
-void options(const Params& p, OutFile& out) {
+void report_options(const Params& p, OutFile& out) {
   if (p.iopt[1] == 1) out.write("(/ 5X 'Scale MC sp' ' to L(bol)')");
   if (p.iopt[1] == 0) out.write("(/ 5X 'Scale MC sp' ' to L(wv1,wv2)')");
   if (p.iopt[2] == 1) out.write("(/ 5X 'Cascades')");

@@ -64,11 +64,11 @@ inline constexpr int kMaxBins = 5000;
 // 1 - e^-x is still good to 1 % (1.4e18 K at 1 micron).
 double highest_boundary_temperature(const Constants& c, double wvm2);
 
-// Calls consts, reads "dica.dat", derives the quantities that follow from it and
+// Calls fill_constants, reads "dica.dat", derives the quantities that follow from it and
 // echoes the parameters to stst, sbib and out (standard output).
-void params(InFile& dica, Constants& c, Params& p, OutFile& stst, OutFile& sbib, OutFile& out);
+void read_run_parameters(InFile& dica, Constants& c, Params& p, OutFile& stst, OutFile& sbib, OutFile& out);
 
 // Reports the option switches on standard output.
-void options(const Params& p, OutFile& out);
+void report_options(const Params& p, OutFile& out);
 
 }  // namespace mcspec

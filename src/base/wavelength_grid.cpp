@@ -20,7 +20,7 @@ void size_to(Array1<double>& a, int n) {
 
 }  // namespace
 
-void initiate(const Params& p, WavelengthGrid& g, OutFile& spcp) {
+void build_wavelength_grid(const Params& p, WavelengthGrid& g, OutFile& spcp) {
   const int kg = p.kg;
   g.kg = kg;
   size_to(g.wlb, kg + 1);

@@ -18,6 +18,6 @@ struct WavelengthGrid {
 };
 
 // Builds the grid and writes its table to spcp.
-void initiate(const Params& p, WavelengthGrid& g, OutFile& spcp);
+void build_wavelength_grid(const Params& p, WavelengthGrid& g, OutFile& spcp);
 
 }  // namespace mcspec

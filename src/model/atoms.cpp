@@ -128,7 +128,7 @@ std::string Atoms::ion_label(int z, int j) const {
   return sym + " " + lab;
 }
 
-void input(InFile& nbba, InFile& comp, InFile& nbia, InFile& ihea, Atoms& a, OutFile& out, OutFile& sbib,
+void read_elements_and_composition(InFile& nbba, InFile& comp, InFile& nbia, InFile& ihea, Atoms& a, OutFile& out, OutFile& sbib,
            OutFile& stst) {
   read_symbols(nbba, a);
   const std::vector<double> raw = read_composition(comp, a);

@@ -59,11 +59,11 @@ struct Atoms {
 
 // Reads the element symbols and stage labels (nbba), the composition (comp), the
 // atomic weights (nbia) and the ionisation potentials and zeta table (ihea).
-void input(InFile& nbba, InFile& comp, InFile& nbia, InFile& ihea, Atoms& a, OutFile& out, OutFile& sbib,
+void read_elements_and_composition(InFile& nbba, InFile& comp, InFile& nbia, InFile& ihea, Atoms& a, OutFile& out, OutFile& sbib,
            OutFile& stst);
 
 // Sets the ion flags from the composition and CHL, reads the levels (varn1) and
 // builds the ion list; writes atmd.
-void atlvls(const Params& p, InFile& varn1, Atoms& a, OutFile& out, OutFile& atmd);
+void read_levels(const Params& p, InFile& varn1, Atoms& a, OutFile& out, OutFile& atmd);
 
 }  // namespace mcspec

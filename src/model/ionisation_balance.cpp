@@ -112,7 +112,7 @@ void write_fractions(const Params& p, const Shells& s, const Atoms& a, const Pla
 
 }  // namespace
 
-void ioneq(int iter, const Params& p, const Shells& s, const Atoms& a, Plasma& pl, OutFile& yhea, OutFile& out) {
+void ionisation_balance(int iter, const Params& p, const Shells& s, const Atoms& a, Plasma& pl, OutFile& yhea, OutFile& out) {
   if (iter == 1) set_element_densities(s, a, pl);
   const double chi_ref = a.chi(2, 20);  // second ionisation potential of calcium [eV]
   // Elements beyond the ionisation data carry no mass (input refuses it): no fractions.

@@ -72,7 +72,7 @@ void write_levels(const Atoms& a, OutFile& atmd) {
 
 }  // namespace
 
-void atlvls(const Params& p, InFile& varn1, Atoms& a, OutFile& out, OutFile& atmd) {
+void read_levels(const Params& p, InFile& varn1, Atoms& a, OutFile& out, OutFile& atmd) {
   set_ion_flags(p, a);
   a.nlev.fill(0);
   a.lev1.fill(0);

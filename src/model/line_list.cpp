@@ -279,7 +279,7 @@ void store_line_table(KeptLines& kept, const Atoms& a, LineList& ll) {
 
 }  // namespace
 
-void lines(const Params& p, const Constants& c, const Shells& s, const Plasma& pl, Atoms& a, LineList& ll,
+void read_line_list(const Params& p, const Constants& c, const Shells& s, const Plasma& pl, Atoms& a, LineList& ll,
            InFile& varn2, OutFile& out, OutFile& stst, OutFile& sbib, OutFile& lhea) {
   out.write("(/ 5X 'Read & censor' ' line list' /)");
   const LineConstants lc{c.log_c(), c.log_h(), std::pow(10.0, c.log_c()), std::pow(10.0, 4.0 + c.log_c()),
@@ -340,7 +340,7 @@ void lines(const Params& p, const Constants& c, const Shells& s, const Plasma& p
   }
   store_line_table(kept, a, ll);
   ll.iln1.vec() = std::move(iln1);
-  order_lines(c, ll, out, stst, lhea);
+  order_lines_by_frequency(c, ll, out, stst, lhea);
 }
 
 }  // namespace mcspec

@@ -47,17 +47,17 @@ struct LineList {
 
 // Reads and censors the line list (varn2), rebuilds the ion list in a, changes the
 // three overridden level counts, and orders the lines (writes lhea).
-void lines(const Params& p, const Constants& c, const Shells& s, const Plasma& pl, Atoms& a, LineList& ll,
+void read_line_list(const Params& p, const Constants& c, const Shells& s, const Plasma& pl, Atoms& a, LineList& ll,
            InFile& varn2, OutFile& out, OutFile& stst, OutFile& sbib, OutFile& lhea);
 
 // Sorts the kept lines by frequency, builds the maps, downward ranges and resonance
 // flags and writes lhea; called at the end of lines.
-void order_lines(const Constants& c, LineList& ll, OutFile& out, OutFile& stst, OutFile& lhea);
+void order_lines_by_frequency(const Constants& c, LineList& ll, OutFile& out, OutFile& stst, OutFile& lhea);
 
 // Bucket sort: index receives the 1-based permutation ordering x ascending (equal
 // values: larger index first, so that after the reversal into decreasing frequency
 // equal frequencies keep their transition order). x is not changed. All values equal
 // (a zero range) follow the same rule: n, n-1, ..., 1.
-void sort1(std::span<const double> x, std::span<int> index);
+void ascending_order(std::span<const double> x, std::span<int> index);
 
 }  // namespace mcspec

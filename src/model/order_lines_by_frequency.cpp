@@ -30,7 +30,7 @@ void set_downward_ranges(LineList& ll) {
 void sort_by_frequency(LineList& ll) {
   const int nl = ll.nl;
   ll.lorig.assign(nl, 0);
-  sort1(std::span<const double>(ll.frql.data(), static_cast<std::size_t>(nl)),
+  ascending_order(std::span<const double>(ll.frql.data(), static_cast<std::size_t>(nl)),
         std::span<int>(ll.lorig.data(), static_cast<std::size_t>(nl)));
   ll.kpos.assign(nl, 0);
   ll.frq.assign(nl + 1, 0.0);  // FRQ(nl + 1) = 0 ends the list
@@ -81,7 +81,7 @@ int flag_resonance_lines(LineList& ll) {
 
 }  // namespace
 
-void order_lines(const Constants& c, LineList& ll, OutFile& out, OutFile& stst, OutFile& lhea) {
+void order_lines_by_frequency(const Constants& c, LineList& ll, OutFile& out, OutFile& stst, OutFile& lhea) {
   set_downward_ranges(ll);
   sort_by_frequency(ll);
   write_line_report(c, ll, stst, lhea);

@@ -66,7 +66,7 @@ void write_partition_functions(int iter, const Shells& s, const Atoms& a, const 
 
 }  // namespace
 
-void partf(int iter, const Constants& c, const Shells& s, const Atoms& a, Plasma& pl, InFile& nama, OutFile& ptfn,
+void partition_functions(int iter, const Constants& c, const Shells& s, const Atoms& a, Plasma& pl, InFile& nama, OutFile& ptfn,
            OutFile& out) {
   if (iter == 1) read_ground_weights(nama, pl);
   set_ground_weights(s, pl);

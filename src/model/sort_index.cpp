@@ -29,7 +29,7 @@ void write_one_based(const std::vector<int>& order, std::span<int> index) {
 
 }  // namespace
 
-void sort1(std::span<const double> x, std::span<int> index) {
+void ascending_order(std::span<const double> x, std::span<int> index) {
   const int n = static_cast<int>(x.size());
   if (n == 0) return;
   if (n == 1) {

@@ -89,13 +89,13 @@ struct RunSummary {
   const double* us = nullptr;  // US(i), 1-based: us[i]
 };
 
-// Run end: energy check and counters, strlin in the last pass, the flux normalisation
+// Run end: energy check and counters, write_strong_lines in the last pass, the flux normalisation
 // of the moments (RQ(JS,5) becomes 1), FLXOUT, the per-shell table and the closing
-// line; then scale (scale1) and emspec.
+// line; then scale (scale_luminosity_top_hat) and write_escaping_spectrum.
 void finish_run(const RunSummary& run, const McInputs& in, Estimators& est, Scaling& sc, McOutput& o);
 
 // Lines of the observed window whose Sobolev equivalent width exceeds 1 Angstrom, with
 // the mean blue-shifted wavelength of their absorption, to sbib.
-void strlin(const McInputs& in, OutFile& sbib);
+void write_strong_lines(const McInputs& in, OutFile& sbib);
 
 }  // namespace mcspec

@@ -316,11 +316,11 @@ void run_monte_carlo(Boundary boundary, int mode, int irf, const McInputs& in, R
 
 }  // namespace
 
-void montec(int mode, int irf, const McInputs& in, Rng& rng, Estimators& est, Scaling& sc, McOutput& o) {
+void run_monte_carlo(int mode, int irf, const McInputs& in, Rng& rng, Estimators& est, Scaling& sc, McOutput& o) {
   run_monte_carlo(Boundary::BlackBody, mode, irf, in, rng, est, sc, o);
 }
 
-void montec1(int mode, int irf, const McInputs& in, Rng& rng, Estimators& est, Scaling& sc, McOutput& o) {
+void run_single_pass(int mode, int irf, const McInputs& in, Rng& rng, Estimators& est, Scaling& sc, McOutput& o) {
   run_monte_carlo(Boundary::TopHat, mode, irf, in, rng, est, sc, o);
 }
 

@@ -40,15 +40,15 @@ struct McInputs {
 };
 
 // One Monte Carlo run with a black-body lower boundary (mode 0, 2, 4: NPK packets;
-// 1: NPK/2; 3: 1000000; 4 prints progress), then strlin when irf = ITT, scale, emspec.
-void montec(int mode, int irf, const McInputs& in, Rng& rng, Estimators& est, Scaling& sc, McOutput& o);
+// 1: NPK/2; 3: 1000000; 4 prints progress), then write_strong_lines when irf = ITT, scale, write_escaping_spectrum.
+void run_monte_carlo(int mode, int irf, const McInputs& in, Rng& rng, Estimators& est, Scaling& sc, McOutput& o);
 
-// The single-pass run with a top-hat lower boundary, then scale1 and emspec1.
-void montec1(int mode, int irf, const McInputs& in, Rng& rng, Estimators& est, Scaling& sc, McOutput& o);
+// The single-pass run with a top-hat lower boundary, then scale_luminosity_top_hat and write_escaping_spectrum.
+void run_single_pass(int mode, int irf, const McInputs& in, Rng& rng, Estimators& est, Scaling& sc, McOutput& o);
 
 // Temperature iteration: new TR, W, TE of every shell and TB; may raise iter to 29
 // once the temperatures have converged.
-void tempit(int& iter, const Params& p, const Constants& c, Shells& s, Estimators& est, Scaling& sc,
+void update_temperatures(int& iter, const Params& p, const Constants& c, Shells& s, Estimators& est, Scaling& sc,
             OutFile& stst);
 
 }  // namespace mcspec

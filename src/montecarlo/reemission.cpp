@@ -1,4 +1,4 @@
-// Re-emission after a line absorption (newfrq). In the Sobolev picture the absorbed
+// Re-emission after a line absorption (reemit_after_line_event). In the Sobolev picture the absorbed
 // packet excites the line's upper level, which decays through one of its downward
 // lines with the probability of its branching ratio (fluorescence); the packet leaves
 // at that line's rest frequency in the comoving frame, with its comoving energy kept.
@@ -102,7 +102,7 @@ int checked_fluorescence(int kn, int j, const EmissionMaps& maps, const Array1<d
   return kpos;
 }
 
-void newfrq(int& kn, double& xpe, int j, const EmissionMaps& maps, const Array1<double>& frq,
+void reemit_after_line_event(int& kn, double& xpe, int j, const EmissionMaps& maps, const Array1<double>& frq,
             const Array2<double>& br, int iopt2, Rng& rng, OutFile& out) {
   if (iopt2 == 0) {
     xpe = frq(kn);

@@ -40,7 +40,7 @@ void integrate_density(SamplingTable& t, double h) {
 
 }  // namespace
 
-void frqsmp(int kb, SamplingTable& t) {
+void build_sampling_table(int kb, SamplingTable& t) {
   const int n = kSamplingGridPoints;
   const double h = 1.0 / (n - 1);
   t.xscl = kScale;

@@ -16,6 +16,6 @@ struct SamplingTable {
 // Number of z-grid points of the integration.
 inline constexpr int kSamplingGridPoints = 4000;
 
-void frqsmp(int kb, SamplingTable& t);
+void build_sampling_table(int kb, SamplingTable& t);
 
 }  // namespace mcspec

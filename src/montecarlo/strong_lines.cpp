@@ -24,7 +24,7 @@ double air_wavelength(double lambda) {
 
 }  // namespace
 
-void strlin(const McInputs& in, OutFile& sbib) {
+void write_strong_lines(const McInputs& in, OutFile& sbib) {
   const Shells& s = in.s;
   const LineList& ll = in.ll;
   const Constants& c = in.c;

@@ -51,7 +51,7 @@ void shorten_schedule(int& iter, double dmax) {
   if (dmax < kConvergedChange && iter > 8) iter = std::max(iter, 29);
 }
 
-void tempit(int& iter, const Params& p, const Constants& c, Shells& s, Estimators& est, Scaling& sc,
+void update_temperatures(int& iter, const Params& p, const Constants& c, Shells& s, Estimators& est, Scaling& sc,
             OutFile& stst) {
   const int js = s.js;
   if (js < kMinShells || js > kMaxShells) {

@@ -106,7 +106,7 @@ void ion_branching_ratios(const Atoms& a, const LineList& ll, int m, int k, Opac
 
 }  // namespace
 
-void brats(const Shells& s, const Atoms& a, const LineList& ll, Opacity& op, OutFile& out) {
+void branching_ratios(const Shells& s, const Atoms& a, const LineList& ll, Opacity& op, OutFile& out) {
   out.write("(/ 5X 'Start' '  branch' ' ratios' 50X 'FIYQ')");
   // Shell by shell: the sums of one shell never meet those of another, and each
   // shell's columns of TAU and BR are then read and written contiguously. Each shell

@@ -5,7 +5,7 @@
 
 namespace mcspec {
 
-void radx(const Atoms& a, const Shells& s, OutFile& out) {
+void report_excitation_rates(const Atoms& a, const Shells& s, OutFile& out) {
   out.write("(/ 5X 'Start  ' 'rad ex rates' 51X 'FICR')");
   out.list(a.nlvtot, s.js);
   out.write("(/ 5X 'Finish ' 'rad ex rates')");

@@ -85,7 +85,7 @@ double sobolev_depth(double blu, double f, double pl, double pu, double gl, doub
 
 }  // namespace
 
-void taus(const Params& p, const Constants& c, const Shells& s, const Atoms& a, const Plasma& pl,
+void sobolev_depths(const Params& p, const Constants& c, const Shells& s, const Atoms& a, const Plasma& pl,
           const LineList& ll, Opacity& op, OutFile& out) {
   if (ll.nl >= 1)
     out.list(" taus", ll.llo(1), ll.lup(1));

@@ -33,7 +33,7 @@ double mc_spectrum(const Scaling& sc, int b) { return b <= sc.spl.size() ? sc.sp
 
 }  // namespace
 
-void spectrum(int irf, const Params& p, const Constants& c, const Shells& s, const Plasma& pl, const LineList& ll,
+void emergent_spectrum(int irf, const Params& p, const Constants& c, const Shells& s, const Plasma& pl, const LineList& ll,
               const Opacity& op, Estimators& est, const Scaling& sc, const WavelengthGrid& g, SpectrumTables& t,
               InFile& filters, SpectrumOutput& o) {
   line_source_functions(p, c, s, ll, op, sc.ep0, est.ej, t.sline);
@@ -85,7 +85,7 @@ void spectrum(int irf, const Params& p, const Constants& c, const Shells& s, con
   }
   t.zltot = std::log10(t40) + 40.0;
 
-  spectr(p, c, g, t, est, sc, filters, o);
+  observed_spectrum_and_photometry(p, c, g, t, est, sc, filters, o);
   o.out.list(" Finish formal ");
   o.out.write("(/ 5X 'Log L =' F8.4 5X 'WVM1 =' F7.4 4X 'WVM2 =' F7.4)", t.zltot, p.wvm1, p.wvm2);
 }

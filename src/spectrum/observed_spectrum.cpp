@@ -121,7 +121,7 @@ void report(SpectrumOutput& o, const char* fmt, const T&... v) {
 
 }  // namespace
 
-Photometry spectr(const Params& p, const Constants& c, const WavelengthGrid& g, const SpectrumTables& t,
+Photometry observed_spectrum_and_photometry(const Params& p, const Constants& c, const WavelengthGrid& g, const SpectrumTables& t,
                   const Estimators& est, const Scaling& sc, InFile& filters, SpectrumOutput& o) {
   Photometry ph;
   o.out.list(" start Spectr ");

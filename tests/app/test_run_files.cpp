@@ -41,12 +41,12 @@ class OpeningTest : public ::testing::Test {
   std::unique_ptr<Files> open_files(const std::string& mcdata_value, const char* pwd = "/home/run") {
     auto f = std::make_unique<Files>();
     f->out = OutFile::memory("stdout");
-    opening(*f, mcdata_value.c_str(), pwd);
+    open_run_files(*f, mcdata_value.c_str(), pwd);
     return f;
   }
   // Closes every file and removes the outputs again.
   static void close_and_remove(Files& f) {
-    closing(f);
+    close_run_files(f);
     f.atmd.close();
     for (const char* name : kOutputFiles) fs::remove(name);
   }
@@ -95,7 +95,7 @@ TEST_F(OpeningTest, ClosingLeavesEveryOutputAndOnlyTheLevelFileOpen) {
   auto f = open_files(mcdata());
   f->stst.write_text("earlier log\n");
   f->atmd.write_text("levels\n");
-  closing(*f);
+  close_run_files(*f);
   EXPECT_FALSE(f->stst.is_open() || f->sbib.is_open() || f->dica.is_open() || f->hydro.is_open());
   EXPECT_TRUE(f->atmd.is_open());
   f->atmd.close();

@@ -48,13 +48,13 @@ struct ParamsRun {
     for (const auto& r : records) text += r + "\n";
     InFile dica;
     dica.open_text("dica.dat", text);
-    params(dica, c, p, stst, sbib, out);
+    read_run_parameters(dica, c, p, stst, sbib, out);
   }
 };
 
 // LOG R/RS = 4.373 for VPH = 10000 km/s at day 19: R = 1e9 cm/s * 1641600 s,
 // log R = 15.21527, minus log Rsun = 10.84260.
-TEST(Params, EchoRecordsAreByteExact) {
+TEST(RunParameters, EchoRecordsAreByteExact) {
   const std::string boundary = "\n                  LOG R/RS     LOG L/LS         VEL LB          TB\n\n"
                                "                   4.373       9.600           10000.0       12000.0\n\n";
   const ParamsRun r;
@@ -80,7 +80,7 @@ TEST(Params, EchoRecordsAreByteExact) {
   }
 }
 
-TEST(Params, ValuesReadPastNumericCommentsAndDerivedQuantities) {
+TEST(RunParameters, ValuesReadPastNumericCommentsAndDerivedQuantities) {
   const ParamsRun r;
   const Params& p = r.p;
   // Every comment record holds numbers; none of them may be taken for a value.
@@ -100,7 +100,7 @@ TEST(Params, ValuesReadPastNumericCommentsAndDerivedQuantities) {
 
 TEST(Constants, DocumentedValuesAndTheirPhysicalRelations) {
   Constants c;
-  consts(c);
+  fill_constants(c);
   const std::pair<int, double> documented[] = {
       {Constants::kLogH, -26.17873545985377},   {Constants::kLogC, 10.476820763771242},
       {Constants::kLogK, -15.859925839605742},  {Constants::kLogAmu, -23.779753012264774},
@@ -115,7 +115,7 @@ TEST(Constants, DocumentedValuesAndTheirPhysicalRelations) {
   EXPECT_NEAR(c(Constants::kLogA), std::log10(4.0) + c(Constants::kLogSigma) - c.log_c(), 1e-4);
 }
 
-TEST(Options, MessagesForEachSwitchValue) {
+TEST(ReportOptions, MessagesForEachSwitchValue) {
   Params p;
   p.wth1 = 3000.0;
   p.wth2 = 10000.0;
@@ -127,7 +127,7 @@ TEST(Options, MessagesForEachSwitchValue) {
   for (const auto& [iopt, text] : cases) {
     p.iopt = iopt;
     OutFile out = OutFile::memory();
-    options(p, out);
+    report_options(p, out);
     EXPECT_EQ(out.text(), text);
   }
 }
@@ -136,7 +136,7 @@ TEST(Options, MessagesForEachSwitchValue) {
 // "dica.dat", that record (and the field, where given) and the offending value. Beyond
 // the input limits, parameters that make the physics meaningless: no boundary
 // temperature, a radius that overflows, an empty band, a band beyond the grid.
-TEST(ParamsLimits, RejectedWithFileRecordAndValue) {
+TEST(RunParameterLimits, RejectedWithFileRecordAndValue) {
   const struct {
     int record;
     const char* text;
@@ -169,16 +169,16 @@ TEST(ParamsLimits, RejectedWithFileRecordAndValue) {
 
 // The highest boundary temperature is hc / (k lambda) / 1e-14 at WVM2: hc/k = 1.43884 cm K
 // (the program's constants); at 1 micron 1.43884e4 K / 1e-14. Just inside it the run goes ahead.
-TEST(ParamsLimits, HighestBoundaryTemperatureIsHcOverKLambdaOver1e14) {
+TEST(RunParameterLimits, HighestBoundaryTemperatureIsHcOverKLambdaOver1e14) {
   Constants c;
-  consts(c);
+  fill_constants(c);
   EXPECT_NEAR(highest_boundary_temperature(c, 1.0), 1.43884e18, 1e14);
   EXPECT_NEAR(highest_boundary_temperature(c, 2.0), 0.71942e18, 1e14);
   const ParamsRun hot(example_with({{6, "   66.30  10000.0  1.4e18"}}));
   EXPECT_NEAR(std::pow(10.0, hot.p.logteff), 1.41e18, 0.01e18);
 }
 
-TEST(ParamsLimits, LargestAndSmallestAcceptedValues) {
+TEST(RunParameterLimits, LargestAndSmallestAcceptedValues) {
   const ParamsRun large(example_with({{2, " 214748 0"}, {4, "   85    0  502  0.999"}, {16, "   0.2   1.0  5000"}}));
   EXPECT_EQ(large.p.npk, 2147480000);
   const ParamsRun small(example_with({{2, " 1 0"}, {4, "    3    0    2  0.001"}, {16, "   0.2   1.0  1"}}));

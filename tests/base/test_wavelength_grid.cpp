@@ -15,11 +15,11 @@ WavelengthGrid grid(double wvm1, double wvm2, int kg, OutFile& spcp, WavelengthG
   p.wvm1 = wvm1;
   p.wvm2 = wvm2;
   p.kg = kg;
-  initiate(p, g, spcp);
+  build_wavelength_grid(p, g, spcp);
   return g;
 }
 
-TEST(Initiate, EdgesInAirByHand) {
+TEST(WavelengthGrid, EdgesInAirByHand) {
   // Edge 1: log10 0.3 = -0.5228787; 3000 A in air: s = 1/0.09 = 11.111 micron^-2,
   // n = 1.000064328 + 0.0294981/134.889 + 0.0002554/29.889 = 1.000291546,
   // 0.3 / n = 0.2999126 micron, log10 = -0.5230053.
@@ -39,7 +39,7 @@ TEST(Initiate, EdgesInAirByHand) {
   EXPECT_LT(h.wlba(3), h.wlb(3));
 }
 
-TEST(Initiate, RebuildGivesTheSameGridAndRepeatsTheTable) {
+TEST(WavelengthGrid, RebuildGivesTheSameGridAndRepeatsTheTable) {
   OutFile spcp = OutFile::memory("spcp.dat");
   const WavelengthGrid first = grid(0.2, 1.0, 1000, spcp);
   const std::string table = spcp.text();

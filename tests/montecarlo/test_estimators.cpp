@@ -74,7 +74,7 @@ TEST(RunEnd, CountersAddUpAndOuterFluxIsTheUnit) {
   ToyModel m(4, 21, 6000, 1.5, {{probe.nu_of_x(2.5, probe.p.tb), 3.0}});
   m.set_grid(0.2, 1.0, 50);  // many packets escape outside the bins
   Rng rng(m.p.iseed);
-  montec(0, 0, m.in, rng, m.est, m.sc, m.mo);
+  run_monte_carlo(0, 0, m.in, rng, m.est, m.sc, m.mo);
   const Estimators& e = m.est;
   EXPECT_EQ(e.ncnt(1) + e.ncnt(2), 6000);
   EXPECT_EQ(e.ncnt(3) + e.ncnt(4), e.ncnt(2));
@@ -95,7 +95,7 @@ TEST(SinglePass, ModeZeroRunsTwentyThousandPackets) {
   ToyModel m(3, 11, 50000, 0.5);
   m.p.iopt[3] = 0;
   Rng rng(m.p.iseed);
-  montec1(0, 0, m.in, rng, m.est, m.sc, m.mo);
+  run_single_pass(0, 0, m.in, rng, m.est, m.sc, m.mo);
   EXPECT_EQ(m.est.pw(1), 20000.0);
   EXPECT_EQ(m.est.ncnt(1) + m.est.ncnt(2), 20000);
   EXPECT_EQ(m.sc.tb, m.p.tb);  // the top-hat scaling keeps TB
@@ -115,7 +115,7 @@ TEST(SinglePass, StrongLinesOnlyInTheLastModeTwoRun) {
     for (int irf : {0, 3}) {
       ToyModel m(3, 11, 10000, 0.5, {{probe.c_cgs() / 5000e-8, 30.0}});
       Rng rng(m.p.iseed);
-      montec1(mode, irf, m.in, rng, m.est, m.sc, m.mo);
+      run_single_pass(mode, irf, m.in, rng, m.est, m.sc, m.mo);
       EXPECT_EQ(!m.sbib.text().empty(), mode == 2 && irf == m.p.itt) << "mode " << mode << " irf " << irf;
     }
   }

@@ -12,7 +12,7 @@
 namespace mcspec {
 namespace {
 
-TEST(Rng, FollowsTheCongruenceModulo2To32AndNeverReturnsOne) {
+TEST(RandomNumbers, FollowsTheCongruenceModulo2To32AndNeverReturnsOne) {
   Rng zero(0);
   EXPECT_EQ(zero.uniform(), 0.0f);
   EXPECT_EQ(zero.iseed(), 1);
@@ -52,16 +52,16 @@ double planck_quantile_x(double q) {
 // The table's variable: z = x^2 / (x^2 + XSCL^2), XSCL = 3.5.
 double z_of_x(double x) { return x * x / (x * x + 12.25); }
 
-TEST(Frqsmp, TablesHoldThePlanckQuantiles) {
+TEST(SamplingTable, TablesHoldThePlanckQuantiles) {
   EXPECT_NEAR(planck_quantile_x(0.5), 3.503, 2e-3);  // the known median of the black body in h nu / kT
   SamplingTable t3, t2, t;
-  frqsmp(3, t3);
+  build_sampling_table(3, t3);
   EXPECT_NEAR(t3.fsamp(2), z_of_x(planck_quantile_x(0.5)), 1e-4);
   EXPECT_EQ(t3.fsamp(1) + t3.fsamp(3), 1.0);
-  frqsmp(2, t2);  // ends where the density truncated at x = 30 ends, within one grid cell
+  build_sampling_table(2, t2);  // ends where the density truncated at x = 30 ends, within one grid cell
   EXPECT_NEAR(t2.fsamp(2), z_of_x(30.0), 1.0 / 3999);
   EXPECT_LT(t2.fsamp(2), 1.0);
-  frqsmp(502, t);
+  build_sampling_table(502, t);
   EXPECT_EQ(t.fsamp(1), 0.0);
   EXPECT_EQ(t.fsamp(502), 1.0);
   for (int k = 2; k <= 502; ++k) ASSERT_GT(t.fsamp(k), t.fsamp(k - 1)) << k;
@@ -70,14 +70,14 @@ TEST(Frqsmp, TablesHoldThePlanckQuantiles) {
     EXPECT_NEAR(t.fsamp(k), z_of_x(planck_quantile_x((k - 1) / 501.0)), 1e-4) << k;
 }
 
-TEST(Frqsmp, RebuildsBitIdenticallyAfterOtherSizes) {
+TEST(SamplingTable, RebuildsBitIdenticallyAfterOtherSizes) {
   SamplingTable t, again;
-  frqsmp(502, t);
-  frqsmp(7, again);  // a larger table after a smaller one, then the same again
-  frqsmp(502, again);
-  frqsmp(502, again);
+  build_sampling_table(502, t);
+  build_sampling_table(7, again);  // a larger table after a smaller one, then the same again
+  build_sampling_table(502, again);
+  build_sampling_table(502, again);
   for (int k = 1; k <= 502; ++k) ASSERT_EQ(again.fsamp(k), t.fsamp(k));
-  frqsmp(7, again);  // and a smaller one after a larger one
+  build_sampling_table(7, again);  // and a smaller one after a larger one
   ASSERT_EQ(again.fsamp.size(), 7);
   EXPECT_EQ(again.fsamp(7), 1.0);
 }

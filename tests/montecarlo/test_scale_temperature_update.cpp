@@ -16,10 +16,10 @@ using test::ToyModel;
 
 constexpr double kLsun = 3.826e33, kPi = 3.141592654;
 
-TEST(Scale, BoundaryTemperatureFromStefanBoltzmann) {
+TEST(ScaleLuminosity, BoundaryTemperatureFromStefanBoltzmann) {
   ToyModel m(3, 11, 1000, 0.0);
   m.est.pw(2) = 400;  // 40 % of 1000 packets escaped
-  scale(1000, m.in, m.est, m.sc, m.mo);
+  scale_luminosity(1000, m.in, m.est, m.sc, m.mo);
   // L+ = L * NP1 / PW(2); 4 pi R^2 sigma TB^4 = L+ with the program's constants.
   const double lplus = std::pow(10.0, m.p.logls) * kLsun * 1000 / 400, r = std::pow(10.0, m.p.logr);
   EXPECT_NEAR(m.sc.tb / std::pow(lplus / (4 * kPi * r * r * 5.6696e-5), 0.25), 1.0, 2e-4);  // solar constants agree to 1e-4
@@ -28,7 +28,7 @@ TEST(Scale, BoundaryTemperatureFromStefanBoltzmann) {
   EXPECT_NEAR(m.sc.ep0, std::log10(std::pow(10.0, m.p.logls) * kLsun / 400), 1e-12);
 }
 
-TEST(Scale, WindowLuminosityFixesThePacketEnergy) {
+TEST(ScaleLuminosity, WindowLuminosityFixesThePacketEnergy) {
   ToyModel m(3, 11, 1000, 0.0);
   m.p.iopt[1] = 0;
   m.est.pw(2) = 500;
@@ -39,23 +39,23 @@ TEST(Scale, WindowLuminosityFixesThePacketEnergy) {
   EXPECT_NEAR(l.lplus, l.ep0 + 3, 1e-12);
 }
 
-TEST(Scale, TopHatIntensityCarriesTheInjectedLuminosity) {
+TEST(ScaleLuminosity, TopHatIntensityCarriesTheInjectedLuminosity) {
   ToyModel m(3, 11, 1000, 0.0);
   m.est.pw(2) = 800;
-  scale1(1000, m.in, m.est, m.sc, m.mo);
+  scale_luminosity_top_hat(1000, m.in, m.est, m.sc, m.mo);
   EXPECT_EQ(m.sc.tb, m.p.tb);
   // pi ITH (FTH1 - FTH2) is the boundary flux; times 4 pi R^2 the injected luminosity.
   const double r = std::pow(10.0, m.p.logr), lplus = std::pow(10.0, m.sc.ep0) * 1000;
   EXPECT_NEAR(kPi * m.sc.ith * (m.p.fth1 - m.p.fth2) * 4 * kPi * r * r / lplus, 1.0, 1e-12);
 }
 
-TEST(Emspec, EmptyBinsGetTheMarkerAndKeepTheRunningCount) {
+TEST(WriteEscapingSpectrum, EmptyBinsGetTheMarkerAndKeepTheRunningCount) {
   ToyModel m(3, 11, 1000, 0.0);
   m.set_grid(0.3, 1.0, 3);
   m.sc.ep0 = 30;
   m.est.espec(1) = 2.0, m.est.nspec(1) = 2;
   m.est.espec(3) = 5.0, m.est.nspec(3) = 4;
-  emspec(1, m.in, m.est, m.sc, m.mo);
+  write_escaping_spectrum(1, m.in, m.est, m.sc, m.mo);
   EXPECT_EQ(m.sc.spl(2), -99.0);
   EXPECT_NEAR(m.sc.spl(1), std::log10(2.0 / (m.grid.wbin(1) * 1e-4)) + 30, 1e-12);
   // The empty bin's record: centre, 0 packets, 0 energy, the running count 2, -99.
@@ -87,7 +87,7 @@ TEST(ShortenSchedule, ConvergenceRules) {
   }
 }
 
-TEST(Tempit, TemperaturesDilutionAndBoundaryStepByHand) {
+TEST(UpdateTemperatures, TemperaturesDilutionAndBoundaryStepByHand) {
   ToyModel m(4, 11, 1000, 0.0);
   const double tstar = std::pow(10.0, m.p.logteff), nu_per_kelvin = 3.8322295 * std::pow(10.0, m.c.log_k() - m.c.log_h());
   for (int j = 1; j <= 4; ++j) {
@@ -98,7 +98,7 @@ TEST(Tempit, TemperaturesDilutionAndBoundaryStepByHand) {
   m.est.flxout = 0.5;
   m.sc.tb = 11000;
   int iter = 12;
-  tempit(iter, m.p, m.c, m.s, m.est, m.sc, m.stst);
+  update_temperatures(iter, m.p, m.c, m.s, m.est, m.sc, m.stst);
   for (int j = 1; j <= 4; ++j) {
     EXPECT_NEAR(m.s.tr(j), 0.3 * 10000 + 0.7 * 12000, 1e-8);
     EXPECT_NEAR(m.s.te(j), 0.9 * 11400, 1e-8);
@@ -110,7 +110,7 @@ TEST(Tempit, TemperaturesDilutionAndBoundaryStepByHand) {
   EXPECT_EQ(iter, 12);  // a 14 % change: not converged
 }
 
-TEST(Tempit, SmallChangeAfterPassEightShortensTheScheduleButAnUncrossedShellDoesNot) {
+TEST(UpdateTemperatures, SmallChangeAfterPassEightShortensTheScheduleButAnUncrossedShellDoesNot) {
   ToyModel m(3, 11, 1000, 0.0);
   const double nu_per_kelvin = 3.8322295 * std::pow(10.0, m.c.log_k() - m.c.log_h());
   for (int j = 1; j <= 3; ++j) {
@@ -120,13 +120,13 @@ TEST(Tempit, SmallChangeAfterPassEightShortensTheScheduleButAnUncrossedShellDoes
   }
   m.est.flxout = 0.6;
   int iter = 10;
-  tempit(iter, m.p, m.c, m.s, m.est, m.sc, m.stst);
+  update_temperatures(iter, m.p, m.c, m.s, m.est, m.sc, m.stst);
   EXPECT_EQ(iter, 29);
   // A shell that no packet crossed has no estimate (0/0): that is no convergence.
   for (int j = 1; j <= 3; ++j) m.s.tr(j) = 10100;
   m.est.rq(2, 8) = std::nan("");
   iter = 10;
-  tempit(iter, m.p, m.c, m.s, m.est, m.sc, m.stst);
+  update_temperatures(iter, m.p, m.c, m.s, m.est, m.sc, m.stst);
   EXPECT_EQ(iter, 10);
 }
 

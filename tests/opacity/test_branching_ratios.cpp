@@ -44,10 +44,10 @@ LineModel cascade_model(int js) {
 
 void run_brats(LineModel& m) {
   OutFile out = OutFile::memory();
-  brats(m.s, m.a, m.ll, m.op, out);
+  branching_ratios(m.s, m.a, m.ll, m.op, out);
 }
 
-TEST(Brats, RatiosByHand) {
+TEST(BranchingRatios, RatiosByHand) {
   LineModel m = cascade_model(2);
   for (int k = 1; k <= 2; ++k) m.op.tau(m.ll.kpos(1), k) = 0.7 * k;
   m.op.tau(m.ll.kpos(2), 1) = 0.5;
@@ -80,7 +80,7 @@ TEST(Brats, RatiosByHand) {
   }
 }
 
-TEST(Brats, InconsistentRatiosStopWithIonLevelShellAndSum) {
+TEST(BranchingRatios, InconsistentRatiosStopWithIonLevelShellAndSum) {
   // A depth that is not a number makes the level's weights NaN, which must not pass.
   LineModel m = cascade_model(3);
   m.op.tau(m.ll.kpos(3), 2) = std::nan("");
@@ -88,7 +88,7 @@ TEST(Brats, InconsistentRatiosStopWithIonLevelShellAndSum) {
   for (const char* part : {"Fe II", "level 5", "shell 2", "sum to NaN"}) EXPECT_CONTAINS(msg, part);
 }
 
-TEST(Brats, DeeplyInvertedLineTakesItsLevelsRatiosWithoutOverflow) {
+TEST(BranchingRatios, DeeplyInvertedLineTakesItsLevelsRatiosWithoutOverflow) {
   // Regression: an inversion of depth -800 (dense ejecta) made exp(800) overflow and the
   // level's ratios NaN. Beyond -600 the escape is held at e^600/600; the inverted line
   // then takes all but e^-600 of its level's ratios, which still sum to one.

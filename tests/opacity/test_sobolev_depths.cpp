@@ -22,12 +22,12 @@ LineModel with_taus(int js, const std::vector<IonSpec>& ions, void (*set)(LineMo
   build_lines(m, js, ions);
   if (set) set(m);
   OutFile out = OutFile::memory();
-  taus(m.p, m.c, m.s, m.a, m.pl, m.ll, m.op, out);
+  sobolev_depths(m.p, m.c, m.s, m.a, m.pl, m.ll, m.op, out);
   if (progress) *progress = out.text();
   return m;
 }
 
-TEST(Taus, TwoLevelIonAtFullDilutionFollowsBoltzmann) {
+TEST(SobolevDepths, TwoLevelIonAtFullDilutionFollowsBoltzmann) {
   // g1 = 2 at 0, g2 = 4 at 10000 cm^-1; W = 1: n2/n1 = 2 exp(-E2 hc/kT).
   std::string progress;
   const LineModel m = with_taus(
@@ -43,7 +43,7 @@ TEST(Taus, TwoLevelIonAtFullDilutionFollowsBoltzmann) {
   EXPECT_EQ(progress, "  taus 1 2\n");  // list-directed: a blank, then the items
 }
 
-TEST(Taus, DilutionAndColumnDensityScaleTheDepth) {
+TEST(SobolevDepths, DilutionAndColumnDensityScaleTheDepth) {
   // W dilutes only the excited (positive-energy) levels of the partition sum; the depth
   // of a line from the ground scales with N_el f_ion (3e8 x 0.25 in shell 2).
   const LineModel m = with_taus(2, {{26, 2, {{0.0, 0.0}, {8000.0, 0.0}, {20000.0, 1.0}}, {{3, 1, 6e14, 1e8, 1e9}}}},
@@ -64,7 +64,7 @@ TEST(Taus, DilutionAndColumnDensityScaleTheDepth) {
   EXPECT_EQ(z.op.etau(1, 1), 1.0);
 }
 
-TEST(Taus, InversionGivesNegativeDepthUnclipped) {
+TEST(SobolevDepths, InversionGivesNegativeDepthUnclipped) {
   // A metastable upper level is not diluted, a normal lower level is: with W = 0.01 the
   // upper level is overpopulated per weight.
   const LineModel m = with_taus(1, {{26, 2, {{0.0, 0.5}, {5000.0, 0.5}, {-5100.0, 0.5}}, {{3, 2, 3e12, 1e8, 1e9}}}},
@@ -76,7 +76,7 @@ TEST(Taus, InversionGivesNegativeDepthUnclipped) {
   EXPECT_DOUBLE_EQ(m.op.etau(1, 1), std::exp(-m.op.tau(1, 1)));
 }
 
-TEST(Taus, MetastableLowerLevelIsStrongerByInverseDilution) {
+TEST(SobolevDepths, MetastableLowerLevelIsStrongerByInverseDilution) {
   // Two lines into the same high upper level (its stimulated emission is ~1e-40 of the
   // absorption), one from a normal and one from a metastable level at the same |E|.
   const LineModel m = with_taus(
@@ -87,7 +87,7 @@ TEST(Taus, MetastableLowerLevelIsStrongerByInverseDilution) {
   EXPECT_NEAR(m.op.tau(m.ll.kpos(2), 1) / normal, 1.0 / 0.2, 1e-12);
 }
 
-TEST(Taus, UnderflowedPopulationsGiveDefinedDepths) {
+TEST(SobolevDepths, UnderflowedPopulationsGiveDefinedDepths) {
   // At TR = 1000 K, E > ~520000 cm^-1 underflows exp to zero; shell 2 (W = 0) empties
   // every normal excited level, not the metastable level 4.
   const LineModel m = with_taus(2,
@@ -106,7 +106,7 @@ TEST(Taus, UnderflowedPopulationsGiveDefinedDepths) {
   EXPECT_LT(m.op.tau(m.ll.kpos(3), 1), 0.0);  // shell 1: an ordinary inversion
 }
 
-TEST(Taus, DepthsGoToListPositionsOfEveryIon) {
+TEST(SobolevDepths, DepthsGoToListPositionsOfEveryIon) {
   // Two ions whose lines interleave in frequency; hot enough that every level has the
   // same population per weight, but W = 0 empties the excited ones: tau = B F, so the
   // depth of transition n lands at KPOS(n) in proportion to its B_lu = n.
@@ -120,7 +120,7 @@ TEST(Taus, DepthsGoToListPositionsOfEveryIon) {
   EXPECT_EQ(m.ll.kpos(4), 1);  // 7e14 Hz is the highest frequency
 }
 
-TEST(Taus, LowerLevelBeyondTheRetainedLevelsGetsThePopulationLaw) {
+TEST(SobolevDepths, LowerLevelBeyondTheRetainedLevelsGetsThePopulationLaw) {
   // A kept line whose lower level lies beyond the N retained levels (only upper levels
   // are bounded by the censoring): its population follows the same law, normalised by
   // the retained levels' sum, instead of reading another ion's storage.

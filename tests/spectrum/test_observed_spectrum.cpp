@@ -51,7 +51,7 @@ struct ObservedRun {
   }
   void run() {
     InFile f = filters_file();
-    ph = spectr(p, c, g, t, est, sc, f, sinks.so);
+    ph = observed_spectrum_and_photometry(p, c, g, t, est, sc, f, sinks.so);
   }
   // Flux per A at the observer of log10 L_lambda = zl.
   double flux(double zl) const {
@@ -60,7 +60,7 @@ struct ObservedRun {
   }
 };
 
-TEST(Spectr, FlatSpectrumAtTenParsecs) {
+TEST(ObservedSpectrum, FlatSpectrumAtTenParsecs) {
   // DMOD = 0: D = 10 pc and the apparent magnitudes are the absolute ones. A flat F_lambda
   // gives -2.5 log10 F - zero point in every filter, whatever its curve; mbol is
   // M_bol,sun - 2.5 log L/Lsun.
@@ -75,7 +75,7 @@ TEST(Spectr, FlatSpectrumAtTenParsecs) {
   EXPECT_NEAR(run.ph.bc, run.ph.mbol - run.ph.mag[3], 1e-12);
 }
 
-TEST(Spectr, ReportRecords) {
+TEST(ObservedSpectrum, ReportRecords) {
   ObservedRun run(uniform_bins(3000.0, 20.0, 300));
   run.p.dmod = 29.04;
   run.p.ebvg = 0.01;
@@ -95,7 +95,7 @@ TEST(Spectr, ReportRecords) {
   EXPECT_EQ(std::vector<std::string>(out.end() - 9, out.end()), report);
 }
 
-TEST(Spectr, SmoothingAndTheExtinctionLaw) {
+TEST(ObservedSpectrum, SmoothingAndTheExtinctionLaw) {
   // A flux linear in the bin index is left unchanged by the quadratic smoothing, so
   // without reddening the reddened set equals the raw one.
   ObservedRun linear(uniform_bins(2900.0, 25.0, 240), [](double l) { return std::log10(1e38 * (1.0 + l / 5000.0)); });
@@ -113,7 +113,7 @@ TEST(Spectr, SmoothingAndTheExtinctionLaw) {
   EXPECT_NEAR(reddening_curve(5500.0), 3.1, 1e-12);
 }
 
-TEST(Spectr, SpectrumFileHoldsTheSmoothedInnerBins) {
+TEST(ObservedSpectrum, SpectrumFileHoldsTheSmoothedInnerBins) {
   ObservedRun six(uniform_bins(4000.0, 100.0, 6));
   six.run();
   EXPECT_TRUE(six.sinks.spct.text().empty());
@@ -132,7 +132,7 @@ TEST(Spectr, SpectrumFileHoldsTheSmoothedInnerBins) {
   EXPECT_EQ(records(narrow.sinks.spct.text()).size(), 3u);
 }
 
-TEST(Spectr, FilterRangeExcludesItsEnds) {
+TEST(ObservedSpectrum, FilterRangeExcludesItsEnds) {
   EXPECT_FALSE(inside_filter_range(3050.0));
   EXPECT_FALSE(inside_filter_range(8350.0));
   EXPECT_TRUE(inside_filter_range(std::nextafter(3050.0, 4000.0)));
@@ -147,7 +147,7 @@ TEST(Spectr, FilterRangeExcludesItsEnds) {
   EXPECT_NEAR(run.ph.mag[4], -2.5 * std::log10(run.flux(38.0)) - kZeroPoints[4], 1e-10);
 }
 
-TEST(Spectr, UnsmoothedBinsUseTheReddenedRawFlux) {
+TEST(ObservedSpectrum, UnsmoothedBinsUseTheReddenedRawFlux) {
   // Seven bins from 4800 to 5700 A: only bin 4 is smoothed, yet the photometry of the
   // other six must use their flux times their reddening, never an unset value.
   ObservedRun run(uniform_bins(4800.0, 150.0, 7));
@@ -163,7 +163,7 @@ TEST(Spectr, UnsmoothedBinsUseTheReddenedRawFlux) {
   }
 }
 
-TEST(Spectr, NoBinInTheFilterRangeWarnsAndWritesUndefinedMagnitudes) {
+TEST(ObservedSpectrum, NoBinInTheFilterRangeWarnsAndWritesUndefinedMagnitudes) {
   ObservedRun run(uniform_bins(9000.0, 100.0, 10));
   EXPECT_NO_THROW(run.run());
   EXPECT_EQ(run.ph.bins, 0);
@@ -172,7 +172,7 @@ TEST(Spectr, NoBinInTheFilterRangeWarnsAndWritesUndefinedMagnitudes) {
   EXPECT_CONTAINS(run.sinks.stst.text(), "    NaN");
 }
 
-TEST(Spectr, BlackBodyComparison) {
+TEST(ObservedSpectrum, BlackBodyComparison) {
   const Constants c = program_constants();
   // hc/(lambda k T) = 88 at lambda = 5000 A for T = 3270.7 K: just beyond, the bin is dark.
   const double t88 = kH * kC / (5000e-8 * kK * 88.0);

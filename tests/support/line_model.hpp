@@ -29,7 +29,7 @@ inline constexpr double kH = 6.6262e-27, kC = 2.997925e10, kK = 1.38062e-16, kPi
 
 inline Constants program_constants() {
   Constants c;
-  consts(c);
+  fill_constants(c);
   return c;
 }
 

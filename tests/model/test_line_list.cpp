@@ -44,13 +44,13 @@ struct LineRun : LoadedData {
   }
   void run() {
     InFile varn2 = open_input(dir / "lines" / "varn2");
-    lines(p, program_constants(), s, pl, a, ll, varn2, o.out, o.stst, o.sbib, o.lhea);
+    read_line_list(p, program_constants(), s, pl, a, ll, varn2, o.out, o.stst, o.sbib, o.lhea);
   }
 };
 
 // Weak lines: helium keeps all, C II only the strongest of an upper or lower level
 // (the earlier one on a tie); O I keeps nothing and leaves the ion list.
-TEST(Lines, WeakLinesKeptOnlyAsStrongestOrHelium) {
+TEST(ReadLineList, WeakLinesKeptOnlyAsStrongestOrHelium) {
   LineRun r(line_data(), 1e-30);
   r.run();
   ASSERT_EQ(r.ll.nl, 7);
@@ -66,7 +66,7 @@ TEST(Lines, WeakLinesKeptOnlyAsStrongestOrHelium) {
 // tau = (pi e^2 / m_e c) f lambda t n_l (0.02654 cm^2 s^-1), largest over the shells,
 // with n_l from the Boltzmann law (diluted by W for a normal lower level); A and B obey
 // A = 6.67e7 gf / (g_u lambda[um]^2) and the Einstein relation B = A g_u c^2 / (2 h nu^3 g_l).
-TEST(Lines, OpticalDepthAndEinsteinCoefficients) {
+TEST(ReadLineList, OpticalDepthAndEinsteinCoefficients) {
   LineRun r(line_data(), 1e8);
   r.run();
   ASSERT_EQ(r.ll.nl, 10);
@@ -87,7 +87,7 @@ TEST(Lines, OpticalDepthAndEinsteinCoefficients) {
 
 // The fixed counts of He I, He II and Si I never reach past the stored levels, nor the
 // Si I line count past its block.
-TEST(Lines, CountOverridesBoundedByTheData) {
+TEST(ReadLineList, CountOverridesBoundedByTheData) {
   DataSet d({0.0, 0.5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0.5});
   d.ions = {{2, 1, {{0, 0}, {159856, 1}, {166277, 0}, {169087, 1}, {500000, 1}}, {{2, 1, -1}, {5, 1, -1}}},
             {2, 2, {{0, 0.5}, {329179, 0.5}, {390000, 1.5}}, {{2, 1, -1}}},
@@ -99,7 +99,7 @@ TEST(Lines, CountOverridesBoundedByTheData) {
   EXPECT_EQ(r.ll.nl, 2 + 1 + 3);
 }
 
-TEST(Lines, RefusesBadGroundLevelsAndLevelNumbers) {
+TEST(ReadLineList, RefusesBadGroundLevelsAndLevelNumbers) {
   DataSet d = line_data();
   d.ions[1].levels[0].first = 5.0;
   LineRun shifted(d, 1.0);
@@ -118,7 +118,7 @@ TEST(Lines, RefusesBadGroundLevelsAndLevelNumbers) {
 }
 
 // 400001 helium lines qualify: the summary is written, then the run stops.
-TEST(Lines, TooManyLinesStopsTheRun) {
+TEST(ReadLineList, TooManyLinesStopsTheRun) {
   DataSet d({0.0, 1.0});
   d.ions = {{2, 1, {{0, 0}, {159856, 1}}, std::vector<std::array<double, 3>>(400000, {2, 1, -1})},
             {2, 2, {{0, 0.5}, {329179, 0.5}}, {{2, 1, -1}}}};
@@ -135,7 +135,7 @@ TEST(Lines, TooManyLinesStopsTheRun) {
 
 // Bucket sort against std::stable_sort: ascending, the later index first among equals,
 // on small cases, frequencies over three decades, many exact ties and a far outlier.
-TEST(Sort1, AgreesWithAStableReferenceSort) {
+TEST(AscendingOrder, AgreesWithAStableReferenceSort) {
   std::mt19937 gen(12345);
   std::uniform_real_distribution<double> u(0.0, 1.0);
   std::vector<std::vector<double>> inputs = {{4.2}, {3.0, 3.0, 3.0, 3.0}, {2.0, 1.0, 2.0}};
@@ -146,7 +146,7 @@ TEST(Sort1, AgreesWithAStableReferenceSort) {
   }
   for (const auto& x : inputs) {
     std::vector<int> index(x.size(), -1), ref(x.size());
-    sort1(x, index);
+    ascending_order(x, index);
     std::iota(ref.begin(), ref.end(), 1);
     std::stable_sort(ref.begin(), ref.end(),
                      [&](int a, int b) { return x[a - 1] < x[b - 1] || (x[a - 1] == x[b - 1] && a > b); });
@@ -172,10 +172,10 @@ LineList hand_made_lines(int n = 4) {
   return ll;
 }
 
-TEST(OrderLines, MapsRangesAndResonanceFlags) {
+TEST(OrderLinesByFrequency, MapsRangesAndResonanceFlags) {
   LineList ll = hand_made_lines();
   Outputs o;
-  order_lines(program_constants(), ll, o.out, o.stst, o.lhea);
+  order_lines_by_frequency(program_constants(), ll, o.out, o.stst, o.lhea);
   EXPECT_EQ(ll.kpos.vec(), (std::vector<int>{1, 3, 4, 2}));  // equal frequencies keep transition order
   for (int p = 1; p <= 4; ++p) EXPECT_EQ(ll.kpos(ll.transition_at(p)), p);
   EXPECT_EQ(ll.frq(5), 0.0);
@@ -195,7 +195,7 @@ TEST(OrderLines, MapsRangesAndResonanceFlags) {
   LineList bad = hand_made_lines(1);  // a negative frequency is reported in the run log
   bad.frql(1) = -1e15;
   Outputs ob;
-  order_lines(program_constants(), bad, ob.out, ob.stst, ob.lhea);
+  order_lines_by_frequency(program_constants(), bad, ob.out, ob.stst, ob.lhea);
   EXPECT_EQ(ob.stst.text().substr(0, 7), "  wair ");
 }
 
