@@ -56,7 +56,7 @@ void BM_montec(benchmark::State& state, Example* e) {
   for (auto _ : state) {
     e->sc.tb = e->p.tb;
     Rng rng(e->p.iseed);
-    run_monte_carlo(0, 0, e->in, rng, e->est, e->sc, e->mo);
+    run_monte_carlo(McMode::kTemperaturePass, 0, e->in, rng, e->est, e->sc, e->mo);
     packets += e->est.pw(1);
     passages += static_cast<double>(e->est.line_passages);
     state.PauseTiming();
@@ -113,8 +113,8 @@ void BM_line_walk(benchmark::State& state, Example* e) {
 void BM_taus_brats(benchmark::State& state, Example* e) {
   OutFile quiet = OutFile::memory("out");
   for (auto _ : state) {
-    sobolev_depths(e->p, e->c, e->s, e->a, e->pl, e->ll, e->op, quiet);
-    branching_ratios(e->s, e->a, e->ll, e->op, quiet);
+    sobolev_depths(e->p, e->c, e->s, e->a, e->pl, e->ll, e->op, quiet, e->par.threads);
+    branching_ratios(e->s, e->a, e->ll, e->op, quiet, e->par.threads);
     benchmark::DoNotOptimize(e->op.br.data());
   }
   state.counters["lines"] = e->ll.nl;

@@ -56,13 +56,13 @@ double cpu_seconds() {
 }
 
 void time_montec(Example& e, Config& cfg) {
-  set_parallel_config({cfg.threads, cfg.streams, false});
+  e.in.par = {cfg.threads, cfg.streams, false};
   e.sc.tb = e.p.tb;
   Rng rng(e.p.iseed);
   e.est.runs = 0;
   const auto t0 = Clock::now();
   const double c0 = cpu_seconds();
-  run_monte_carlo(0, 0, e.in, rng, e.est, e.sc, e.mo);
+  run_monte_carlo(McMode::kTemperaturePass, 0, e.in, rng, e.est, e.sc, e.mo);
   cfg.cpu.push_back(cpu_seconds() - c0);
   cfg.seconds.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
   cfg.passages = static_cast<double>(e.est.line_passages);
@@ -102,10 +102,9 @@ int montec_ratios(int reps) {
   OutFile quiet = OutFile::memory("out");
   for (int r = 0; r < reps; ++r) {
     for (int n : {1, 2}) {
-      set_parallel_config({n, false, false});
       const auto t0 = Clock::now();
-      sobolev_depths(e->p, e->c, e->s, e->a, e->pl, e->ll, e->op, quiet);
-      branching_ratios(e->s, e->a, e->ll, e->op, quiet);
+      sobolev_depths(e->p, e->c, e->s, e->a, e->pl, e->ll, e->op, quiet, n);
+      branching_ratios(e->s, e->a, e->ll, e->op, quiet, n);
       (n == 1 ? tb1 : tb2).push_back(std::chrono::duration<double>(Clock::now() - t0).count());
     }
   }
@@ -129,9 +128,9 @@ double child_peak_mb(int lines, int shells, int threads, bool streams, int packe
       }
       test::ToyModel m(shells, 101, packets, 1.0, ls);
       m.est.allocate(m.ll.nl, m.s.js, m.grid.kg);
-      set_parallel_config({threads, streams, false});
+      m.in.par = {threads, streams, false};
       Rng rng(1);
-      run_monte_carlo(0, 0, m.in, rng, m.est, m.sc, m.mo);
+      run_monte_carlo(McMode::kTemperaturePass, 0, m.in, rng, m.est, m.sc, m.mo);
     } catch (const std::exception& ex) {
       std::fprintf(stderr, "bench_parallel: %s\n", ex.what());
       _exit(1);

@@ -32,9 +32,9 @@ std::unique_ptr<Example> build_example() {
     e->temperature_pass(iter);
     e->clear_outputs();
   }
-  sobolev_depths(e->p, e->c, e->s, e->a, e->pl, e->ll, e->op, e->f.out);
-  branching_ratios(e->s, e->a, e->ll, e->op, e->f.out);
-  run_monte_carlo(4, 1, e->in, e->rng, e->est, e->sc, e->mo);
+  sobolev_depths(e->p, e->c, e->s, e->a, e->pl, e->ll, e->op, e->f.out, e->par.threads);
+  branching_ratios(e->s, e->a, e->ll, e->op, e->f.out, e->par.threads);
+  run_monte_carlo(McMode::kLastFinalPass, 1, e->in, e->rng, e->est, e->sc, e->mo);
   e->ej_raw = e->est.ej;
   e->clear_outputs();
   return e;
@@ -43,7 +43,7 @@ std::unique_ptr<Example> build_example() {
 void BM_taus(benchmark::State& state, Example* e) {
   OutFile quiet = OutFile::memory("out");
   for (auto _ : state) {
-    sobolev_depths(e->p, e->c, e->s, e->a, e->pl, e->ll, e->op, quiet);
+    sobolev_depths(e->p, e->c, e->s, e->a, e->pl, e->ll, e->op, quiet, e->par.threads);
     benchmark::DoNotOptimize(e->op.etau.data());
   }
   state.counters["lines"] = e->ll.nl;
@@ -55,7 +55,7 @@ void BM_taus(benchmark::State& state, Example* e) {
 void BM_brats(benchmark::State& state, Example* e) {
   OutFile quiet = OutFile::memory("out");
   for (auto _ : state) {
-    branching_ratios(e->s, e->a, e->ll, e->op, quiet);
+    branching_ratios(e->s, e->a, e->ll, e->op, quiet, e->par.threads);
     benchmark::DoNotOptimize(e->op.br.data());
   }
   state.counters["lines"] = e->ll.nl;
@@ -68,7 +68,7 @@ void BM_source_functions(benchmark::State& state, Example* e) {
     state.PauseTiming();
     e->est.ej = e->ej_raw;
     state.ResumeTiming();
-    line_source_functions(e->p, e->c, e->s, e->ll, e->op, e->sc.ep0, e->est.ej, e->t.sline);
+    line_source_functions(e->p, e->c, e->s, e->ll, e->op, e->sc.ep0, e->est.ej, e->t.sline, e->par.threads);
     benchmark::DoNotOptimize(e->t.sline.data());
   }
 }
@@ -85,7 +85,7 @@ double montec_seconds(Example* e) {
   const Scaling sc = e->sc;
   Rng rng(e->p.iseed);
   const double t0 = cpu_seconds();
-  run_monte_carlo(0, 0, e->in, rng, e->est, e->sc, e->mo);
+  run_monte_carlo(McMode::kTemperaturePass, 0, e->in, rng, e->est, e->sc, e->mo);
   const double t = cpu_seconds() - t0;
   e->est = est;
   e->sc = sc;
@@ -98,7 +98,7 @@ double montec_seconds(Example* e) {
 // ratio of one integral to one Monte Carlo run (both in CPU time).
 void BM_formal_integral(benchmark::State& state, Example* e, double montec_s) {
   e->est.ej = e->ej_raw;
-  line_source_functions(e->p, e->c, e->s, e->ll, e->op, e->sc.ep0, e->est.ej, e->t.sline);
+  line_source_functions(e->p, e->c, e->s, e->ll, e->op, e->sc.ep0, e->est.ej, e->t.sline, e->par.threads);
   OutFile quiet = OutFile::memory("out");
   const FormalIntegral fi(e->p, e->c, e->s, e->pl, e->ll, e->op, e->est.ej, e->t.sline, e->sc, quiet);
   const double logc = e->c.log_c();
@@ -148,7 +148,7 @@ void BM_spectrum(benchmark::State& state, Example* e) {
     InFile f;
     f.open(e->f.datapath + "/filters.dat", "filter curves");
     state.ResumeTiming();
-    emergent_spectrum(4, e->p, e->c, e->s, e->pl, e->ll, e->op, e->est, e->sc, e->grid, e->t, f, e->so);
+    emergent_spectrum(4, e->p, e->c, e->s, e->pl, e->ll, e->op, e->est, e->sc, e->grid, e->t, f, e->so, e->par.threads);
   }
   state.counters["log L"] = e->t.zltot;
 }

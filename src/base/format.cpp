@@ -381,8 +381,10 @@ struct TextHash {
 }  // namespace
 
 const Format& cached_format(std::string_view text) {
-  // One cache per thread: the program is single-threaded, and a thread of a test never
-  // sees a half-built entry of another.
+  // One cache per thread: worker threads (the formal integral's bins, the Monte Carlo's
+  // packet blocks) write records into their own buffers, so each thread parses the
+  // formats it uses once and no entry is shared or locked. A reference returned here is
+  // valid on the calling thread only, until that thread ends.
   thread_local std::unordered_map<std::string, std::unique_ptr<Format>, TextHash, std::equal_to<>> cache;
   auto found = cache.find(text);
   if (found != cache.end()) return *found->second;

@@ -23,13 +23,6 @@ namespace {
 
 constexpr int kMaxThreads = 1024;
 
-ParallelConfig& config_storage() {
-  static ParallelConfig c = parse_parallel_config(nullptr, nullptr, nullptr);
-  return c;
-}
-
-bool config_read = false;
-
 // A switch variable: unset, "" or "0" off, "1" on; anything else an error.
 bool parse_switch(const char* name, const char* v) {
   if (v == nullptr || *v == '\0' || std::string(v) == "0") return false;
@@ -72,21 +65,9 @@ ParallelConfig parse_parallel_config(const char* threads, const char* streams, c
   return c;
 }
 
-const ParallelConfig& configure_parallel() {
-  config_storage() =
-      parse_parallel_config(std::getenv("MCSPEC_THREADS"), std::getenv("MCSPEC_STREAMS"), std::getenv("MCSPEC_ION_SPECTRUM"));
-  config_read = true;
-  return config_storage();
-}
-
-const ParallelConfig& parallel_config() {
-  if (!config_read) configure_parallel();
-  return config_storage();
-}
-
-void set_parallel_config(const ParallelConfig& c) {
-  config_storage() = c;
-  config_read = true;
+ParallelConfig read_parallel_config() {
+  return parse_parallel_config(std::getenv("MCSPEC_THREADS"), std::getenv("MCSPEC_STREAMS"),
+                               std::getenv("MCSPEC_ION_SPECTRUM"));
 }
 
 void parallel_for(int tasks, int threads, const std::function<void(int task, int worker)>& fn) {

@@ -1,4 +1,5 @@
-// Threads of a run. Two process-wide settings, read once from the environment:
+// Threads of a run. Settings read once from the environment by the program's main and
+// passed to the stages that use them:
 // MCSPEC_THREADS (N >= 1, or "auto": every core the process may run on; the default is
 // "auto") and MCSPEC_STREAMS (unset or 0: the Monte Carlo draws from the one generator
 // of the run in its fixed order, on one thread; 1: every packet draws from its own
@@ -16,15 +17,11 @@ struct ParallelConfig {
   bool ion_spectrum = false;  // MCSPEC_ION_SPECTRUM=1: write the per-ion spectrum
 };
 
-// The settings in force (read from the environment on first use).
-const ParallelConfig& parallel_config();
 // Reads MCSPEC_THREADS, MCSPEC_STREAMS and MCSPEC_ION_SPECTRUM; throws InputError
 // naming the variable when a value is not valid. main calls it before any file is made.
-const ParallelConfig& configure_parallel();
-// The same from given values (nullptr = unset); used by configure_parallel and tests.
+ParallelConfig read_parallel_config();
+// The same from given values (nullptr = unset); used by read_parallel_config and tests.
 ParallelConfig parse_parallel_config(const char* threads, const char* streams, const char* ion_spectrum);
-// Replaces the settings (tests, benchmarks).
-void set_parallel_config(const ParallelConfig& c);
 // Cores the process may run on (at least 1).
 int available_cores();
 

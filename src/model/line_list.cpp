@@ -83,7 +83,7 @@ BlockHeader read_header(InFile& varn2, int blocks_read) {
 // Four entries (upper, lower, log gf) per record; a short last record reads its
 // missing entries as zeros.
 void read_entries(InFile& varn2, int nlines, LineBlock& b) {
-  static const Format& fmt = cached_format("(4(2I6, F8.3))");
+  const Format fmt("(4(2I6, F8.3))");
   b.up.resize(static_cast<std::size_t>(nlines));
   b.lo.resize(static_cast<std::size_t>(nlines));
   b.loggf.resize(static_cast<std::size_t>(nlines));

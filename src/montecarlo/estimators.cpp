@@ -152,7 +152,7 @@ void finish_run(const RunSummary& run, const McInputs& in, Estimators& est, Scal
   }
   report_counters(run, est, o);
 
-  const bool last_pass = run.irf == in.p.itt && (!run.top_hat || run.mode == 2);
+  const bool last_pass = run.irf == in.p.itt && (!run.top_hat || run.mode == McMode::kFinalPass);
   if (last_pass) write_strong_lines(in, o.sbib);
 
   const int js = in.s.js;

@@ -82,7 +82,7 @@ void packet_end(Estimators& est, const EscapeBinning& bins, bool escaped, double
 // What the end-of-run report needs from the run.
 struct RunSummary {
   bool top_hat = false;    // the single-pass top-hat run
-  int mode = 0;
+  McMode mode = McMode::kTemperaturePass;
   int irf = 0;
   int np1 = 0;             // packets of the run (all normalisations use it)
   double xm = 0;           // mean emitted h nu / k TB (black body only)

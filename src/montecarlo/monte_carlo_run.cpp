@@ -18,18 +18,18 @@ namespace mcspec {
 
 namespace {
 
-// Packets of a black-body run: NPK for modes 0, 2, 4 (and any other), NPK/2 for mode 1,
-// one million for mode 3.
-int black_body_packets(int mode, int npk) {
-  if (mode == 1) return npk / 2;
-  if (mode == 3) return 1000000;
+// Packets of a black-body run: NPK, or NPK/2 (kHalf), or
+// one million (kMillion).
+int black_body_packets(McMode mode, int npk) {
+  if (mode == McMode::kHalf) return npk / 2;
+  if (mode == McMode::kMillion) return 1000000;
   return npk;
 }
 
-// Packets of the single-pass run: 20000 for mode 0, NPK/2 for mode 1, else NPK.
-int top_hat_packets(int mode, int npk) {
-  if (mode == 0) return 20000;
-  if (mode == 1) return npk / 2;
+// Packets of the single-pass run: 20000 (kTemperaturePass), NPK/2 (kHalf), else NPK.
+int top_hat_packets(McMode mode, int npk) {
+  if (mode == McMode::kTemperaturePass) return 20000;
+  if (mode == McMode::kHalf) return npk / 2;
   return npk;
 }
 
@@ -77,7 +77,7 @@ void report_progress(int i, int kb, OutFile& out) {
 // Stratified emission: NP1/(KB-1) packets from every interval of the sampling table,
 // so (KB-1) floor(NP1/(KB-1)) packets in all. Returns the mean emitted h nu / k TB
 // (normalised by NP1).
-double emit_black_body_packets(int mode, int np1, const McInputs& in, double tb, Rng& rng, Transport& tr,
+double emit_black_body_packets(McMode mode, int np1, const McInputs& in, double tb, Rng& rng, Transport& tr,
                                OutFile& out) {
   const int kb = in.p.kb;
   const Constants& c = in.c;
@@ -88,7 +88,7 @@ double emit_black_body_packets(int mode, int np1, const McInputs& in, double tb,
   if (kb < 2) return xmsum;
   const int npb = np1 / (kb - 1);
   for (int i = 2; i <= kb; ++i) {
-    if (mode == 4) report_progress(i, kb, out);
+    if (mode == McMode::kLastFinalPass) report_progress(i, kb, out);
     for (int n = 1; n <= npb; ++n) {
       Packet pk = emit_black_body(rng, in.samp, i, kb, sf, tr.beta_lb());
       xmsum += pk.frl * h_over_k / tb / np1;
@@ -128,7 +128,7 @@ struct StreamBlock {
 // What the packets of a run share: the emission law and the stream names.
 struct StreamRun {
   Boundary boundary;
-  int mode;
+  McMode mode;
   int np1;
   int total;      // packets emitted: (KB - 1) NPB, or NP1
   int npb;        // black body: packets per interval
@@ -191,7 +191,7 @@ void follow_block(const StreamRun& r, int b, const McInputs& in, Transport& tr, 
         pk = emit_top_hat(rng, in.p.fth1, in.p.fth2, tr.beta_lb());
       } else {
         const int i = 2 + idx / r.npb;
-        if (r.mode == 4 && idx % r.npb == 0) report_progress(i, in.p.kb, blk.notes);
+        if (r.mode == McMode::kLastFinalPass && idx % r.npb == 0) report_progress(i, in.p.kb, blk.notes);
         pk = emit_black_body(rng, in.samp, i, in.p.kb, r.sf, tr.beta_lb());
         blk.xmsum += pk.frl * r.h_over_k / r.tb / r.np1;
       }
@@ -208,7 +208,7 @@ void follow_block(const StreamRun& r, int b, const McInputs& in, Transport& tr, 
 }
 
 // The packets of a run on the configured threads; returns XM.
-double run_streams(Boundary boundary, int mode, int np1, const McInputs& in, double tb, Estimators& est,
+double run_streams(Boundary boundary, McMode mode, int np1, const McInputs& in, double tb, Estimators& est,
                    Transport& proto, OutFile& out, std::vector<IonEscape>& escapes) {
   const int kb = in.p.kb;
   StreamRun r{boundary, mode, np1, np1, 0, static_cast<std::uint32_t>(in.p.iseed), 0, 0, tb, 0};
@@ -225,11 +225,11 @@ double run_streams(Boundary boundary, int mode, int np1, const McInputs& in, dou
     r.total = (kb - 1) * r.npb;
     r.sf = in.samp.xscl * tb * std::pow(10.0, in.c.log_k() - in.c.log_h());
     r.h_over_k = std::pow(10.0, in.c.log_h() - in.c.log_k());
-    if (r.total == 0 && mode == 4) {
+    if (r.total == 0 && mode == McMode::kLastFinalPass) {
       for (int i = 2; i <= kb; ++i) report_progress(i, kb, out);
     }
   }
-  const int threads = parallel_config().threads;
+  const int threads = in.par.threads;
   const int blocks = (r.total + kStreamBlock - 1) / kStreamBlock;
   // Up to eight blocks per thread in flight, so that a thread held up (by the other
   // work of the machine) stalls the others only after that many blocks; a block's
@@ -274,7 +274,7 @@ std::array<double, kMaxGridPoints + 1> grid_velocities(const Transport& tr, int 
 
 // What both runs share: start message, cleared estimators, the packets of the chosen
 // boundary, the run end.
-void run_monte_carlo(Boundary boundary, int mode, int irf, const McInputs& in, Rng& rng, Estimators& est,
+void run_monte_carlo(Boundary boundary, McMode mode, int irf, const McInputs& in, Rng& rng, Estimators& est,
                      Scaling& sc, McOutput& o) {
   const bool top_hat = boundary == Boundary::TopHat;
   o.out.write("(/ 5X 'Start Monte Carlo')");
@@ -288,10 +288,10 @@ void run_monte_carlo(Boundary boundary, int mode, int irf, const McInputs& in, R
   // black body); a top-hat run has no such scale and counts every crossing.
   const double vhi = top_hat ? 0.0 : 5 * sc.tb * std::pow(10.0, in.c.log_k() - in.c.log_h());
   ++est.runs;
-  const bool streams = parallel_config().streams;
+  const bool streams = in.par.streams;
   if (streams) {
     est.tally.reset(est, in.ll.nl, in.s.js);
-    form_depth_sums(in.op.tau, in.ll.nl, in.s.js, est.depth_sums, parallel_config().threads);
+    form_depth_sums(in.op.tau, in.ll.nl, in.s.js, est.depth_sums, in.par.threads);
   }
   Transport tr(in, boundary, vhi, rng, est, o.out, streams ? &est.tally : nullptr);
   std::vector<IonEscape> escapes;  // the per-ion spectrum's escaped packets, in packet order
@@ -316,11 +316,11 @@ void run_monte_carlo(Boundary boundary, int mode, int irf, const McInputs& in, R
 
 }  // namespace
 
-void run_monte_carlo(int mode, int irf, const McInputs& in, Rng& rng, Estimators& est, Scaling& sc, McOutput& o) {
+void run_monte_carlo(McMode mode, int irf, const McInputs& in, Rng& rng, Estimators& est, Scaling& sc, McOutput& o) {
   run_monte_carlo(Boundary::BlackBody, mode, irf, in, rng, est, sc, o);
 }
 
-void run_single_pass(int mode, int irf, const McInputs& in, Rng& rng, Estimators& est, Scaling& sc, McOutput& o) {
+void run_single_pass(McMode mode, int irf, const McInputs& in, Rng& rng, Estimators& est, Scaling& sc, McOutput& o) {
   run_monte_carlo(Boundary::TopHat, mode, irf, in, rng, est, sc, o);
 }
 

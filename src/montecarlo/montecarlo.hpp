@@ -4,6 +4,7 @@
 
 #include "base/array.hpp"
 #include "base/io.hpp"
+#include "base/parallel.hpp"
 #include "base/run_parameters.hpp"
 #include "base/wavelength_grid.hpp"
 #include "model/atoms.hpp"
@@ -37,18 +38,33 @@ struct McInputs {
   const Opacity& op;
   const SamplingTable& samp;
   const WavelengthGrid& grid;
+  ParallelConfig par{};  // threads and per-packet streams
 };
 
-// One Monte Carlo run with a black-body lower boundary (mode 0, 2, 4: NPK packets;
-// 1: NPK/2; 3: 1000000; 4 prints progress), then write_strong_lines when irf = ITT, scale, write_escaping_spectrum.
-void run_monte_carlo(int mode, int irf, const McInputs& in, Rng& rng, Estimators& est, Scaling& sc, McOutput& o);
+// The kind of a Monte Carlo run: how many packets it sends and whether it prints its
+// progress. The values name the run's packet streams (with the run's ordinal number).
+enum class McMode : int {
+  kTemperaturePass = 0,  // NPK packets (a single-pass top-hat run: 20000)
+  kHalf = 1,             // NPK/2 packets
+  kFinalPass = 2,        // NPK packets
+  kMillion = 3,          // 1000000 packets (a top-hat run: NPK)
+  kLastFinalPass = 4,    // NPK packets, the progress printed
+};
 
-// The single-pass run with a top-hat lower boundary, then scale_luminosity_top_hat and write_escaping_spectrum.
-void run_single_pass(int mode, int irf, const McInputs& in, Rng& rng, Estimators& est, Scaling& sc, McOutput& o);
+// The temperature passes of a run: at most 30, fewer once the temperatures converge.
+inline constexpr int kLastTemperaturePass = 30;
 
-// Temperature iteration: new TR, W, TE of every shell and TB; may raise iter to 29
-// once the temperatures have converged.
-void update_temperatures(int& iter, const Params& p, const Constants& c, Shells& s, Estimators& est, Scaling& sc,
-            OutFile& stst);
+// One Monte Carlo run with a black-body lower boundary, then write_strong_lines when
+// irf = ITT, scale_luminosity, write_escaping_spectrum.
+void run_monte_carlo(McMode mode, int irf, const McInputs& in, Rng& rng, Estimators& est, Scaling& sc, McOutput& o);
+
+// The single-pass run with a top-hat lower boundary, then scale_luminosity_top_hat and
+// write_escaping_spectrum.
+void run_single_pass(McMode mode, int irf, const McInputs& in, Rng& rng, Estimators& est, Scaling& sc, McOutput& o);
+
+// Temperature update after the Monte Carlo run of temperature pass `pass`: new TR, W, TE
+// of every shell and TB. Returns the number of the next pass (see next_temperature_pass).
+int update_temperatures(int pass, const Params& p, const Constants& c, Shells& s, Estimators& est, Scaling& sc,
+                        OutFile& stst);
 
 }  // namespace mcspec

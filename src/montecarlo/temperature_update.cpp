@@ -47,12 +47,13 @@ void smooth(std::span<double> a) {
   a[n - 1] = 2 * a[n - 2] - a[n - 3];
 }
 
-void shorten_schedule(int& iter, double dmax) {
-  if (dmax < kConvergedChange && iter > 8) iter = std::max(iter, 29);
+int next_temperature_pass(int pass, double dmax) {
+  if (dmax < kConvergedChange && pass > 8) return std::max(pass + 1, kLastTemperaturePass);
+  return pass + 1;
 }
 
-void update_temperatures(int& iter, const Params& p, const Constants& c, Shells& s, Estimators& est, Scaling& sc,
-            OutFile& stst) {
+int update_temperatures(int pass, const Params& p, const Constants& c, Shells& s, Estimators& est, Scaling& sc,
+                        OutFile& stst) {
   const int js = s.js;
   if (js < kMinShells || js > kMaxShells) {
     throw InputError("dica.dat", 4, 1,
@@ -84,8 +85,8 @@ void update_temperatures(int& iter, const Params& p, const Constants& c, Shells&
   const double dmean = 100 * dsum / js;
 
   sc.tb = kKeep * sc.tb + kStep * tstar / std::pow(est.flxout, 0.25);
-  write_pass_report(iter, dmean, tstar, p, c, s, est, sc, stst);
-  shorten_schedule(iter, dmax);
+  write_pass_report(pass, dmean, tstar, p, c, s, est, sc, stst);
+  return next_temperature_pass(pass, dmax);
 }
 
 }  // namespace mcspec

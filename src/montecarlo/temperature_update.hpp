@@ -15,8 +15,9 @@ namespace mcspec {
 void smooth(std::span<double> a);
 
 // The temperatures have converged when the largest relative change of TR is below
-// 1.25 %; from pass 9 on this leaves one last pass (the counter becomes 29).
+// 1.25 %; from pass 9 on this leaves one last pass, number 30. The pass after `pass`,
+// whose largest relative change of TR was dmax: pass + 1, or the last one once converged.
 inline constexpr double kConvergedChange = 0.0125;
-void shorten_schedule(int& iter, double dmax);
+int next_temperature_pass(int pass, double dmax);
 
 }  // namespace mcspec

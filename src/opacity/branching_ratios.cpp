@@ -106,13 +106,12 @@ void ion_branching_ratios(const Atoms& a, const LineList& ll, int m, int k, Opac
 
 }  // namespace
 
-void branching_ratios(const Shells& s, const Atoms& a, const LineList& ll, Opacity& op, OutFile& out) {
+void branching_ratios(const Shells& s, const Atoms& a, const LineList& ll, Opacity& op, OutFile& out, int threads) {
   out.write("(/ 5X 'Start' '  branch' ' ratios' 50X 'FIYQ')");
   // Shell by shell: the sums of one shell never meet those of another, and each
   // shell's columns of TAU and BR are then read and written contiguously. Each shell
   // is worked by one thread, in the order of one thread; a failed check reports the
   // first shell (then ion) in that order.
-  const int threads = parallel_config().threads;
   std::vector<ShellWork> work(static_cast<std::size_t>(std::max(1, std::min(threads, s.js))));
   for (ShellWork& w : work) size_level_work(a, ll, w);
   parallel_for(s.js, threads, [&](int task, int worker) {

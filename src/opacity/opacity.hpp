@@ -34,11 +34,11 @@ double sobolev_escape(double tau);
 
 // Sobolev optical depths in the nebular approximation at the shells' TR and W.
 void sobolev_depths(const Params& p, const Constants& c, const Shells& s, const Atoms& a, const Plasma& pl,
-          const LineList& ll, Opacity& op, OutFile& out);
+                    const LineList& ll, Opacity& op, OutFile& out, int threads);
 
 // Branching ratios: A beta nu of each downward line over the sum for its upper level.
 // Throws RunError when the ratios of a level do not sum to 1.
-void branching_ratios(const Shells& s, const Atoms& a, const LineList& ll, Opacity& op, OutFile& out);
+void branching_ratios(const Shells& s, const Atoms& a, const LineList& ll, Opacity& op, OutFile& out, int threads);
 
 // The radiative-excitation stage: progress lines only.
 void report_excitation_rates(const Atoms& a, const Shells& s, OutFile& out);

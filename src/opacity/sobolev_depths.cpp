@@ -86,7 +86,7 @@ double sobolev_depth(double blu, double f, double pl, double pu, double gl, doub
 }  // namespace
 
 void sobolev_depths(const Params& p, const Constants& c, const Shells& s, const Atoms& a, const Plasma& pl,
-          const LineList& ll, Opacity& op, OutFile& out) {
+                    const LineList& ll, Opacity& op, OutFile& out, int threads) {
   if (ll.nl >= 1)
     out.list(" taus", ll.llo(1), ll.lup(1));
   else
@@ -99,7 +99,6 @@ void sobolev_depths(const Params& p, const Constants& c, const Shells& s, const 
   std::vector<IonLevels> ions;
   ions.reserve(static_cast<std::size_t>(std::max(a.nion, 0)));
   for (int m = 1; m <= a.nion; ++m) ions.push_back(ion_levels(a, ll, m));
-  const int threads = parallel_config().threads;
   struct Work {
     std::vector<double> glev, popl;
   };

@@ -33,10 +33,10 @@ double mc_spectrum(const Scaling& sc, int b) { return b <= sc.spl.size() ? sc.sp
 
 }  // namespace
 
-void emergent_spectrum(int irf, const Params& p, const Constants& c, const Shells& s, const Plasma& pl, const LineList& ll,
-              const Opacity& op, Estimators& est, const Scaling& sc, const WavelengthGrid& g, SpectrumTables& t,
-              InFile& filters, SpectrumOutput& o) {
-  line_source_functions(p, c, s, ll, op, sc.ep0, est.ej, t.sline);
+void emergent_spectrum(int irf, const Params& p, const Constants& c, const Shells& s, const Plasma& pl,
+                       const LineList& ll, const Opacity& op, Estimators& est, const Scaling& sc,
+                       const WavelengthGrid& g, SpectrumTables& t, InFile& filters, SpectrumOutput& o, int threads) {
+  line_source_functions(p, c, s, ll, op, sc.ep0, est.ej, t.sline, threads);
 
   o.out.list(" Start Spectrum ");
   o.spcp.write("(/ 5X 'Iteration' I4)", irf);
@@ -55,7 +55,7 @@ void emergent_spectrum(int irf, const Params& p, const Constants& c, const Shell
   // The bins are independent: their flux integrals are formed side by side, each by
   // one thread, and the messages of each bin are kept and written in bin order.
   std::vector<std::string> messages(static_cast<std::size_t>(kg) + 1);
-  parallel_for(kg, parallel_config().threads, [&](int task, int) {
+  parallel_for(kg, threads, [&](int task, int) {
     const int b = task + 1;
     stop_if_interrupted();
     const double wlm = 0.5 * (g.wlb(b) + g.wlb(b + 1)) - 4.0;  // log10 vacuum bin centre [cm]

@@ -41,7 +41,8 @@ struct SpectrumOutput {
 // energy absorbed into each upper level and the line's branching ratio. sline is sized
 // here (lines x shells).
 void line_source_functions(const Params& p, const Constants& c, const Shells& s, const LineList& ll,
-                           const Opacity& op, double ep0, Array2<double>& ej, Array2<double>& sline);
+                           const Opacity& op, double ep0, Array2<double>& ej, Array2<double>& sline,
+                           int threads);
 
 // Position of the first line of the frequency-ordered list with FRQ < nu (decreasing
 // FRQ), nl + 1 when there is none.
@@ -149,9 +150,9 @@ Photometry observed_spectrum_and_photometry(const Params& p, const Constants& c,
 
 // Turns EJ into mean intensities (in place), computes the source terms and the formal
 // integral on the wavelength grid, then calls observed_spectrum_and_photometry.
-void emergent_spectrum(int irf, const Params& p, const Constants& c, const Shells& s, const Plasma& pl, const LineList& ll,
-              const Opacity& op, Estimators& est, const Scaling& sc, const WavelengthGrid& g, SpectrumTables& t,
-              InFile& filters, SpectrumOutput& o);
+void emergent_spectrum(int irf, const Params& p, const Constants& c, const Shells& s, const Plasma& pl,
+                       const LineList& ll, const Opacity& op, Estimators& est, const Scaling& sc,
+                       const WavelengthGrid& g, SpectrumTables& t, InFile& filters, SpectrumOutput& o, int threads);
 
 // Planck function B_nu(T) [erg cm^-2 s^-1 Hz^-1 sr^-1].
 double planck(double nu, double t, const Constants& c);

@@ -202,7 +202,7 @@ void reference_montec(const McInputs& in, Rng& rng, Estimators& est, Scaling& sc
   est.line_passages = ref.passages;
   std::vector<double> us(static_cast<std::size_t>(in.s.nx) + 1, 0.0);
   for (int i = 1; i <= in.s.nx; ++i) us[static_cast<std::size_t>(i)] = ref.us(i);
-  finish_run({false, 0, 0, np1, xmsum, us.data()}, in, est, sc, o);
+  finish_run({false, McMode::kTemperaturePass, 0, np1, xmsum, us.data()}, in, est, sc, o);
 }
 
 // ---- the ejecta ----
@@ -276,7 +276,7 @@ TEST(ReferenceTransport, MonteCarloRunMatchesTheTranscriptionBitForBit) {
     for (Ejecta* e : {&a, &b})
       if (c.empty_shells) e->m.pl.kapes(2) = e->m.pl.kapes(4) = 0.0;
     Rng rng_a(a.m.p.iseed), rng_b(b.m.p.iseed);
-    run_monte_carlo(0, 0, a.m.in, rng_a, a.m.est, a.m.sc, a.m.mo);
+    run_monte_carlo(McMode::kTemperaturePass, 0, a.m.in, rng_a, a.m.est, a.m.sc, a.m.mo);
     reference_montec(b.m.in, rng_b, b.m.est, b.m.sc, b.m.mo);
     ASSERT_GT(a.m.est.line_passages, 10000) << "the ejecta should make the packets pass many lines";
     EXPECT_GT(a.m.est.ncnt(3), 0);  // packets escaped after line events

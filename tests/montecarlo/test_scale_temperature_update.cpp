@@ -75,16 +75,12 @@ TEST(Smooth, ConstantAndLinearProfilesPassUnchanged) {
   }
 }
 
-TEST(ShortenSchedule, ConvergenceRules) {
+TEST(NextTemperaturePass, ConvergenceRules) {
   // Not before pass 9; then one more pass, number 30; exactly 1.25 % is not converged.
-  const struct { int iter; double dmax; int want; } cases[] = {
-      {5, 1e-6, 5},   {8, 1e-6, 8},      {9, 1e-6, 29}, {29, 1e-6, 29}, {30, 1e-6, 30},
-      {9, 0.0125, 9}, {9, std::nextafter(0.0125, 0.0), 29}, {12, 0.2, 12}};
-  for (const auto& c : cases) {
-    int iter = c.iter;
-    shorten_schedule(iter, c.dmax);
-    EXPECT_EQ(iter, c.want) << c.iter << " " << c.dmax;
-  }
+  const struct { int pass; double dmax; int want; } cases[] = {
+      {5, 1e-6, 6},    {8, 1e-6, 9},      {9, 1e-6, 30}, {29, 1e-6, 30}, {30, 1e-6, 31},
+      {9, 0.0125, 10}, {9, std::nextafter(0.0125, 0.0), 30}, {12, 0.2, 13}};
+  for (const auto& c : cases) EXPECT_EQ(next_temperature_pass(c.pass, c.dmax), c.want) << c.pass << " " << c.dmax;
 }
 
 TEST(UpdateTemperatures, TemperaturesDilutionAndBoundaryStepByHand) {
@@ -97,8 +93,7 @@ TEST(UpdateTemperatures, TemperaturesDilutionAndBoundaryStepByHand) {
   }
   m.est.flxout = 0.5;
   m.sc.tb = 11000;
-  int iter = 12;
-  update_temperatures(iter, m.p, m.c, m.s, m.est, m.sc, m.stst);
+  const int next = update_temperatures(12, m.p, m.c, m.s, m.est, m.sc, m.stst);
   for (int j = 1; j <= 4; ++j) {
     EXPECT_NEAR(m.s.tr(j), 0.3 * 10000 + 0.7 * 12000, 1e-8);
     EXPECT_NEAR(m.s.te(j), 0.9 * 11400, 1e-8);
@@ -107,7 +102,7 @@ TEST(UpdateTemperatures, TemperaturesDilutionAndBoundaryStepByHand) {
   }
   // TB moves 70 % of the way to T* / FLXOUT^(1/4).
   EXPECT_NEAR(m.sc.tb, 0.3 * 11000 + 0.7 * tstar / std::pow(0.5, 0.25), 1e-8);
-  EXPECT_EQ(iter, 12);  // a 14 % change: not converged
+  EXPECT_EQ(next, 13);  // a 14 % change: not converged
 }
 
 TEST(UpdateTemperatures, SmallChangeAfterPassEightShortensTheScheduleButAnUncrossedShellDoesNot) {
@@ -119,15 +114,11 @@ TEST(UpdateTemperatures, SmallChangeAfterPassEightShortensTheScheduleButAnUncros
     m.est.rq(j, 1) = 1;
   }
   m.est.flxout = 0.6;
-  int iter = 10;
-  update_temperatures(iter, m.p, m.c, m.s, m.est, m.sc, m.stst);
-  EXPECT_EQ(iter, 29);
+  EXPECT_EQ(update_temperatures(10, m.p, m.c, m.s, m.est, m.sc, m.stst), 30);
   // A shell that no packet crossed has no estimate (0/0): that is no convergence.
   for (int j = 1; j <= 3; ++j) m.s.tr(j) = 10100;
   m.est.rq(2, 8) = std::nan("");
-  iter = 10;
-  update_temperatures(iter, m.p, m.c, m.s, m.est, m.sc, m.stst);
-  EXPECT_EQ(iter, 10);
+  EXPECT_EQ(update_temperatures(10, m.p, m.c, m.s, m.est, m.sc, m.stst), 11);
 }
 
 }  // namespace

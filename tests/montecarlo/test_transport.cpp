@@ -17,7 +17,7 @@ namespace {
 
 using test::ToyModel;
 
-void run(ToyModel& m, int mode = 0, int seed = 0) {
+void run(ToyModel& m, McMode mode = McMode::kTemperaturePass, int seed = 0) {
   Rng rng(seed ? seed : m.p.iseed);
   run_monte_carlo(mode, 0, m.in, rng, m.est, m.sc, m.mo);
 }
@@ -75,7 +75,7 @@ TEST(BlackBodyEmission, DrawOrderReproducedByReplay) {
     const int js = 3;
     ToyModel m(js, kb, npk, 0.0);
     Rng rng(m.p.iseed), ref(m.p.iseed);
-    run_monte_carlo(0, 0, m.in, rng, m.est, m.sc, m.mo);
+    run_monte_carlo(McMode::kTemperaturePass, 0, m.in, rng, m.est, m.sc, m.mo);
     const double h_over_k = std::pow(10.0, m.c.log_h() - m.c.log_k()), sf = 3.5 * m.p.tb / h_over_k;
     std::vector<int> nspec(static_cast<std::size_t>(m.grid.kg) + 1, 0);
     double xmsum = 0;
@@ -122,12 +122,12 @@ TEST(BlackBodyEmission, EnergyBalancesAndMeanFrequencyIsPlanckian) {
 
 TEST(BlackBodyEmission, PacketCountsOfTheModes) {
   ToyModel m(3, 11, 1001, 0.5);
-  run(m, 1, 1);
+  run(m, McMode::kHalf, 1);
   EXPECT_EQ(m.est.pw(1), 500.0);  // NPK/2 rounded down
   EXPECT_EQ(m.est.ncnt(1) + m.est.ncnt(2), 500);
   ToyModel none(3, 1, 1000, 0.5);  // KB < 2: mode 3 books a million packets, emits none
   Rng rng(1);
-  run_monte_carlo(3, 0, none.in, rng, none.est, none.sc, none.mo);
+  run_monte_carlo(McMode::kMillion, 0, none.in, rng, none.est, none.sc, none.mo);
   EXPECT_EQ(none.est.pw(1), 1e6);
   EXPECT_EQ(none.est.ncnt(1) + none.est.ncnt(2), 0);
   EXPECT_EQ(rng.iseed(), 1);

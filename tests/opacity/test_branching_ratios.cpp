@@ -44,7 +44,7 @@ LineModel cascade_model(int js) {
 
 void run_brats(LineModel& m) {
   OutFile out = OutFile::memory();
-  branching_ratios(m.s, m.a, m.ll, m.op, out);
+  branching_ratios(m.s, m.a, m.ll, m.op, out, 2);
 }
 
 TEST(BranchingRatios, RatiosByHand) {

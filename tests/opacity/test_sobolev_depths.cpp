@@ -22,7 +22,7 @@ LineModel with_taus(int js, const std::vector<IonSpec>& ions, void (*set)(LineMo
   build_lines(m, js, ions);
   if (set) set(m);
   OutFile out = OutFile::memory();
-  sobolev_depths(m.p, m.c, m.s, m.a, m.pl, m.ll, m.op, out);
+  sobolev_depths(m.p, m.c, m.s, m.a, m.pl, m.ll, m.op, out, 2);
   if (progress) *progress = out.text();
   return m;
 }

@@ -147,7 +147,7 @@ TEST(LineSourceFunctions, MeanIntensityAndAbsorbedEnergyRedistributed) {
   const double br[2][2] = {{0.25, 1.0}, {0.75, 0.0}}, raw_ej[2][2] = {{1000.0, 50.0}, {3000.0, 70.0}};  // [p][k]
   for (int p = 1; p <= 2; ++p)
     for (int k = 1; k <= 2; ++k) m.op.br(p, k) = br[p - 1][k - 1], ej(p, k) = raw_ej[p - 1][k - 1];
-  line_source_functions(m.p, m.c, m.s, m.ll, m.op, 30.0, ej, sline);
+  line_source_functions(m.p, m.c, m.s, m.ll, m.op, 30.0, ej, sline, 2);
   const double t = m.p.tday;
   double absorbed[3] = {};
   for (int k = 1; k <= 2; ++k) {
@@ -180,7 +180,7 @@ struct LineFreeRun {
   }
   void run(int irf = 3) {
     InFile filters = filters_file();
-    emergent_spectrum(irf, r.m.p, r.m.c, r.m.s, r.m.pl, r.m.ll, r.m.op, r.est, r.sc, g, t, filters, sinks.so);
+    emergent_spectrum(irf, r.m.p, r.m.c, r.m.s, r.m.pl, r.m.ll, r.m.op, r.est, r.sc, g, t, filters, sinks.so, 2);
   }
 };
 
