@@ -15,12 +15,24 @@ void warn(const std::vector<std::string>& warnings) {
 }
 
 void Run::set_up() {
+  read_parameters();
+  read_atomic_data();
+  build_ejecta();
+}
+
+void Run::read_parameters() {
   read_run_parameters(f.dica, c, p, f.stst, f.sbib, f.out);
   report_options(p, f.out);
+}
+
+void Run::read_atomic_data() {
   read_elements_and_composition(f.nbba, f.comp, f.nbia, f.ihea, a, f.out, f.sbib, f.stst);
   check_boundary_temperature(p, a, f.dica.source_name());
   read_levels(p, f.varn1, a, f.out, f.atmd);
   warn(composition_warnings(a, p, f.comp.source_name(), f.varn1.source_name()));
+}
+
+void Run::build_ejecta() {
   build_shells(p, c, f.hydro, s, f.stst, f.out);
   pl.allocate(s.js);
   sc.tb = p.tb;

@@ -52,10 +52,16 @@ struct Run {
   McOutput mc_outputs() { return {f.out, f.stst, f.sbib, f.sica, f.eica}; }
   SpectrumOutput spectrum_outputs() { return {f.out, f.spcp, f.spct, f.sbib, f.stst}; }
 
-  // Set-up on the open files: parameters and options, composition and element tables,
-  // energy levels (with the warnings on the composition), the shells; the generator
-  // starts from ISEED and the per-ion spectrum is opened when asked for.
+  // Set-up on the open files: read_parameters, read_atomic_data, build_ejecta.
   void set_up();
+  // The run parameters ("dica.dat") and the option switches.
+  void read_parameters();
+  // Composition and element tables, the boundary temperature's check against them, the
+  // energy levels, and the warnings on the composition.
+  void read_atomic_data();
+  // The shells and the plasma tables; the boundary temperature and the generator start
+  // from the values read, and the per-ion spectrum is opened when asked for.
+  void build_ejecta();
   // Partition functions and ionisation balance of temperature pass `pass` (pass 31: the
   // final plasma state, whose diagnostic files are written).
   void plasma_state(int pass);
