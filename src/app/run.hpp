@@ -27,28 +27,17 @@ namespace mcspec {
 // Writes each warning to standard error (after what standard output holds so far).
 void warn(const std::vector<std::string>& warnings);
 
-struct Run {
-  explicit Run(const ParallelConfig& settings = {}) : par(settings) {}
+// The model and tallies (MonteCarloState, with the thread settings that main reads once),
+// the files, the spectrum and the generator.
+struct Run : MonteCarloState {
+  explicit Run(const ParallelConfig& settings = {}) { par = settings; }
 
-  ParallelConfig par;  // threads, streams, per-ion spectrum: read once by main
   Files f;
-  Constants c;
-  Params p;
-  Atoms a;
-  Shells s;
-  Plasma pl;
-  LineList ll;
-  Opacity op;
-  SamplingTable samp;
-  WavelengthGrid grid;
-  Estimators est;
-  Scaling sc;
   SpectrumTables spec;
   Rng rng;
   int irf = 0;             // radiation-field pass counter
   bool computing = false;  // set-up done: the temperature iteration has begun
 
-  McInputs mc_inputs() const { return {p, c, s, a, pl, ll, op, samp, grid, par}; }
   McOutput mc_outputs() { return {f.out, f.stst, f.sbib, f.sica, f.eica}; }
   SpectrumOutput spectrum_outputs() { return {f.out, f.spcp, f.spct, f.sbib, f.stst}; }
 

@@ -8,6 +8,7 @@
 
 #include "base/errors.hpp"
 #include "model/atoms.hpp"
+#include "model/element_rows.hpp"
 #include "model/elements.hpp"
 #include "base/text.hpp"
 
@@ -86,12 +87,7 @@ std::vector<double> read_composition(InFile& comp, Atoms& a) {
 // is the legal marker of a stage that does not exist).
 void read_ionisation_tables(InFile& ihea, Atoms& a) {
   for (int z = 1; z <= kMaxIonisationData; ++z) {
-    int iz = 0;
-    std::string sym;
-    std::array<double, 9> v{};
-    std::vector<InItem> items{iz, sym};
-    for (double& x : v) items.emplace_back(x);
-    ihea.read("(I3, A3, 9F8.3)", items);
+    const auto v = read_element_row<double, 9>(ihea, "(I3, A3, 9F8.3)");
     for (int j = 1; j <= 9; ++j) {
       const double chi = v[static_cast<std::size_t>(j - 1)];
       if (!std::isfinite(chi) || !(chi > 0.0))
@@ -101,12 +97,7 @@ void read_ionisation_tables(InFile& ihea, Atoms& a) {
     }
   }
   for (int z = 1; z <= kMaxIonisationData; ++z) {
-    int iz = 0;
-    std::string sym;
-    std::array<double, 8> v{};
-    std::vector<InItem> items{iz, sym};
-    for (double& x : v) items.emplace_back(x);
-    ihea.read("(I3, A3, 8F7.2)", items);
+    const auto v = read_element_row<double, 8>(ihea, "(I3, A3, 8F7.2)");
     for (int j = 1; j <= 8; ++j) {
       const double zeta = v[static_cast<std::size_t>(j - 1)];
       // zeta is the fraction of recombinations that go to the ground state: at most 1.

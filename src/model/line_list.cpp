@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/errors.hpp"
+#include "model/ion_blocks.hpp"
 #include "model/line_list.hpp"
 #include "base/text.hpp"
 
@@ -19,16 +20,10 @@ namespace mcspec {
 namespace {
 
 constexpr int kMaxLineBlocks = 1000;
-constexpr int kLastZ = 56, kLastStage = 2;  // the block that ends the line file
 constexpr double kPiE2OverMeC = 0.02654;    // pi e^2 / (m_e c) [cm^2 s^-1]
 constexpr double kEinsteinA = 6.67e7;       // A_ul = 6.67e7 gf / (g_u lambda^2), lambda in micron
 constexpr double kNoLine = -99.0;           // log gf below any real line
 constexpr const char* kTooManyLines = "Too many lines - check TAU limit!";
-
-struct BlockHeader {
-  int z = 0, j = 0, nlines = 0;
-  long record = 0;
-};
 
 // The raw entries of one ion block: level fields (the sign is a flag) and log gf.
 // Sized to the largest block met and reused.
@@ -57,28 +52,6 @@ struct LevelWork {
   int js = 0;
   double& col(int l, int k) { return column[static_cast<std::size_t>(l - 1) * static_cast<std::size_t>(js) + static_cast<std::size_t>(k - 1)]; }
 };
-
-BlockHeader read_header(InFile& varn2, int blocks_read) {
-  BlockHeader h;
-  try {
-    varn2.skip(2);
-    varn2.read("(I8, I4, I10)", {h.z, h.j, h.nlines});
-    h.record = varn2.record_number();
-    varn2.skip(1);
-  } catch (const EndOfFileError&) {
-    throw InputError(varn2.source_name(), varn2.record_number(), 0,
-                     "the line file ends after " + std::to_string(blocks_read) +
-                         " complete ion blocks, without the block of Z = 56, stage 2 that closes it");
-  }
-  const std::string& file = varn2.source_name();
-  if (h.z < 1 || h.z > kMaxElements)
-    throw InputError(file, h.record, 1, "expected an atomic number between 1 and " + std::to_string(kMaxElements));
-  if (h.j < 1 || h.j > 9) throw InputError(file, h.record, 2, "expected an ionisation stage between 1 and 9");
-  if (h.nlines < 0 || h.nlines > kMaxBlockLines)
-    throw InputError(file, h.record, 3,
-                     "expected a number of lines between 0 and " + std::to_string(kMaxBlockLines) + " (one ion block)");
-  return h;
-}
 
 // Four entries (upper, lower, log gf) per record; a short last record reads its
 // missing entries as zeros.
@@ -292,38 +265,40 @@ void read_line_list(const Params& p, const Constants& c, const Shells& s, const 
   a.nion = 0;
 
   for (int nblock = 1; nblock <= kMaxLineBlocks; ++nblock) {
-    const BlockHeader h = read_header(varn2, nblock - 1);
-    read_entries(varn2, h.nlines, block);
-    const bool last = h.z == kLastZ && h.j == kLastStage;
-    if (a.ionflag(h.z, h.j) == 0) {
+    const IonBlockHeader h = read_ion_block_header(
+        varn2, 2, nblock - 1, "line", kMaxBlockLines,
+        "expected a number of lines between 0 and " + std::to_string(kMaxBlockLines) + " (one ion block)");
+    read_entries(varn2, h.count, block);
+    const bool last = h.z == kLastBlockZ && h.stage == kLastBlockStage;
+    if (a.ionflag(h.z, h.stage) == 0) {
       if (last) break;
       continue;
     }
-    const std::string ion = a.ion_label(h.z, h.j);
-    const int nlines = apply_count_overrides(h.z, h.j, h.nlines, a);
-    const int nstored = a.stored_levels(h.z, h.j);
+    const std::string ion = a.ion_label(h.z, h.stage);
+    const int nlines = apply_count_overrides(h.z, h.stage, h.count, a);
+    const int nstored = a.stored_levels(h.z, h.stage);
     check_level_numbers(block, nlines, nstored, ion, file);
-    if (a.nlev(h.z, h.j) > kMaxBookkeepingLevels)
+    if (a.nlev(h.z, h.stage) > kMaxBookkeepingLevels)
       throw InputError(file, h.record, 0,
-                       ion + " has " + std::to_string(a.nlev(h.z, h.j)) + " retained levels; the line selection handles at most " +
+                       ion + " has " + std::to_string(a.nlev(h.z, h.stage)) + " retained levels; the line selection handles at most " +
                            std::to_string(kMaxBookkeepingLevels) + " levels per ion");
     int nkept = 0;
     if (nstored > 0) {
-      const double e1 = a.elev(a.lev1(h.z, h.j));
+      const double e1 = a.elev(a.lev1(h.z, h.stage));
       if (e1 != 0.0)
         throw RunError("the first level of " + ion + " has energy " + text_of(e1) +
                        " cm^-1; the line list needs the ground level at exactly 0");
-      nkept = censor_block(p, lc, s, pl, a, h.z, h.j, block, nlines, lw, kept, file);
+      nkept = censor_block(p, lc, s, pl, a, h.z, h.stage, block, nlines, lw, kept, file);
     }
     out.write("( 8X A3 A5 5X 'No. of lines =' I6 3X 'Included =' I6 )", a.elsym[static_cast<std::size_t>(h.z)],
-              a.stlab[static_cast<std::size_t>(h.j)], nlines, nkept);
+              a.stlab[static_cast<std::size_t>(h.stage)], nlines, nkept);
     if (nkept > 0) {
       if (a.nion == kMaxIonsWithLines)
         throw InputError(file, h.record, 0,
                          "more than " + std::to_string(kMaxIonsWithLines) + " ions have lines, the capacity of the ion list");
       ++a.nion;
       a.ionz(a.nion) = h.z;
-      a.ionj(a.nion) = h.j;
+      a.ionj(a.nion) = h.stage;
       iln1.push_back(static_cast<int>(std::min<long>(kept.count, kMaxLines)) + 1);
     }
     if (last) break;

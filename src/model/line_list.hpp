@@ -54,7 +54,7 @@ void read_line_list(const Params& p, const Constants& c, const Shells& s, const 
 // flags and writes lhea; called at the end of lines.
 void order_lines_by_frequency(const Constants& c, LineList& ll, OutFile& out, OutFile& stst, OutFile& lhea);
 
-// Bucket sort: index receives the 1-based permutation ordering x ascending (equal
+// index receives the 1-based permutation ordering x ascending (equal
 // values: larger index first, so that after the reversal into decreasing frequency
 // equal frequencies keep their transition order). x is not changed. All values equal
 // (a zero range) follow the same rule: n, n-1, ..., 1.

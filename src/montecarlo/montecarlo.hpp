@@ -41,6 +41,24 @@ struct McInputs {
   ParallelConfig par{};  // threads and per-packet streams
 };
 
+// A model ready for the Monte Carlo and the tallies of its runs: what the program's run
+// (app/run.hpp) and the tests' hand-built models hold.
+struct MonteCarloState {
+  ParallelConfig par;  // threads and per-packet streams
+  Constants c;
+  Params p;
+  Atoms a;
+  Shells s;
+  Plasma pl;
+  LineList ll;
+  Opacity op;
+  SamplingTable samp;
+  WavelengthGrid grid;
+  Estimators est;
+  Scaling sc;
+  McInputs mc_inputs() const { return {p, c, s, a, pl, ll, op, samp, grid, par}; }
+};
+
 // The kind of a Monte Carlo run: how many packets it sends and whether it prints its
 // progress. The values name the run's packet streams (with the run's ordinal number).
 enum class McMode : int {

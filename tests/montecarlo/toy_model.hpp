@@ -17,22 +17,11 @@ struct ToyLine {
   double tau;  // Sobolev optical depth in every shell
 };
 
-struct ToyModel {
-  Params p;
-  Constants c;
-  Shells s;
-  Atoms a;
-  Plasma pl;
-  LineList ll;
-  Opacity op;
-  SamplingTable samp;
-  WavelengthGrid grid;
-  Estimators est;
-  Scaling sc;
+struct ToyModel : MonteCarloState {
   OutFile out = OutFile::memory("out"), stst = OutFile::memory("stst.dat"), sbib = OutFile::memory("sbib.dat"),
           sica = OutFile::memory("sica.dat"), eica = OutFile::memory("eica.dat");
   McOutput mo{out, stst, sbib, sica, eica};
-  McInputs in{p, c, s, a, pl, ll, op, samp, grid};
+  McInputs in = mc_inputs();
 
   // js shells; electron-scattering optical depth tau_es radially through the ejecta;
   // lines in decreasing frequency, each from its own upper level to the ground level.
