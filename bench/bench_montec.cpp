@@ -124,14 +124,8 @@ void BM_taus_brats(benchmark::State& state, Example* e) {
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  if (!mcspec::bench::example_present("bench_montec")) return 0;
-  std::unique_ptr<Example> e;
-  try {
-    e = build_example();
-  } catch (const std::exception& ex) {
-    std::printf("bench_montec: the example's plasma state could not be set up: %s\n", ex.what());
-    return 0;
-  }
+  const std::unique_ptr<Example> e = mcspec::bench::build_or_say("bench_montec", build_example);
+  if (!e) return 0;
   report_table_memory(*e);
   benchmark::RegisterBenchmark("montec/sn-ia-max", BM_montec, e.get())->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("line_walk/sn-ia-max", BM_line_walk, e.get())

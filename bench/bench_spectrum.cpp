@@ -157,14 +157,8 @@ void BM_spectrum(benchmark::State& state, Example* e) {
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  if (!bench::example_present("bench_spectrum")) return 0;
-  std::unique_ptr<Example> e;
-  try {
-    e = build_example();
-  } catch (const std::exception& ex) {
-    std::printf("bench_spectrum: the example's state could not be set up: %s\n", ex.what());
-    return 0;
-  }
+  const std::unique_ptr<Example> e = bench::build_or_say("bench_spectrum", build_example);
+  if (!e) return 0;
   benchmark::RegisterBenchmark("taus/sn-ia-max", BM_taus, e.get())->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("brats/sn-ia-max", BM_brats, e.get())->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("source_functions/sn-ia-max", BM_source_functions, e.get())

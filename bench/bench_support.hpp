@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <string>
 
@@ -46,6 +47,7 @@ struct Example : Run {
     for (const char* input : {"dica.dat", "comp.ind"})
       std::filesystem::copy_file(shared_dir() / "examples" / "sn-ia-max" / input, dir / input);
     std::filesystem::current_path(dir);
+    f.out = OutFile::memory("out");
     const std::string mcdata = (shared_dir() / "mcdata").string();
     open_run_files(f, mcdata.c_str(), dir.c_str());
     clear_outputs();
@@ -71,5 +73,18 @@ struct Example : Run {
       *o = OutFile::memory(o->name());
   }
 };
+
+// The example state made by build(), or nullptr when the shared data are absent or the
+// state cannot be set up (said on standard output: the benchmark then measures nothing).
+template <class Build>
+auto build_or_say(const char* program, Build build) -> decltype(build()) {
+  if (!example_present(program)) return nullptr;
+  try {
+    return build();
+  } catch (const std::exception& ex) {
+    std::printf("%s: the example's state could not be set up: %s\n", program, ex.what());
+    return nullptr;
+  }
+}
 
 }  // namespace mcspec::bench
