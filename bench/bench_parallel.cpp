@@ -55,7 +55,7 @@ double cpu_seconds() {
          1e-6 * static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec);
 }
 
-void time_montec(Example& e, Config& cfg) {
+void time_monte_carlo(Example& e, Config& cfg) {
   e.in.par = {cfg.threads, cfg.streams, false};
   e.sc.tb = e.p.tb;
   Rng rng(e.p.iseed);
@@ -75,7 +75,7 @@ double load_average() {
   return getloadavg(l, 1) == 1 ? l[0] : -1;
 }
 
-int montec_ratios(int reps) {
+int monte_carlo_ratios(int reps) {
   if (!mcspec::bench::example_present("bench_parallel")) return 0;
   auto e = std::make_unique<Example>("parallel");
   e->plasma_state(1);
@@ -86,8 +86,8 @@ int montec_ratios(int reps) {
                               {"streams, 1 thread", 1, true, {}, {}},
                               {"streams, 2 threads", 2, true, {}, {}}};
   for (int r = 0; r < reps; ++r)
-    for (Config& c : cfgs) time_montec(*e, c);
-  std::printf("montec, %d lines x %d shells, median of %d runs:\n", e->ll.nl, e->s.js, reps);
+    for (Config& c : cfgs) time_monte_carlo(*e, c);
+  std::printf("run_monte_carlo, %d lines x %d shells, median of %d runs:\n", e->ll.nl, e->s.js, reps);
   for (const Config& c : cfgs) {
     const double t = median(c.seconds);
     std::printf("  %-22s %8.1f ms  %9.0f packets/s  %6.2f ns per line passage (%.0f passages/packet); "
@@ -108,7 +108,7 @@ int montec_ratios(int reps) {
       (n == 1 ? tb1 : tb2).push_back(std::chrono::duration<double>(Clock::now() - t0).count());
     }
   }
-  std::printf("taus+brats: 1 thread %.2f ms, 2 threads %.2f ms, ratio %.2f\n", median(tb1) * 1e3, median(tb2) * 1e3,
+  std::printf("sobolev_depths+branching_ratios: 1 thread %.2f ms, 2 threads %.2f ms, ratio %.2f\n", median(tb1) * 1e3, median(tb2) * 1e3,
               median(tb1) / median(tb2));
   std::printf("load average after: %.2f\n", load_average());
   return 0;
@@ -162,7 +162,7 @@ int main(int argc, char** argv) {
   if (argc >= 4 && std::string(argv[1]) == "--memory") return memory_report(std::atoi(argv[2]), std::atoi(argv[3]));
   const int reps = argc >= 2 ? std::max(1, std::atoi(argv[1])) : 5;
   try {
-    return montec_ratios(reps);
+    return monte_carlo_ratios(reps);
   } catch (const std::exception& ex) {
     std::printf("bench_parallel: %s\n", ex.what());
     return 1;

@@ -40,7 +40,7 @@ std::unique_ptr<Example> build_example() {
   return e;
 }
 
-void BM_taus(benchmark::State& state, Example* e) {
+void BM_sobolev_depths(benchmark::State& state, Example* e) {
   OutFile quiet = OutFile::memory("out");
   for (auto _ : state) {
     sobolev_depths(e->p, e->c, e->s, e->a, e->pl, e->ll, e->op, quiet, e->par.threads);
@@ -52,7 +52,7 @@ void BM_taus(benchmark::State& state, Example* e) {
       static_cast<double>(e->ll.nl) * e->s.js, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
-void BM_brats(benchmark::State& state, Example* e) {
+void BM_branching_ratios(benchmark::State& state, Example* e) {
   OutFile quiet = OutFile::memory("out");
   for (auto _ : state) {
     branching_ratios(e->s, e->a, e->ll, e->op, quiet, e->par.threads);
@@ -80,7 +80,7 @@ double cpu_seconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC
 // CPU time of one temperature-pass Monte Carlo run (mode 0) on the example's final
 // state, the yardstick of the formal integral; the estimators, the scaling and the
 // generator are left as they were.
-double montec_seconds(Example* e) {
+double monte_carlo_seconds(Example* e) {
   const Estimators est = e->est;
   const Scaling sc = e->sc;
   Rng rng(e->p.iseed);
@@ -96,7 +96,7 @@ double montec_seconds(Example* e) {
 // The rays of the spectrum: KG bins x the impact parameters inside the ejecta. Reports
 // the rays, the lines met per ray, rays per second, the time per line step, and the
 // ratio of one integral to one Monte Carlo run (both in CPU time).
-void BM_formal_integral(benchmark::State& state, Example* e, double montec_s) {
+void BM_formal_integral(benchmark::State& state, Example* e, double monte_carlo_s) {
   e->est.ej = e->ej_raw;
   line_source_functions(e->p, e->c, e->s, e->ll, e->op, e->sc.ep0, e->est.ej, e->t.sline, e->par.threads);
   OutFile quiet = OutFile::memory("out");
@@ -135,8 +135,8 @@ void BM_formal_integral(benchmark::State& state, Example* e, double montec_s) {
   state.counters["time/line"] =
       benchmark::Counter(met, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
   const double integral_s = (cpu_seconds() - t0) / static_cast<double>(state.iterations());
-  state.counters["montec ms"] = montec_s * 1e3;
-  state.counters["integral/montec"] = integral_s / montec_s;
+  state.counters["run_monte_carlo ms"] = monte_carlo_s * 1e3;
+  state.counters["integral/monte_carlo"] = integral_s / monte_carlo_s;
 }
 
 // The whole spectrum stage, source functions, integral and the observed_spectrum_and_photometry output.
@@ -159,12 +159,12 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   const std::unique_ptr<Example> e = bench::build_or_say("bench_spectrum", build_example);
   if (!e) return 0;
-  benchmark::RegisterBenchmark("taus/sn-ia-max", BM_taus, e.get())->Unit(benchmark::kMillisecond);
-  benchmark::RegisterBenchmark("brats/sn-ia-max", BM_brats, e.get())->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("sobolev_depths/sn-ia-max", BM_sobolev_depths, e.get())->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("branching_ratios/sn-ia-max", BM_branching_ratios, e.get())->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("source_functions/sn-ia-max", BM_source_functions, e.get())
       ->Unit(benchmark::kMillisecond);
-  const double montec_s = montec_seconds(e.get());
-  benchmark::RegisterBenchmark("formal_integral/sn-ia-max", BM_formal_integral, e.get(), montec_s)
+  const double monte_carlo_s = monte_carlo_seconds(e.get());
+  benchmark::RegisterBenchmark("formal_integral/sn-ia-max", BM_formal_integral, e.get(), monte_carlo_s)
       ->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("spectrum/sn-ia-max", BM_spectrum, e.get())->Unit(benchmark::kMillisecond);
   benchmark::RunSpecifiedBenchmarks();

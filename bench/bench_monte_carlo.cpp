@@ -27,7 +27,7 @@ using mcspec::bench::Example;
 
 // The example's plasma state after the set-up of temperature pass 1.
 std::unique_ptr<Example> build_example() {
-  auto e = std::make_unique<Example>("montec");
+  auto e = std::make_unique<Example>("monte_carlo");
   e->plasma_state(1);
   e->line_list();
   e->pass_tables();
@@ -51,7 +51,7 @@ void report_table_memory(const Example& e) {
 
 // One temperature-pass Monte Carlo run (mode 0, NPK packets) from the same seed and
 // boundary temperature every time.
-void BM_montec(benchmark::State& state, Example* e) {
+void BM_run_monte_carlo(benchmark::State& state, Example* e) {
   double packets = 0, passages = 0;
   for (auto _ : state) {
     e->sc.tb = e->p.tb;
@@ -110,7 +110,7 @@ void BM_line_walk(benchmark::State& state, Example* e) {
 }
 
 // The opacity stages of every pass: Sobolev depths and branching ratios of all lines.
-void BM_taus_brats(benchmark::State& state, Example* e) {
+void BM_line_opacities(benchmark::State& state, Example* e) {
   OutFile quiet = OutFile::memory("out");
   for (auto _ : state) {
     sobolev_depths(e->p, e->c, e->s, e->a, e->pl, e->ll, e->op, quiet, e->par.threads);
@@ -124,16 +124,16 @@ void BM_taus_brats(benchmark::State& state, Example* e) {
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  const std::unique_ptr<Example> e = mcspec::bench::build_or_say("bench_montec", build_example);
+  const std::unique_ptr<Example> e = mcspec::bench::build_or_say("bench_monte_carlo", build_example);
   if (!e) return 0;
   report_table_memory(*e);
-  benchmark::RegisterBenchmark("montec/sn-ia-max", BM_montec, e.get())->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("run_monte_carlo/sn-ia-max", BM_run_monte_carlo, e.get())->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("line_walk/sn-ia-max", BM_line_walk, e.get())
       ->Arg(15)
       ->Arg(50)
       ->Arg(500)
       ->Unit(benchmark::kMicrosecond);
-  benchmark::RegisterBenchmark("taus+brats/sn-ia-max", BM_taus_brats, e.get())->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("line_opacities/sn-ia-max", BM_line_opacities, e.get())->Unit(benchmark::kMillisecond);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   return 0;
