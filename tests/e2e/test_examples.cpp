@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <regex>
 #include <string>
 #include <vector>
@@ -134,13 +135,20 @@ TEST_F(HydrogenEnvelope, BalmerLinesArePCygniProfilesAndCanBePlotted) {
 // that an unintended change of any output fails here. After an intended change:
 // tools/update_reference.sh BUILD_DIR (see README).
 TEST(HydrogenEnvelopeReference, OutputsMatchTheStoredDigests) {
-  if (std::getenv("MCSPEC_SANITIZED") != nullptr)
-    GTEST_SKIP() << "the sanitizer runs send fewer packets: their outputs are not the reference run's";
   for (const char* v : {"MCSPEC_STREAMS", "MCSPEC_ION_SPECTRUM"})
     if (const char* s = std::getenv(v); s != nullptr && std::string(s) == "1")
       GTEST_SKIP() << v << "=1 changes the outputs: the reference is the single-sequence run";
   ASSERT_NE(hydrogen_envelope_run(), nullptr) << generated_data().err;
-  const ToolRun& run = *hydrogen_envelope_run();
+  // Under the sanitizers the shared run sends fewer packets: the reference needs a run of
+  // its own with the example's inputs as they are (the Debug build gives the same bytes).
+  std::unique_ptr<ToolRun> full;
+  if (std::getenv("MCSPEC_SANITIZED") != nullptr) {
+    full = std::make_unique<ToolRun>("mcspec-run");
+    for (const char* name : {"dica.dat", "comp.ind", "hydro.dat"})
+      fs::copy_file(fs::path(MCSPEC_SOURCE_DIR) / "examples/hydrogen-envelope" / name, full->dir.path() / name);
+    full->status = run_program(full->dir.path(), generated_data().dir / "data", &full->out, &full->err);
+  }
+  const ToolRun& run = full ? *full : *hydrogen_envelope_run();
   ASSERT_EQ(run.status, 0) << run.err;
   const std::string want = read_file(fs::path(MCSPEC_SOURCE_DIR) / "tests/reference/hydrogen-envelope.sha256");
   // The run's outputs beside its standard output, in a directory of their own.
