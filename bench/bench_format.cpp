@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "common/io.hpp"
+#include "base/io.hpp"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "bench_support.hpp"
-#include "common/format.hpp"
+#include "base/format.hpp"
 
 namespace {
 
@@ -70,7 +70,7 @@ void censor(benchmark::State& state, const std::string& name, const std::string*
       varn2.open_text(name, *text);
     else
       varn2.open((kData / "lines" / "varn2").string(), "line list");
-    lines(fp.p, fp.c, fp.s, fp.pl, a, ll, varn2, out, stst, sbib, lhea);
+    read_line_list(fp.p, fp.c, fp.s, fp.pl, a, ll, varn2, out, stst, sbib, lhea);
     nl = ll.nl;
   }
   state.SetItemsProcessed(state.iterations() * entries);

@@ -1,10 +1,10 @@
 // Threads and per-packet streams, measured in one run of the program on the sn-ia-max
 // example (its plasma state after the set-up of temperature pass 1), configurations
 // interleaved and repeated, medians and their ratios:
-//   montec      one temperature-pass Monte Carlo run (mode 0, 20000 packets): packets/s
+//   run_monte_carlo      one temperature-pass Monte Carlo run (mode 0, 20000 packets): packets/s
 //               and ns per line passage, the single sequence of draws against
 //               per-packet streams on 1 thread, and streams on 2 threads against 1;
-//   taus+brats  on 1 and 2 threads.
+//   sobolev_depths+branching_ratios  on 1 and 2 threads.
 // The processor time of each configuration (all threads) shows the cost of the
 // threading itself when the machine has no free core to give the second thread.
 // With --memory LINES SHELLS it instead reports the peak resident memory of stream
@@ -25,7 +25,7 @@
 
 #include "../tests/montecarlo/toy_model.hpp"
 #include "bench_support.hpp"
-#include "common/parallel.hpp"
+#include "base/parallel.hpp"
 
 namespace {
 
@@ -55,14 +55,14 @@ double cpu_seconds() {
          1e-6 * static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec);
 }
 
-void time_montec(Example& e, Config& cfg) {
-  set_parallel_config({cfg.threads, cfg.streams, false});
+void time_monte_carlo(Example& e, Config& cfg) {
+  e.in.par = {cfg.threads, cfg.streams, false};
   e.sc.tb = e.p.tb;
   Rng rng(e.p.iseed);
   e.est.runs = 0;
   const auto t0 = Clock::now();
   const double c0 = cpu_seconds();
-  montec(0, 0, e.in, rng, e.est, e.sc, e.mo);
+  run_monte_carlo(McMode::kTemperaturePass, 0, e.in, rng, e.est, e.sc, e.mo);
   cfg.cpu.push_back(cpu_seconds() - c0);
   cfg.seconds.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
   cfg.passages = static_cast<double>(e.est.line_passages);
@@ -75,7 +75,7 @@ double load_average() {
   return getloadavg(l, 1) == 1 ? l[0] : -1;
 }
 
-int montec_ratios(int reps) {
+int monte_carlo_ratios(int reps) {
   if (!mcspec::bench::example_present("bench_parallel")) return 0;
   auto e = std::make_unique<Example>("parallel");
   e->plasma_state(1);
@@ -86,8 +86,8 @@ int montec_ratios(int reps) {
                               {"streams, 1 thread", 1, true, {}, {}},
                               {"streams, 2 threads", 2, true, {}, {}}};
   for (int r = 0; r < reps; ++r)
-    for (Config& c : cfgs) time_montec(*e, c);
-  std::printf("montec, %d lines x %d shells, median of %d runs:\n", e->ll.nl, e->s.js, reps);
+    for (Config& c : cfgs) time_monte_carlo(*e, c);
+  std::printf("run_monte_carlo, %d lines x %d shells, median of %d runs:\n", e->ll.nl, e->s.js, reps);
   for (const Config& c : cfgs) {
     const double t = median(c.seconds);
     std::printf("  %-22s %8.1f ms  %9.0f packets/s  %6.2f ns per line passage (%.0f passages/packet); "
@@ -102,14 +102,13 @@ int montec_ratios(int reps) {
   OutFile quiet = OutFile::memory("out");
   for (int r = 0; r < reps; ++r) {
     for (int n : {1, 2}) {
-      set_parallel_config({n, false, false});
       const auto t0 = Clock::now();
-      taus(e->p, e->c, e->s, e->a, e->pl, e->ll, e->op, quiet);
-      brats(e->s, e->a, e->ll, e->op, quiet);
+      sobolev_depths(e->p, e->c, e->s, e->a, e->pl, e->ll, e->op, quiet, n);
+      branching_ratios(e->s, e->a, e->ll, e->op, quiet, n);
       (n == 1 ? tb1 : tb2).push_back(std::chrono::duration<double>(Clock::now() - t0).count());
     }
   }
-  std::printf("taus+brats: 1 thread %.2f ms, 2 threads %.2f ms, ratio %.2f\n", median(tb1) * 1e3, median(tb2) * 1e3,
+  std::printf("sobolev_depths+branching_ratios: 1 thread %.2f ms, 2 threads %.2f ms, ratio %.2f\n", median(tb1) * 1e3, median(tb2) * 1e3,
               median(tb1) / median(tb2));
   std::printf("load average after: %.2f\n", load_average());
   return 0;
@@ -129,9 +128,9 @@ double child_peak_mb(int lines, int shells, int threads, bool streams, int packe
       }
       test::ToyModel m(shells, 101, packets, 1.0, ls);
       m.est.allocate(m.ll.nl, m.s.js, m.grid.kg);
-      set_parallel_config({threads, streams, false});
+      m.in.par = {threads, streams, false};
       Rng rng(1);
-      montec(0, 0, m.in, rng, m.est, m.sc, m.mo);
+      run_monte_carlo(McMode::kTemperaturePass, 0, m.in, rng, m.est, m.sc, m.mo);
     } catch (const std::exception& ex) {
       std::fprintf(stderr, "bench_parallel: %s\n", ex.what());
       _exit(1);
@@ -163,7 +162,7 @@ int main(int argc, char** argv) {
   if (argc >= 4 && std::string(argv[1]) == "--memory") return memory_report(std::atoi(argv[2]), std::atoi(argv[3]));
   const int reps = argc >= 2 ? std::max(1, std::atoi(argv[1])) : 5;
   try {
-    return montec_ratios(reps);
+    return monte_carlo_ratios(reps);
   } catch (const std::exception& ex) {
     std::printf("bench_parallel: %s\n", ex.what());
     return 1;

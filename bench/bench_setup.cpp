@@ -3,8 +3,8 @@
 // every temperature pass. Needs no atomic data.
 #include <benchmark/benchmark.h>
 
-#include "driver/frqsmp.hpp"
-#include "driver/initiate.hpp"
+#include "montecarlo/sampling_table.hpp"
+#include "base/wavelength_grid.hpp"
 
 namespace {
 
@@ -12,7 +12,7 @@ void BM_frqsmp(benchmark::State& state) {
   mcspec::SamplingTable t;
   const int kb = static_cast<int>(state.range(0));
   for (auto _ : state) {
-    mcspec::frqsmp(kb, t);
+    mcspec::build_sampling_table(kb, t);
     benchmark::DoNotOptimize(t.fsamp.data());
   }
 }
@@ -26,7 +26,7 @@ void BM_initiate(benchmark::State& state) {
   mcspec::WavelengthGrid g;
   for (auto _ : state) {
     mcspec::OutFile spcp = mcspec::OutFile::memory("spcp.dat");
-    mcspec::initiate(p, g, spcp);
+    mcspec::build_wavelength_grid(p, g, spcp);
     benchmark::DoNotOptimize(g.wbin.data());
   }
   state.SetItemsProcessed(state.iterations() * (p.kg + 1));

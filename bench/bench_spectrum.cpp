@@ -1,7 +1,7 @@
 // Cost of the line-opacity stages and of the formal integral on a realistic state: the
 // sn-ia-max example with the shared atomic data, run through the real stages (set-up,
 // three temperature passes, a full Monte Carlo run for the line estimators). Reports
-// taus and brats per pass, the source functions, and the formal integral over KG x NP
+// sobolev_depths and branching_ratios per pass, the source functions, and the formal integral over KG x NP
 // rays with its rays per second, nanoseconds per line met on a ray and its cost against
 // one Monte Carlo run on the same state.
 #include <benchmark/benchmark.h>
@@ -32,18 +32,18 @@ std::unique_ptr<Example> build_example() {
     e->temperature_pass(iter);
     e->clear_outputs();
   }
-  taus(e->p, e->c, e->s, e->a, e->pl, e->ll, e->op, e->f.out);
-  brats(e->s, e->a, e->ll, e->op, e->f.out);
-  montec(4, 1, e->in, e->rng, e->est, e->sc, e->mo);
+  sobolev_depths(e->p, e->c, e->s, e->a, e->pl, e->ll, e->op, e->f.out, e->par.threads);
+  branching_ratios(e->s, e->a, e->ll, e->op, e->f.out, e->par.threads);
+  run_monte_carlo(McMode::kLastFinalPass, 1, e->in, e->rng, e->est, e->sc, e->mo);
   e->ej_raw = e->est.ej;
   e->clear_outputs();
   return e;
 }
 
-void BM_taus(benchmark::State& state, Example* e) {
+void BM_sobolev_depths(benchmark::State& state, Example* e) {
   OutFile quiet = OutFile::memory("out");
   for (auto _ : state) {
-    taus(e->p, e->c, e->s, e->a, e->pl, e->ll, e->op, quiet);
+    sobolev_depths(e->p, e->c, e->s, e->a, e->pl, e->ll, e->op, quiet, e->par.threads);
     benchmark::DoNotOptimize(e->op.etau.data());
   }
   state.counters["lines"] = e->ll.nl;
@@ -52,10 +52,10 @@ void BM_taus(benchmark::State& state, Example* e) {
       static_cast<double>(e->ll.nl) * e->s.js, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
-void BM_brats(benchmark::State& state, Example* e) {
+void BM_branching_ratios(benchmark::State& state, Example* e) {
   OutFile quiet = OutFile::memory("out");
   for (auto _ : state) {
-    brats(e->s, e->a, e->ll, e->op, quiet);
+    branching_ratios(e->s, e->a, e->ll, e->op, quiet, e->par.threads);
     benchmark::DoNotOptimize(e->op.br.data());
   }
   state.counters["lines"] = e->ll.nl;
@@ -68,7 +68,7 @@ void BM_source_functions(benchmark::State& state, Example* e) {
     state.PauseTiming();
     e->est.ej = e->ej_raw;
     state.ResumeTiming();
-    line_source_functions(e->p, e->c, e->s, e->ll, e->op, e->sc.ep0, e->est.ej, e->t.sline);
+    line_source_functions(e->p, e->c, e->s, e->ll, e->op, e->sc.ep0, e->est.ej, e->t.sline, e->par.threads);
     benchmark::DoNotOptimize(e->t.sline.data());
   }
 }
@@ -80,12 +80,12 @@ double cpu_seconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC
 // CPU time of one temperature-pass Monte Carlo run (mode 0) on the example's final
 // state, the yardstick of the formal integral; the estimators, the scaling and the
 // generator are left as they were.
-double montec_seconds(Example* e) {
+double monte_carlo_seconds(Example* e) {
   const Estimators est = e->est;
   const Scaling sc = e->sc;
   Rng rng(e->p.iseed);
   const double t0 = cpu_seconds();
-  montec(0, 0, e->in, rng, e->est, e->sc, e->mo);
+  run_monte_carlo(McMode::kTemperaturePass, 0, e->in, rng, e->est, e->sc, e->mo);
   const double t = cpu_seconds() - t0;
   e->est = est;
   e->sc = sc;
@@ -96,9 +96,9 @@ double montec_seconds(Example* e) {
 // The rays of the spectrum: KG bins x the impact parameters inside the ejecta. Reports
 // the rays, the lines met per ray, rays per second, the time per line step, and the
 // ratio of one integral to one Monte Carlo run (both in CPU time).
-void BM_formal_integral(benchmark::State& state, Example* e, double montec_s) {
+void BM_formal_integral(benchmark::State& state, Example* e, double monte_carlo_s) {
   e->est.ej = e->ej_raw;
-  line_source_functions(e->p, e->c, e->s, e->ll, e->op, e->sc.ep0, e->est.ej, e->t.sline);
+  line_source_functions(e->p, e->c, e->s, e->ll, e->op, e->sc.ep0, e->est.ej, e->t.sline, e->par.threads);
   OutFile quiet = OutFile::memory("out");
   const FormalIntegral fi(e->p, e->c, e->s, e->pl, e->ll, e->op, e->est.ej, e->t.sline, e->sc, quiet);
   const double logc = e->c.log_c();
@@ -135,11 +135,11 @@ void BM_formal_integral(benchmark::State& state, Example* e, double montec_s) {
   state.counters["time/line"] =
       benchmark::Counter(met, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
   const double integral_s = (cpu_seconds() - t0) / static_cast<double>(state.iterations());
-  state.counters["montec ms"] = montec_s * 1e3;
-  state.counters["integral/montec"] = integral_s / montec_s;
+  state.counters["run_monte_carlo ms"] = monte_carlo_s * 1e3;
+  state.counters["integral/monte_carlo"] = integral_s / monte_carlo_s;
 }
 
-// The whole spectrum stage, source functions, integral and the spectr output.
+// The whole spectrum stage, source functions, integral and the observed_spectrum_and_photometry output.
 void BM_spectrum(benchmark::State& state, Example* e) {
   for (auto _ : state) {
     state.PauseTiming();
@@ -148,7 +148,7 @@ void BM_spectrum(benchmark::State& state, Example* e) {
     InFile f;
     f.open(e->f.datapath + "/filters.dat", "filter curves");
     state.ResumeTiming();
-    spectrum(4, e->p, e->c, e->s, e->pl, e->ll, e->op, e->est, e->sc, e->grid, e->t, f, e->so);
+    emergent_spectrum(4, e->p, e->c, e->s, e->pl, e->ll, e->op, e->est, e->sc, e->grid, e->t, f, e->so, e->par.threads);
   }
   state.counters["log L"] = e->t.zltot;
 }
@@ -157,20 +157,14 @@ void BM_spectrum(benchmark::State& state, Example* e) {
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  if (!bench::example_present("bench_spectrum")) return 0;
-  std::unique_ptr<Example> e;
-  try {
-    e = build_example();
-  } catch (const std::exception& ex) {
-    std::printf("bench_spectrum: the example's state could not be set up: %s\n", ex.what());
-    return 0;
-  }
-  benchmark::RegisterBenchmark("taus/sn-ia-max", BM_taus, e.get())->Unit(benchmark::kMillisecond);
-  benchmark::RegisterBenchmark("brats/sn-ia-max", BM_brats, e.get())->Unit(benchmark::kMillisecond);
+  const std::unique_ptr<Example> e = bench::build_or_say("bench_spectrum", build_example);
+  if (!e) return 0;
+  benchmark::RegisterBenchmark("sobolev_depths/sn-ia-max", BM_sobolev_depths, e.get())->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("branching_ratios/sn-ia-max", BM_branching_ratios, e.get())->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("source_functions/sn-ia-max", BM_source_functions, e.get())
       ->Unit(benchmark::kMillisecond);
-  const double montec_s = montec_seconds(e.get());
-  benchmark::RegisterBenchmark("formal_integral/sn-ia-max", BM_formal_integral, e.get(), montec_s)
+  const double monte_carlo_s = monte_carlo_seconds(e.get());
+  benchmark::RegisterBenchmark("formal_integral/sn-ia-max", BM_formal_integral, e.get(), monte_carlo_s)
       ->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("spectrum/sn-ia-max", BM_spectrum, e.get())->Unit(benchmark::kMillisecond);
   benchmark::RunSpecifiedBenchmarks();

@@ -1,27 +1,18 @@
 // The run state of the sn-ia-max example for the benchmarks: the shared atomic data
-// taken through the program's own stages in the order of the run's schedule, so that
-// every benchmark measures a realistic plasma state (24390 lines x 20 shells). Files
-// are opened in a scratch working directory; the reports of the stages go to memory.
+// taken through the program's own stages (app/run.hpp) in the order of the run's
+// schedule, so that every benchmark measures a realistic plasma state (24390 lines x 20
+// shells). Files are opened in a scratch working directory; the reports go to memory.
 #pragma once
 
 #include <unistd.h>
 
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <string>
 
-#include "driver/files.hpp"
-#include "driver/frqsmp.hpp"
-#include "driver/initiate.hpp"
-#include "driver/params.hpp"
-#include "driver/rng.hpp"
-#include "model/atoms.hpp"
-#include "model/linelist.hpp"
-#include "model/plasma.hpp"
-#include "model/shells.hpp"
-#include "montecarlo/montecarlo.hpp"
-#include "opacity/opacity.hpp"
-#include "spectrum/spectrum.hpp"
+#include "app/run.hpp"
+#include "app/run_files.hpp"
 
 namespace mcspec::bench {
 
@@ -40,53 +31,30 @@ inline bool example_present(const char* program) {
   return false;
 }
 
-// Everything a run owns, as src/driver/main.cpp has it, plus in-memory report files for
-// the Monte Carlo and spectrum stages.
-struct Example {
+// The program's run (app/run.hpp) in a scratch directory, its report files in memory.
+struct Example : Run {
   std::filesystem::path dir;
-  Files f;
-  Constants c;
-  Params p;
-  Atoms a;
-  Shells s;
-  Plasma pl;
-  LineList ll;
-  Opacity op;
-  SamplingTable samp;
-  WavelengthGrid grid;
-  Estimators est;
-  Scaling sc;
-  SpectrumTables t;
-  Rng rng;
-  OutFile out = OutFile::memory("out"), stst = OutFile::memory("stst.dat"), sbib = OutFile::memory("sbib.dat"),
-          sica = OutFile::memory("sica.dat"), eica = OutFile::memory("eica.dat"), spcp = OutFile::memory("spcp.dat"),
-          spct = OutFile::memory("spct.dat");
-  McOutput mo{out, stst, sbib, sica, eica};
-  McInputs in{p, c, s, a, pl, ll, op, samp, grid};
-  SpectrumOutput so{out, spcp, spct, sbib, stst};
+  SpectrumTables& t = spec;
+  McInputs in = mc_inputs();
+  McOutput mo = mc_outputs();
+  SpectrumOutput so = spectrum_outputs();
 
   // Set-up of the run: opens the files in a new scratch directory (name: the benchmark
-  // and the process id), reads the parameters, composition, element tables and levels,
-  // and builds the ejecta model; the generator starts from ISEED.
-  explicit Example(const std::string& name) {
+  // and the process id) and runs the program's set-up; the reports go to memory.
+  explicit Example(const std::string& name, const ParallelConfig& settings = read_parallel_config()) : Run(settings) {
     dir = std::filesystem::temp_directory_path() / ("mcspec-bench-" + name + "-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     for (const char* input : {"dica.dat", "comp.ind"})
       std::filesystem::copy_file(shared_dir() / "examples" / "sn-ia-max" / input, dir / input);
     std::filesystem::current_path(dir);
-    f.out = OutFile::memory("set-up");
+    f.out = OutFile::memory("out");
     const std::string mcdata = (shared_dir() / "mcdata").string();
-    opening(f, mcdata.c_str(), dir.c_str());
-    params(f.dica, c, p, f.stst, f.sbib, f.out);
-    input(f.nbba, f.comp, f.nbia, f.ihea, a, f.out, f.sbib, f.stst);
-    atlvls(p, f.varn1, a, f.out, f.atmd);
-    model(p, c, f.hydro, s, f.stst, f.out);
-    pl.allocate(s.js);
-    sc.tb = p.tb;
-    rng = Rng(p.iseed);
+    open_run_files(f, mcdata.c_str(), dir.c_str());
+    clear_outputs();
+    set_up();
   }
   ~Example() {
-    closing(f);
+    close_run_files(f);
     std::error_code ec;
     std::filesystem::current_path(std::filesystem::temp_directory_path(), ec);
     std::filesystem::remove_all(dir, ec);
@@ -94,38 +62,29 @@ struct Example {
   Example(const Example&) = delete;
   Example& operator=(const Example&) = delete;
 
-  // Partition functions and ionisation balance of a temperature pass.
-  void plasma_state(int iter) {
-    partf(iter, c, s, a, pl, f.nama, f.ptfn, f.out);
-    ioneq(iter, p, s, a, pl, f.yhea, f.out);
-  }
-  // The line list, read and ordered on the first pass, and the line-by-shell tables.
-  void line_list() {
-    lines(p, c, s, pl, a, ll, f.varn2, f.out, f.stst, f.sbib, f.lhea);
-    op.allocate(ll.nl, s.js);
-    est.allocate(ll.nl, s.js, p.kg);
-  }
   // Sampling table, wavelength grid, Sobolev depths and branching ratios of a pass.
   void pass_tables() {
-    frqsmp(p.kb, samp);
-    initiate(p, grid, f.spcp);
-    taus(p, c, s, a, pl, ll, op, f.out);
-    brats(s, a, ll, op, f.out);
-  }
-  // One whole temperature pass: plasma state, tables, the Monte Carlo run (mode 0) and
-  // the temperature update; the pass number is not shortened.
-  void temperature_pass(int iter) {
-    plasma_state(iter);
-    if (iter == 1) line_list();
-    pass_tables();
-    montec(0, 0, in, rng, est, sc, mo);
-    int it = iter;
-    tempit(it, p, c, s, est, sc, f.stst);
+    sampling_and_grid();
+    line_opacities();
   }
   // Empties the in-memory reports.
   void clear_outputs() {
-    for (OutFile* o : {&out, &stst, &sbib, &sica, &eica, &spcp, &spct}) *o = OutFile::memory(o->name());
+    for (OutFile* o : {&f.out, &f.stst, &f.sbib, &f.sica, &f.eica, &f.spcp, &f.spct, &f.atmd, &f.ptfn, &f.yhea, &f.lhea})
+      *o = OutFile::memory(o->name());
   }
 };
+
+// The example state made by build(), or nullptr when the shared data are absent or the
+// state cannot be set up (said on standard output: the benchmark then measures nothing).
+template <class Build>
+auto build_or_say(const char* program, Build build) -> decltype(build()) {
+  if (!example_present(program)) return nullptr;
+  try {
+    return build();
+  } catch (const std::exception& ex) {
+    std::printf("%s: the example's state could not be set up: %s\n", program, ex.what());
+    return nullptr;
+  }
+}
 
 }  // namespace mcspec::bench

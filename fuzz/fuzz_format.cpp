@@ -14,9 +14,9 @@
 #include <string_view>
 #include <vector>
 
-#include "common/errors.hpp"
-#include "common/format.hpp"
-#include "common/io.hpp"
+#include "base/errors.hpp"
+#include "base/format.hpp"
+#include "base/io.hpp"
 
 namespace {
 

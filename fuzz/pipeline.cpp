@@ -14,17 +14,10 @@
 #include <sstream>
 #include <string>
 
-#include "common/errors.hpp"
-#include "common/fpenv.hpp"
-#include "common/io.hpp"
-#include "driver/frqsmp.hpp"
-#include "driver/initiate.hpp"
-#include "driver/params.hpp"
-#include "model/atoms.hpp"
-#include "model/linelist.hpp"
-#include "model/plasma.hpp"
-#include "model/shells.hpp"
-#include "spectrum/spectrum.hpp"
+#include "app/run.hpp"
+#include "base/errors.hpp"
+#include "base/fpenv.hpp"
+#include "base/io.hpp"
 
 namespace mcspec::fuzz {
 namespace {
@@ -85,6 +78,15 @@ void open_input(InFile& f, Slot slot, Slot fuzzed, std::string_view bytes) {
   f.open_text(kFiles[k].name, slot == fuzzed ? bytes : std::string_view(good_files()[k]));
 }
 
+// The run's files in memory: the inputs, with `bytes` in place of `fuzzed`, and every
+// output.
+void open_files(Files& f, Slot fuzzed, std::string_view bytes) {
+  InFile* inputs[] = {&f.dica, &f.comp, &f.hydro, &f.nbba, &f.nbia, &f.ihea, &f.nama, &f.varn1, &f.varn2};
+  for (std::size_t k = 0; k < std::size(inputs); ++k) open_input(*inputs[k], static_cast<Slot>(k), fuzzed, bytes);
+  f.out = OutFile::memory("standard output");
+  for (OutFile* o : {&f.stst, &f.sbib, &f.atmd, &f.ptfn, &f.yhea, &f.lhea, &f.spcp}) *o = OutFile::memory("output");
+}
+
 // The normalised composition: finite fractions of 0 or more that add up to 1.
 void check_composition(const Atoms& a) {
   if (a.nel < 1 || a.nel > kMaxElements) finding("composition read with NEL = " + std::to_string(a.nel));
@@ -125,83 +127,66 @@ void check_lines(const LineList& ll) {
               std::to_string(ll.aul(n)) + ", B " + std::to_string(ll.blu(n)));
 }
 
-// The state of a run between stages. The stages before the one that reads the fuzzed
-// file see only good files: they run once, and every input starts from a copy.
-struct State {
-  Constants c;
-  Params p;
-  Atoms a;
-  Shells s;
-  Plasma pl;
-};
+// The stages of the run (app/run.hpp) in order, each followed by the checks of what it
+// read: 0 parameters, 1 atomic data, 2 ejecta, 3 plasma state, 4 line list.
+enum Stage { kParameters, kAtomicData, kEjecta, kPlasmaState, kLineList };
 
-// The stage that reads each file: 0 params, 1 input, 2 atlvls, 3 model, 4 partf and
-// ioneq, 5 lines.
-int stage_of(Slot slot) {
+// The stage that reads each file.
+Stage stage_of(Slot slot) {
   switch (slot) {
-    case Slot::dica: return 0;
+    case Slot::dica: return kParameters;
     case Slot::nbba:
     case Slot::comp:
     case Slot::nbia:
-    case Slot::ihea: return 1;
-    case Slot::varn1: return 2;
-    case Slot::hydro: return 3;
-    case Slot::nama: return 4;
-    default: return 5;
+    case Slot::ihea:
+    case Slot::varn1: return kAtomicData;
+    case Slot::hydro: return kEjecta;
+    case Slot::nama: return kPlasmaState;
+    default: return kLineList;
   }
 }
 
-// Runs the stages from `first` on, on the files with `bytes` in place of `fuzzed`.
-void run_from(int first, State& st, Slot fuzzed, std::string_view bytes) {
-  OutFile out = OutFile::memory("standard output"), stst = OutFile::memory("stst.dat"),
-          sbib = OutFile::memory("sbib.dat"), atmd = OutFile::memory("atmd.oud"), ptfn = OutFile::memory("ptfn.dat"),
-          yhea = OutFile::memory("yhea.dat"), lhea = OutFile::memory("lhea.dat"), spcp = OutFile::memory("spcp.dat");
-  if (first <= 0) {
-    InFile dica;
-    open_input(dica, Slot::dica, fuzzed, bytes);
-    params(dica, st.c, st.p, stst, sbib, out);
-    options(st.p, out);
-    if (fuzzed == Slot::dica) {
-      SamplingTable samp;
-      frqsmp(st.p.kb, samp);
-      WavelengthGrid grid;
-      initiate(st.p, grid, spcp);
+void run_stage(Stage stage, Run& r, Slot fuzzed) {
+  switch (stage) {
+    case kParameters:
+      r.read_parameters();
+      if (fuzzed == Slot::dica) r.sampling_and_grid();
+      return;
+    case kAtomicData:
+      r.read_atomic_data();
+      check_composition(r.a);
+      return;
+    case kEjecta:
+      r.build_ejecta();
+      if (fuzzed == Slot::hydro) check_shells(r.s);
+      return;
+    case kPlasmaState:
+      r.plasma_state(1);
+      // Parameters that make the physics meaningless are refused by the parameter reader,
+      // not checked here.
+      check_plasma(r.a, r.s, r.pl);
+      return;
+    case kLineList:
+      r.line_list();
+      check_lines(r.ll);
+      return;
+  }
+}
+
+// The state after the stages before `stage`, on good files only: each input starts
+// from a copy of it, so the stages before the one that reads the fuzzed file run once.
+const Run& good_state_before(Stage stage) {
+  static std::array<std::unique_ptr<Run>, kLineList + 1> cache;
+  auto& r = cache[static_cast<std::size_t>(stage)];
+  if (!r) try {
+      r = std::make_unique<Run>();
+      open_files(r->f, Slot::filters, {});
+      for (int s = kParameters; s < stage; ++s) run_stage(static_cast<Stage>(s), *r, Slot::filters);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "fuzz: the good inputs do not run: %s\n", e.what());
+      std::exit(1);
     }
-  }
-  if (first <= 1) {
-    InFile nbba, comp, nbia, ihea;
-    open_input(nbba, Slot::nbba, fuzzed, bytes);
-    open_input(comp, Slot::comp, fuzzed, bytes);
-    open_input(nbia, Slot::nbia, fuzzed, bytes);
-    open_input(ihea, Slot::ihea, fuzzed, bytes);
-    input(nbba, comp, nbia, ihea, st.a, out, sbib, stst);
-    check_composition(st.a);
-  }
-  if (first <= 2) {
-    InFile varn1;
-    open_input(varn1, Slot::varn1, fuzzed, bytes);
-    atlvls(st.p, varn1, st.a, out, atmd);
-  }
-  if (first <= 3) {
-    InFile hydro;
-    open_input(hydro, Slot::hydro, fuzzed, bytes);
-    model(st.p, st.c, hydro, st.s, stst, out);
-    if (fuzzed == Slot::hydro) check_shells(st.s);
-    st.pl.allocate(st.s.js);
-  }
-  if (first <= 4) {
-    InFile nama;
-    open_input(nama, Slot::nama, fuzzed, bytes);
-    partf(1, st.c, st.s, st.a, st.pl, nama, ptfn, out);
-    ioneq(1, st.p, st.s, st.a, st.pl, yhea, out);
-    // Parameters that make the physics meaningless are refused by params, not checked here.
-    check_plasma(st.a, st.s, st.pl);
-  }
-  InFile varn2;
-  open_input(varn2, Slot::varn2, fuzzed, bytes);
-  LineList ll;
-  lines(st.p, st.c, st.s, st.pl, st.a, ll, varn2, out, stst, sbib, lhea);
-  check_lines(ll);
+  return *r;
 }
 
 void run_filters(std::string_view bytes) {
@@ -213,43 +198,20 @@ void run_filters(std::string_view bytes) {
     for (double lambda = 3051.0; lambda < 8350.0; lambda += 97.0) (void)filter_transmission(ft, lambda, f);
 }
 
-// The state after the stages before `stage`, on good files only.
-const State& good_state_before(int stage) {
-  static std::array<std::unique_ptr<State>, 6> cache;
-  auto& st = cache[static_cast<std::size_t>(stage)];
-  if (!st) {
-    st = std::make_unique<State>();
-    if (stage > 0) try {
-      State s;
-      OutFile out = OutFile::memory("o"), stst = OutFile::memory("o"), sbib = OutFile::memory("o"),
-              atmd = OutFile::memory("o"), ptfn = OutFile::memory("o"), yhea = OutFile::memory("o");
-      InFile f[9];
-      for (int k = 0; k < 9; ++k) open_input(f[k], static_cast<Slot>(k), Slot::filters, {});
-      params(f[0], s.c, s.p, stst, sbib, out);
-      if (stage > 1) input(f[3], f[1], f[4], f[5], s.a, out, sbib, stst);
-      if (stage > 2) atlvls(s.p, f[7], s.a, out, atmd);
-      if (stage > 3) {
-        model(s.p, s.c, f[2], s.s, stst, out);
-        s.pl.allocate(s.s.js);
-      }
-      if (stage > 4) {
-        partf(1, s.c, s.s, s.a, s.pl, f[6], ptfn, out);
-        ioneq(1, s.p, s.s, s.a, s.pl, yhea, out);
-      }
-      *st = s;
-    } catch (const std::exception& e) {
-      std::fprintf(stderr, "fuzz: the good inputs do not run: %s\n", e.what());
-      std::exit(1);
-    }
-  }
-  return *st;
-}
-
 void run_stages(Slot fuzzed, std::string_view bytes) {
   if (fuzzed == Slot::filters) return run_filters(bytes);
-  const int first = stage_of(fuzzed);
-  State st = good_state_before(first);
-  run_from(first, st, fuzzed, bytes);
+  const Stage first = stage_of(fuzzed);
+  const Run& good = good_state_before(first);
+  Run r;
+  open_files(r.f, fuzzed, bytes);
+  r.c = good.c;
+  r.p = good.p;
+  r.a = good.a;
+  r.s = good.s;
+  r.pl = good.pl;
+  r.rng = good.rng;
+  r.sc = good.sc;
+  for (int s = first; s <= kLineList; ++s) run_stage(static_cast<Stage>(s), r, fuzzed);
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "driver/params.hpp"
+#include "base/air_vacuum.hpp"
 
 namespace mcspec::hydrogenic {
 

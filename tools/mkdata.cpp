@@ -52,8 +52,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "common/errors.hpp"
-#include "common/io.hpp"
+#include "base/errors.hpp"
+#include "base/io.hpp"
 #include "hydrogenic.hpp"  // beside this file
 
 namespace fs = std::filesystem;

@@ -6,10 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "common/errors.hpp"
+#include "base/errors.hpp"
 #include "model/atoms.hpp"
+#include "model/element_rows.hpp"
 #include "model/elements.hpp"
-#include "model/text.hpp"
+#include "base/text.hpp"
 
 namespace mcspec {
 namespace {
@@ -86,12 +87,7 @@ std::vector<double> read_composition(InFile& comp, Atoms& a) {
 // is the legal marker of a stage that does not exist).
 void read_ionisation_tables(InFile& ihea, Atoms& a) {
   for (int z = 1; z <= kMaxIonisationData; ++z) {
-    int iz = 0;
-    std::string sym;
-    std::array<double, 9> v{};
-    std::vector<InItem> items{iz, sym};
-    for (double& x : v) items.emplace_back(x);
-    ihea.read("(I3, A3, 9F8.3)", items);
+    const auto v = read_element_row<double, 9>(ihea, "(I3, A3, 9F8.3)");
     for (int j = 1; j <= 9; ++j) {
       const double chi = v[static_cast<std::size_t>(j - 1)];
       if (!std::isfinite(chi) || !(chi > 0.0))
@@ -101,12 +97,7 @@ void read_ionisation_tables(InFile& ihea, Atoms& a) {
     }
   }
   for (int z = 1; z <= kMaxIonisationData; ++z) {
-    int iz = 0;
-    std::string sym;
-    std::array<double, 8> v{};
-    std::vector<InItem> items{iz, sym};
-    for (double& x : v) items.emplace_back(x);
-    ihea.read("(I3, A3, 8F7.2)", items);
+    const auto v = read_element_row<double, 8>(ihea, "(I3, A3, 8F7.2)");
     for (int j = 1; j <= 8; ++j) {
       const double zeta = v[static_cast<std::size_t>(j - 1)];
       // zeta is the fraction of recombinations that go to the ground state: at most 1.
@@ -128,7 +119,7 @@ std::string Atoms::ion_label(int z, int j) const {
   return sym + " " + lab;
 }
 
-void input(InFile& nbba, InFile& comp, InFile& nbia, InFile& ihea, Atoms& a, OutFile& out, OutFile& sbib,
+void read_elements_and_composition(InFile& nbba, InFile& comp, InFile& nbia, InFile& ihea, Atoms& a, OutFile& out, OutFile& sbib,
            OutFile& stst) {
   read_symbols(nbba, a);
   const std::vector<double> raw = read_composition(comp, a);

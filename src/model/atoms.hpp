@@ -4,11 +4,23 @@
 #include <array>
 #include <string>
 
-#include "common/array.hpp"
-#include "common/io.hpp"
-#include "driver/params.hpp"
+#include "base/array.hpp"
+#include "base/io.hpp"
+#include "base/run_parameters.hpp"
 
 namespace mcspec {
+
+// Species of a line from its code Z + 0.01 (stage - 1): atomic number and stage
+// (1 = neutral); the small offsets absorb the code's decimal rounding.
+struct Species {
+  int z;
+  int stage;
+  bool operator==(const Species&) const = default;
+};
+inline Species species_of(double zcode) {
+  const int z = static_cast<int>(zcode + 0.001);
+  return {z, static_cast<int>((zcode - z) * 100 + 1.001)};
+}
 
 inline constexpr int kMaxElements = 60;
 inline constexpr int kMaxIonisationData = 56;  // elements with ionisation potentials (ihea.ind)
@@ -47,11 +59,11 @@ struct Atoms {
 
 // Reads the element symbols and stage labels (nbba), the composition (comp), the
 // atomic weights (nbia) and the ionisation potentials and zeta table (ihea).
-void input(InFile& nbba, InFile& comp, InFile& nbia, InFile& ihea, Atoms& a, OutFile& out, OutFile& sbib,
+void read_elements_and_composition(InFile& nbba, InFile& comp, InFile& nbia, InFile& ihea, Atoms& a, OutFile& out, OutFile& sbib,
            OutFile& stst);
 
 // Sets the ion flags from the composition and CHL, reads the levels (varn1) and
 // builds the ion list; writes atmd.
-void atlvls(const Params& p, InFile& varn1, Atoms& a, OutFile& out, OutFile& atmd);
+void read_levels(const Params& p, InFile& varn1, Atoms& a, OutFile& out, OutFile& atmd);
 
 }  // namespace mcspec

@@ -13,8 +13,8 @@
 #include <cstdio>
 #include <string>
 
-#include "common/errors.hpp"
-#include "model/text.hpp"
+#include "base/errors.hpp"
+#include "base/text.hpp"
 
 namespace mcspec {
 namespace {

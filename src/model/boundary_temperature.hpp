@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "driver/params.hpp"
+#include "base/run_parameters.hpp"
 #include "model/atoms.hpp"
 
 namespace mcspec {

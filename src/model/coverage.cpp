@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "model/text.hpp"
+#include "base/text.hpp"
 
 namespace mcspec {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/params.hpp"
+#include "base/run_parameters.hpp"
 #include "model/atoms.hpp"
 
 namespace mcspec {
@@ -15,7 +15,7 @@ inline constexpr double kNoticeableFraction = 1e-3;
 // How far the raw mass fractions may add up away from one before it is worth a word.
 inline constexpr double kFractionSumTolerance = 0.01;
 
-// The warnings after the composition and the ion list are known (after atlvls), one
+// The warnings after the composition and the ion list are known (after read_levels), one
 // line each, without a prefix: the raw sum of "comp.ind" when it differs from 1 by more
 // than 1 %; every element with a mass fraction of at least 0.1 % of which no ion takes
 // part, and why (no ion of it in the level file, its ions there need more than CHL, or

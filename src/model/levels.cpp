@@ -4,18 +4,19 @@
 // E below 425000 cm^-1, above its second ionisation limit) are the retained levels
 // NLEV that the partition functions and populations use. A negative E marks a
 // metastable level whose Boltzmann factor is not diluted.
+#include <climits>
 #include <cmath>
 #include <string>
 #include <vector>
 
-#include "common/errors.hpp"
+#include "base/errors.hpp"
 #include "model/atoms.hpp"
+#include "model/ion_blocks.hpp"
 
 namespace mcspec {
 namespace {
 
 constexpr int kMaxLevelBlocks = 200;
-constexpr int kLastZ = 56, kLastStage = 2;   // the block that ends the level file
 constexpr double kHeliumLevelLimit = 425000.0;  // [cm^-1]
 
 void set_ion_flags(const Params& p, Atoms& a) {
@@ -25,33 +26,6 @@ void set_ion_flags(const Params& p, Atoms& a) {
     a.ionflag(z, 1) = present;
     for (int j = 2; j <= 8; ++j) a.ionflag(z, j) = a.chi(j - 1, z) <= p.chl ? present : 0;
   }
-}
-
-struct BlockHeader {
-  int na = 0, nj = 0, n = 0;
-  long record = 0;
-};
-
-// Three comment records, the header (Z, stage, number of levels), one comment
-// record. The file must close with the block of Z = 56, stage 2.
-BlockHeader read_block_header(InFile& varn1, int blocks_read) {
-  BlockHeader h;
-  try {
-    varn1.skip(3);
-    varn1.read("(I8, I4, I10)", {h.na, h.nj, h.n});
-    h.record = varn1.record_number();
-    varn1.skip(1);
-  } catch (const EndOfFileError&) {
-    throw InputError(varn1.source_name(), varn1.record_number(), 0,
-                     "the level file ends after " + std::to_string(blocks_read) +
-                         " complete ion blocks, without the block of Z = 56, stage 2 that closes it");
-  }
-  const std::string& file = varn1.source_name();
-  if (h.na < 1 || h.na > kMaxElements)
-    throw InputError(file, h.record, 1, "expected an atomic number between 1 and " + std::to_string(kMaxElements));
-  if (h.nj < 1 || h.nj > 9) throw InputError(file, h.record, 2, "expected an ionisation stage between 1 and 9");
-  if (h.n < 0) throw InputError(file, h.record, 3, "expected a number of levels of 0 or more");
-  return h;
 }
 
 // A level is retained when its excitation energy lies below the cut-off CHLCM; for
@@ -72,7 +46,7 @@ void write_levels(const Atoms& a, OutFile& atmd) {
 
 }  // namespace
 
-void atlvls(const Params& p, InFile& varn1, Atoms& a, OutFile& out, OutFile& atmd) {
+void read_levels(const Params& p, InFile& varn1, Atoms& a, OutFile& out, OutFile& atmd) {
   set_ion_flags(p, a);
   a.nlev.fill(0);
   a.lev1.fill(0);
@@ -82,21 +56,22 @@ void atlvls(const Params& p, InFile& varn1, Atoms& a, OutFile& out, OutFile& atm
   const std::string& file = varn1.source_name();
 
   for (int block = 1; block <= kMaxLevelBlocks; ++block) {
-    const BlockHeader h = read_block_header(varn1, block - 1);
-    a.set_stored_levels(h.na, h.nj, h.n);
-    const bool included = a.ionflag(h.na, h.nj) == 1;
+    const IonBlockHeader h =
+        read_ion_block_header(varn1, 3, block - 1, "level", INT_MAX, "expected a number of levels of 0 or more");
+    a.set_stored_levels(h.z, h.stage, h.count);
+    const bool included = a.ionflag(h.z, h.stage) == 1;
     if (included) {
-      if (h.nj > kMaxLevelStages)
+      if (h.stage > kMaxLevelStages)
         throw InputError(file, h.record, 2,
-                         "levels of " + a.ion_label(h.na, h.nj) + " cannot be stored: only stages 1.." +
+                         "levels of " + a.ion_label(h.z, h.stage) + " cannot be stored: only stages 1.." +
                              std::to_string(kMaxLevelStages) + " have level tables");
-      a.lev1(h.na, h.nj) = static_cast<int>(elev.size()) + 1;
+      a.lev1(h.z, h.stage) = static_cast<int>(elev.size()) + 1;
       ++a.nion;
-      a.ionz(a.nion) = h.na;
-      a.ionj(a.nion) = h.nj;
+      a.ionz(a.nion) = h.z;
+      a.ionj(a.nion) = h.stage;
     }
     int count = 0;
-    for (int i = 1; i <= h.n; ++i) {
+    for (int i = 1; i <= h.count; ++i) {
       int number = 0;
       double energy = 0, jval = 0;
       varn1.read("(I9, F18.3, F12.1)", {number, energy, jval});
@@ -107,20 +82,20 @@ void atlvls(const Params& p, InFile& varn1, Atoms& a, OutFile& out, OutFile& atm
                              " levels, the capacity of the level table");
       elev.push_back(energy);
       xj.push_back(jval);
-      if (level_retained(h.na, energy, p.chlcm)) ++count;
+      if (level_retained(h.z, energy, p.chlcm)) ++count;
     }
-    a.nlev(h.na, h.nj) = count;
+    a.nlev(h.z, h.stage) = count;
     if (included && count > kMaxLevelsPerIon)
       throw InputError(file, h.record, 3,
-                       a.ion_label(h.na, h.nj) + " has " + std::to_string(count) + " levels below the cut-off; at most " +
+                       a.ion_label(h.z, h.stage) + " has " + std::to_string(count) + " levels below the cut-off; at most " +
                            std::to_string(kMaxLevelsPerIon) + " levels per ion can be populated");
     // An ion with a single retained level has no line to offer: it leaves the list
     // (its levels stay in the table). An ion with none stays, with NLEV = 0.
     if (count == 1) {
       --a.nion;
-      a.ionflag(h.na, h.nj) = 0;
+      a.ionflag(h.z, h.stage) = 0;
     }
-    if (h.na == kLastZ && h.nj == kLastStage) break;
+    if (h.z == kLastBlockZ && h.stage == kLastBlockStage) break;
   }
 
   a.nlvtot = static_cast<int>(elev.size());

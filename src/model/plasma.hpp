@@ -2,9 +2,9 @@
 // fractions, electron densities and electron-scattering opacities.
 #pragma once
 
-#include "common/array.hpp"
-#include "common/io.hpp"
-#include "driver/params.hpp"
+#include "base/array.hpp"
+#include "base/io.hpp"
+#include "base/run_parameters.hpp"
 #include "model/atoms.hpp"
 #include "model/shells.hpp"
 
@@ -24,10 +24,10 @@ struct Plasma {
 
 // Partition functions of every ion in every shell; reads nama when iter = 1 and
 // writes ptfn when iter = 31.
-void partf(int iter, const Constants& c, const Shells& s, const Atoms& a, Plasma& pl, InFile& nama, OutFile& ptfn,
+void partition_functions(int iter, const Constants& c, const Shells& s, const Atoms& a, Plasma& pl, InFile& nama, OutFile& ptfn,
            OutFile& out);
 
 // Ionisation balance with the electron-density iteration; writes yhea when iter = 31.
-void ioneq(int iter, const Params& p, const Shells& s, const Atoms& a, Plasma& pl, OutFile& yhea, OutFile& out);
+void ionisation_balance(int iter, const Params& p, const Shells& s, const Atoms& a, Plasma& pl, OutFile& yhea, OutFile& out);
 
 }  // namespace mcspec

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "common/errors.hpp"
+#include "base/errors.hpp"
 #include "model/shells.hpp"
 
 namespace mcspec {
@@ -173,7 +173,7 @@ void write_shell_table(const Shells& s, OutFile& stst) {
     stst.write("(5F12.2, F9.3)", s.xs(2 * j), s.vs(j), s.logrh(j), s.te(j), s.tr(j), s.w(j));
 }
 
-void model(const Params& p, const Constants& c, InFile& hydro, Shells& s, OutFile& stst, OutFile& out) {
+void build_shells(const Params& p, const Constants& c, InFile& hydro, Shells& s, OutFile& stst, OutFile& out) {
   lay_x_grid(p, s);
   const Profile pr = read_profile(hydro);
   write_profile_table(pr, c, stst);

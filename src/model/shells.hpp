@@ -3,9 +3,9 @@
 // homologous, v/c = beta/x with beta = VPH 1e5 / c.
 #pragma once
 
-#include "common/array.hpp"
-#include "common/io.hpp"
-#include "driver/params.hpp"
+#include "base/array.hpp"
+#include "base/io.hpp"
+#include "base/run_parameters.hpp"
 
 namespace mcspec {
 
@@ -28,7 +28,7 @@ inline constexpr int kMaxProfilePoints = 300;
 
 // Reads the density profile (hydro), scales it to the epoch and lays the shells;
 // writes the profile and shell tables to stst and a line to out.
-void model(const Params& p, const Constants& c, InFile& hydro, Shells& s, OutFile& stst, OutFile& out);
+void build_shells(const Params& p, const Constants& c, InFile& hydro, Shells& s, OutFile& stst, OutFile& out);
 
 // The shell table XS, VS, LOG RH, TE, TR, W with its header, as written after the
 // model is built and after every temperature pass.

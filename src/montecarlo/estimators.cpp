@@ -8,7 +8,7 @@
 #include <cmath>
 #include <string>
 
-#include "common/errors.hpp"
+#include "base/errors.hpp"
 #include "montecarlo/scale.hpp"
 
 namespace mcspec {
@@ -152,8 +152,8 @@ void finish_run(const RunSummary& run, const McInputs& in, Estimators& est, Scal
   }
   report_counters(run, est, o);
 
-  const bool last_pass = run.irf == in.p.itt && (!run.top_hat || run.mode == 2);
-  if (last_pass) strlin(in, o.sbib);
+  const bool last_pass = run.irf == in.p.itt && (!run.top_hat || run.mode == McMode::kFinalPass);
+  if (last_pass) write_strong_lines(in, o.sbib);
 
   const int js = in.s.js;
   o.stst.list(" PW(2)= ", est.pw(2), " RQ(JS,5)= ", est.rq(js, 5));
@@ -171,12 +171,12 @@ void finish_run(const RunSummary& run, const McInputs& in, Estimators& est, Scal
   o.out.write("(/ 5X 'Finish ' 'Monte ' 'Carlo')");
 
   if (run.top_hat) {
-    scale1(run.np1, in, est, sc, o);
+    scale_luminosity_top_hat(run.np1, in, est, sc, o);
   } else {
-    scale(run.np1, in, est, sc, o);
+    scale_luminosity(run.np1, in, est, sc, o);
   }
-  // emspec1 of the single-pass run is emspec itself: same files, formats, messages.
-  emspec(run.irf, in, est, sc, o);
+  // write_escaping_spectrum of the single-pass run is write_escaping_spectrum itself: same files, formats, messages.
+  write_escaping_spectrum(run.irf, in, est, sc, o);
 }
 
 }  // namespace mcspec

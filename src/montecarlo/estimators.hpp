@@ -7,23 +7,9 @@
 #include <cmath>
 
 #include "montecarlo/montecarlo.hpp"
+#include "montecarlo/tallies.hpp"
 
 namespace mcspec {
-
-inline constexpr int kEstimatorRows = 86;  // RQ rows: shells 1..85, row 86 one scalar
-inline constexpr int kEstimatorCols = 10;
-
-// Species of a line from its code Z + 0.01 (stage - 1): atomic number and stage
-// (1 = neutral); the small offsets absorb the code's decimal rounding.
-struct Species {
-  int z;
-  int stage;
-  bool operator==(const Species&) const = default;
-};
-inline Species species_of(double zcode) {
-  const int z = static_cast<int>(zcode + 0.001);
-  return {z, static_cast<int>((zcode - z) * 100 + 1.001)};
-}
 
 // Zeroes every accumulator at the start of a run (EJ and ELINE for the nl lines).
 void clear_estimators(Estimators& est, int nl, int js);
@@ -96,20 +82,20 @@ void packet_end(Estimators& est, const EscapeBinning& bins, bool escaped, double
 // What the end-of-run report needs from the run.
 struct RunSummary {
   bool top_hat = false;    // the single-pass top-hat run
-  int mode = 0;
+  McMode mode = McMode::kTemperaturePass;
   int irf = 0;
   int np1 = 0;             // packets of the run (all normalisations use it)
   double xm = 0;           // mean emitted h nu / k TB (black body only)
   const double* us = nullptr;  // US(i), 1-based: us[i]
 };
 
-// Run end: energy check and counters, strlin in the last pass, the flux normalisation
+// Run end: energy check and counters, write_strong_lines in the last pass, the flux normalisation
 // of the moments (RQ(JS,5) becomes 1), FLXOUT, the per-shell table and the closing
-// line; then scale (scale1) and emspec.
+// line; then scale (scale_luminosity_top_hat) and write_escaping_spectrum.
 void finish_run(const RunSummary& run, const McInputs& in, Estimators& est, Scaling& sc, McOutput& o);
 
 // Lines of the observed window whose Sobolev equivalent width exceeds 1 Angstrom, with
 // the mean blue-shifted wavelength of their absorption, to sbib.
-void strlin(const McInputs& in, OutFile& sbib);
+void write_strong_lines(const McInputs& in, OutFile& sbib);
 
 }  // namespace mcspec

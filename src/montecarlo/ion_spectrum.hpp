@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "common/io.hpp"
-#include "driver/initiate.hpp"
+#include "base/io.hpp"
+#include "base/wavelength_grid.hpp"
 
 namespace mcspec {
 

@@ -6,8 +6,8 @@
 #include <cmath>
 #include <string>
 
-#include "common/errors.hpp"
-#include "common/parallel.hpp"
+#include "base/errors.hpp"
+#include "base/parallel.hpp"
 #include "montecarlo/montecarlo.hpp"
 
 namespace mcspec {

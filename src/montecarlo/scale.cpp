@@ -21,7 +21,7 @@ Luminosities packet_luminosities(int np1, const Params& p, const Constants& c, c
   return l;
 }
 
-void scale(int np1, const McInputs& in, const Estimators& est, Scaling& sc, McOutput& o) {
+void scale_luminosity(int np1, const McInputs& in, const Estimators& est, Scaling& sc, McOutput& o) {
   const Constants& c = in.c;
   const Luminosities l = packet_luminosities(np1, in.p, c, est);
   sc.ep0 = l.ep0;
@@ -33,7 +33,7 @@ void scale(int np1, const McInputs& in, const Estimators& est, Scaling& sc, McOu
   o.stst.write(fmt, l.lesc, l.lplus, sc.tb, sc.ep0);
 }
 
-void scale1(int np1, const McInputs& in, const Estimators& est, Scaling& sc, McOutput& o) {
+void scale_luminosity_top_hat(int np1, const McInputs& in, const Estimators& est, Scaling& sc, McOutput& o) {
   const Luminosities l = packet_luminosities(np1, in.p, in.c, est);
   sc.ep0 = l.ep0;
   const char* fmt = "(/ 5X 'L =' D13.4 5X 'L+ =' D13.4 8X 'Log EP0 =' F7.3)";
@@ -82,7 +82,7 @@ void write_emitting_lines(const McInputs& in, const Estimators& est, OutFile& ei
 
 }  // namespace
 
-void emspec(int irf, const McInputs& in, const Estimators& est, Scaling& sc, McOutput& o) {
+void write_escaping_spectrum(int irf, const McInputs& in, const Estimators& est, Scaling& sc, McOutput& o) {
   write_bins(irf, in.grid, est, sc, o.sica);
   write_emitting_lines(in, est, o.eica);
   o.out.list(" Finish Emspec ");

@@ -20,14 +20,14 @@ Luminosities packet_luminosities(int np1, const Params& p, const Constants& c, c
 
 // Black-body boundary: sets EP0 and the TB whose black body at radius R carries the
 // injected luminosity, L+ = 4 pi R^2 sigma TB^4, in solar units.
-void scale(int np1, const McInputs& in, const Estimators& est, Scaling& sc, McOutput& o);
+void scale_luminosity(int np1, const McInputs& in, const Estimators& est, Scaling& sc, McOutput& o);
 
 // Top-hat boundary: sets EP0 and the boundary intensity ITH that carries the injected
 // luminosity over the band, ITH = (L+ / (4 pi R^2) / pi) / (FTH1 - FTH2); TB is kept.
-void scale1(int np1, const McInputs& in, const Estimators& est, Scaling& sc, McOutput& o);
+void scale_luminosity_top_hat(int np1, const McInputs& in, const Estimators& est, Scaling& sc, McOutput& o);
 
 // Writes the binned escaping spectrum (sica) with SPL, log10 of the luminosity per unit
 // wavelength, and the lines of last emission (eica). Serves both boundaries.
-void emspec(int irf, const McInputs& in, const Estimators& est, Scaling& sc, McOutput& o);
+void write_escaping_spectrum(int irf, const McInputs& in, const Estimators& est, Scaling& sc, McOutput& o);
 
 }  // namespace mcspec

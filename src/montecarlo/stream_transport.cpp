@@ -12,8 +12,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "common/array.hpp"
-#include "common/parallel.hpp"
+#include "base/array.hpp"
+#include "base/parallel.hpp"
 #include "montecarlo/line_walk.hpp"
 #include "montecarlo/transport.hpp"
 #include "montecarlo/transport_steps.hpp"

@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-#include "common/errors.hpp"
+#include "base/errors.hpp"
 #include "montecarlo/transport_steps.hpp"
 #include "montecarlo/line_walk.hpp"
 

@@ -1,7 +1,7 @@
 // Transport of one indivisible energy packet through the homologously expanding
 // shells: Thomson scattering and Sobolev line interactions, both coherent and
 // energy-conserving in the comoving frame, with fluorescence through the branching
-// ratios (newfrq). Positions are x = R/r, path lengths in units of R.
+// ratios (reemit_after_line_event). Positions are x = R/r, path lengths in units of R.
 #pragma once
 
 #include <array>
@@ -105,17 +105,17 @@ class EmissionMaps {
 // their sum. On return kn is the emitting line and xpe its rest frequency. A chosen
 // line of another species is a corrupt line table: messages, then RunError. The packet
 // energy is not an argument: re-emission conserves it in the comoving frame.
-void newfrq(int& kn, double& xpe, int j, const EmissionMaps& maps, const Array1<double>& frq,
+void reemit_after_line_event(int& kn, double& xpe, int j, const EmissionMaps& maps, const Array1<double>& frq,
             const Array2<double>& br, int iopt2, Rng& rng, OutFile& out);
 
-// The fluorescent choice of newfrq for an absorber whose range needs checks
+// The fluorescent choice of reemit_after_line_event for an absorber whose range needs checks
 // (Reemission::first < 0): lines of other upper levels inside IDN1..IDN2 are passed
 // over, a missing range and a line of another ion stop the run. Draws once. Returns
 // the list position of the emitting line.
 int checked_fluorescence(int kn, int j, const EmissionMaps& maps, const Array1<double>& frq, const double* brj,
                          Rng& rng, OutFile& out);
 
-// The fluorescent re-emission of newfrq (IOPT(2) = 1) after an absorption in line kn,
+// The fluorescent re-emission of reemit_after_line_event (IOPT(2) = 1) after an absorption in line kn,
 // brj the BR column of the shell (0-based): the list position of the emitting line.
 // For a range without checks the running sum of the branching ratios is formed in the
 // order of the transitions, as always; the last line needs no sum, it is the choice

@@ -58,7 +58,7 @@ inline Transport::ExitPoint Transport::exit_point(const State& st, int at, doubl
 
 // Scattering at distance s along the flight: move, draw an isotropic direction, apply
 // the Doppler factor (the comoving energy is kept; its lab-frame change goes to pw5);
-// a line absorption is followed by re-emission (newfrq). Sets what the next flight
+// a line absorption is followed by re-emission (reemit_after_line_event). Sets what the next flight
 // reuses: 1/XE, DNU. kProducts (the per-packet-stream runs): one reciprocal 1/r' gives
 // XE and mu', one reciprocal of the Doppler denominator 1 - beta mu gives the energy
 // ratio and the new lab frequency, and after a line DNU comes from the line's tabulated

@@ -5,11 +5,11 @@
 
 #include <vector>
 
-#include "common/array.hpp"
-#include "common/io.hpp"
-#include "driver/params.hpp"
+#include "base/array.hpp"
+#include "base/io.hpp"
+#include "base/run_parameters.hpp"
 #include "model/atoms.hpp"
-#include "model/linelist.hpp"
+#include "model/line_list.hpp"
 #include "model/plasma.hpp"
 #include "model/shells.hpp"
 
@@ -22,8 +22,8 @@ struct Opacity {
   // Sizes the tables for nl lines and js shells; called once when the sizes are known.
   void allocate(int nl, int js);
 
-  // Work storage of taus, sized on first use; it keeps the populations of the last ion
-  // in the last shell. (brats keeps its work storage per thread.)
+  // Work storage of sobolev_depths, sized on first use; it keeps the populations of the last ion
+  // in the last shell. (branching_ratios keeps its work storage per thread.)
   std::vector<double> glev;   // statistical weights 2J + 1 of the current ion's levels
   std::vector<double> popl;   // fractional populations of the current ion's levels
 };
@@ -33,14 +33,14 @@ struct Opacity {
 double sobolev_escape(double tau);
 
 // Sobolev optical depths in the nebular approximation at the shells' TR and W.
-void taus(const Params& p, const Constants& c, const Shells& s, const Atoms& a, const Plasma& pl,
-          const LineList& ll, Opacity& op, OutFile& out);
+void sobolev_depths(const Params& p, const Constants& c, const Shells& s, const Atoms& a, const Plasma& pl,
+                    const LineList& ll, Opacity& op, OutFile& out, int threads);
 
 // Branching ratios: A beta nu of each downward line over the sum for its upper level.
 // Throws RunError when the ratios of a level do not sum to 1.
-void brats(const Shells& s, const Atoms& a, const LineList& ll, Opacity& op, OutFile& out);
+void branching_ratios(const Shells& s, const Atoms& a, const LineList& ll, Opacity& op, OutFile& out, int threads);
 
 // The radiative-excitation stage: progress lines only.
-void radx(const Atoms& a, const Shells& s, OutFile& out);
+void report_excitation_rates(const Atoms& a, const Shells& s, OutFile& out);
 
 }  // namespace mcspec

@@ -90,7 +90,7 @@ int FormalIntegral::shell_at(double r2) const {
 
 double FormalIntegral::boundary_intensity(double pp, double xnu) const {
   if (pp > 1.0) return 0.0;  // the ray misses the lower boundary
-  if (p_.iopt[3] == 1) return bnu1(xnu, tb_, c_);
+  if (p_.iopt[3] == 1) return planck(xnu, tb_, c_);
   if (p_.iopt[3] == 0 && p_.fth2 < xnu && xnu < p_.fth1) return ith_;
   return 0.0;
 }

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "common/errors.hpp"
+#include "base/errors.hpp"
 #include "spectrum/spectrum.hpp"
 
 namespace mcspec {

@@ -7,7 +7,7 @@
 
 namespace mcspec {
 
-double bnu1(double nu, double t, const Constants& c) {
+double planck(double nu, double t, const Constants& c) {
   const double x = std::log10(nu);
   const double a = 2.0 * std::pow(10.0, (c.log_h() - 2.0 * c.log_c()) + 3.0 * x);
   const double e = std::exp(-std::pow(10.0, (c.log_h() - c.log_k()) + x) / t);

@@ -9,14 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "common/errors.hpp"
-#include "common/parallel.hpp"
+#include "base/errors.hpp"
+#include "base/parallel.hpp"
 #include "spectrum/spectrum.hpp"
 
 namespace mcspec {
 
 void line_source_functions(const Params& p, const Constants& c, const Shells& s, const LineList& ll,
-                           const Opacity& op, double ep0, Array2<double>& ej, Array2<double>& sline) {
+                           const Opacity& op, double ep0, Array2<double>& ej, Array2<double>& sline,
+                           int threads) {
   const int nl = ll.nl;
   const int js = s.js;
   if (ej.rows() < nl || ej.cols() < js)
@@ -45,7 +46,6 @@ void line_source_functions(const Params& p, const Constants& c, const Shells& s,
     top = std::max(top, upper[q]);
   }
   // Shell by shell, each shell by one thread with its own EUP(u) [erg cm^-3 s^-1].
-  const int threads = parallel_config().threads;
   std::vector<std::vector<double>> eups(static_cast<std::size_t>(std::max(1, std::min(threads, js))),
                                         std::vector<double>(static_cast<std::size_t>(top) + 1));
   parallel_for(js, threads, [&](int task, int worker) {

@@ -5,14 +5,14 @@
 
 #include <array>
 
-#include "common/array.hpp"
-#include "common/io.hpp"
-#include "driver/initiate.hpp"
-#include "driver/params.hpp"
-#include "model/linelist.hpp"
+#include "base/array.hpp"
+#include "base/io.hpp"
+#include "base/wavelength_grid.hpp"
+#include "base/run_parameters.hpp"
+#include "model/line_list.hpp"
 #include "model/plasma.hpp"
 #include "model/shells.hpp"
-#include "montecarlo/montecarlo.hpp"
+#include "montecarlo/tallies.hpp"
 #include "opacity/opacity.hpp"
 
 namespace mcspec {
@@ -41,7 +41,8 @@ struct SpectrumOutput {
 // energy absorbed into each upper level and the line's branching ratio. sline is sized
 // here (lines x shells).
 void line_source_functions(const Params& p, const Constants& c, const Shells& s, const LineList& ll,
-                           const Opacity& op, double ep0, Array2<double>& ej, Array2<double>& sline);
+                           const Opacity& op, double ep0, Array2<double>& ej, Array2<double>& sline,
+                           int threads);
 
 // Position of the first line of the frequency-ordered list with FRQ < nu (decreasing
 // FRQ), nl + 1 when there is none.
@@ -129,7 +130,7 @@ double savitzky_golay7(const Array1<double>& f, int c);
 // exceeds 88 (exp would overflow the useful range).
 double blackbody_flux(const Constants& c, double lambda, double dl, double tb, double fbol);
 
-// What spectr reports: index 1..4 = U, B, V, R (0 unused).
+// What observed_spectrum_and_photometry reports: index 1..4 = U, B, V, R (0 unused).
 struct Photometry {
   std::array<double, 5> mag{};       // unreddened apparent magnitudes
   std::array<double, 5> mag_red{};   // reddened apparent magnitudes
@@ -144,16 +145,16 @@ struct Photometry {
 // Observed-flux spectrum at the run's distance (smoothed, reddened, with a black-body
 // comparison) to spct, UBVR photometry of the Monte Carlo spectrum, and the reports to
 // sbib, stst and standard output.
-Photometry spectr(const Params& p, const Constants& c, const WavelengthGrid& g, const SpectrumTables& t,
+Photometry observed_spectrum_and_photometry(const Params& p, const Constants& c, const WavelengthGrid& g, const SpectrumTables& t,
                   const Estimators& est, const Scaling& sc, InFile& filters, SpectrumOutput& o);
 
 // Turns EJ into mean intensities (in place), computes the source terms and the formal
-// integral on the wavelength grid, then calls spectr.
-void spectrum(int irf, const Params& p, const Constants& c, const Shells& s, const Plasma& pl, const LineList& ll,
-              const Opacity& op, Estimators& est, const Scaling& sc, const WavelengthGrid& g, SpectrumTables& t,
-              InFile& filters, SpectrumOutput& o);
+// integral on the wavelength grid, then calls observed_spectrum_and_photometry.
+void emergent_spectrum(int irf, const Params& p, const Constants& c, const Shells& s, const Plasma& pl,
+                       const LineList& ll, const Opacity& op, Estimators& est, const Scaling& sc,
+                       const WavelengthGrid& g, SpectrumTables& t, InFile& filters, SpectrumOutput& o, int threads);
 
 // Planck function B_nu(T) [erg cm^-2 s^-1 Hz^-1 sr^-1].
-double bnu1(double nu, double t, const Constants& c);
+double planck(double nu, double t, const Constants& c);
 
 }  // namespace mcspec

@@ -11,8 +11,8 @@
 #include <tuple>
 #include <vector>
 
-#include "common/io.hpp"
-#include "driver/params.hpp"
+#include "base/io.hpp"
+#include "base/run_parameters.hpp"
 #include "model/atoms.hpp"
 #include "support/example_runs.hpp"
 #include "tools/hydrogenic.hpp"
@@ -40,11 +40,11 @@ TEST_F(GeneratedData, ProgramReadersTakeTheElementTablesAndTheLevels) {
   comp.open_text("comp.ind", "  1 H  0.70\n  2 He 0.30\n");
   mcspec::OutFile sink = mcspec::OutFile::memory();
   mcspec::Atoms a;
-  mcspec::input(nbba, comp, nbia, ihea, a, sink, sink, sink);
+  mcspec::read_elements_and_composition(nbba, comp, nbia, ihea, a, sink, sink, sink);
   mcspec::Params p;
   p.chl = 60.0;
   p.chlcm = p.chl * 8065.46;
-  mcspec::atlvls(p, varn1, a, sink, sink);  // stops at the closing Ba II block
+  mcspec::read_levels(p, varn1, a, sink, sink);  // stops at the closing Ba II block
   std::string symbols;                      // kept blank-padded to 8 characters
   for (int z : {1, 2, 26, 56, 60}) symbols += a.elsym[static_cast<std::size_t>(z)].substr(0, 3);
   EXPECT_EQ(symbols + a.stlab[2].substr(0, 5) + a.stlab[9].substr(0, 5), " H  He Fe Ba Nd II   IX  ");

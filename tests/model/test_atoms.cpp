@@ -3,13 +3,13 @@
 // the inputs and capacities that must be refused with the file named.
 #include <gtest/gtest.h>
 
-#include "common/errors.hpp"
+#include "base/errors.hpp"
 #include "support/atomic_data.hpp"
 
 namespace mcspec::test {
 namespace {
 
-TEST(Input, NormalisesTheCompositionInRecordOrder) {
+TEST(ReadElementsAndComposition, NormalisesTheCompositionInRecordOrder) {
   // The k-th record is Z = k (its number and symbol must say so; a name that is no
   // element symbol is accepted).
   const LoadedData l(DataSet{}, "  1 H 0.5\n 2 helium 0.3\n 3 li 0.1\n");
@@ -25,7 +25,7 @@ TEST(Input, NormalisesTheCompositionInRecordOrder) {
 // C: CHI(1) = 29.9 eV, N: CHI(1) = 30.1 eV, CHL = 30 eV. The ions' levels decide the
 // rest: C II has one level below the cut-off (leaves the list), N I none (stays with
 // NLEV = 0), He I counts up to 425000 cm^-1 whatever CHL.
-TEST(Atlvls, IonFlagsCountsAndTheIonList) {
+TEST(ReadLevels, IonFlagsCountsAndTheIonList) {
   Params p = example_params();
   p.chl = 30.0;
   p.chlcm = 30.0 * 8065.46;
@@ -50,7 +50,7 @@ TEST(Atlvls, IonFlagsCountsAndTheIonList) {
   EXPECT_EQ(a.stored_levels(7, 2), 2);  // also for an ion that does not take part
 }
 
-TEST(Atlvls, LevelCapacitiesAndTheClosingBlock) {
+TEST(ReadLevels, LevelCapacitiesAndTheClosingBlock) {
   DataSet many({1.0});
   many.ions.push_back({1, 1, {}, {}});
   for (int i = 0; i < 851; ++i) many.ions[0].levels.push_back({i * 10.0, 0.5});

@@ -4,7 +4,7 @@
 // boundary temperature follows the most easily ionised element present.
 #include <gtest/gtest.h>
 
-#include "common/errors.hpp"
+#include "base/errors.hpp"
 #include "model/boundary_temperature.hpp"
 #include "model/coverage.hpp"
 #include "model/elements.hpp"

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "common/errors.hpp"
+#include "base/errors.hpp"
 #include "model/plasma.hpp"
 #include "support/atomic_data.hpp"
 #include "support/line_model.hpp"
@@ -26,12 +26,12 @@ struct PlasmaRun : LoadedData {
   }
   void solve(int iter) {
     InFile nama = open_input(dir / "nama.ind");
-    partf(iter, program_constants(), s, a, pl, nama, o.ptfn, o.out);
-    ioneq(iter, example_params(), s, a, pl, o.yhea, o.out);
+    partition_functions(iter, program_constants(), s, a, pl, nama, o.ptfn, o.out);
+    ionisation_balance(iter, example_params(), s, a, pl, o.yhea, o.out);
   }
 };
 
-TEST(Partf, BoltzmannSumAndMetastableLevels) {
+TEST(PartitionFunctions, BoltzmannSumAndMetastableLevels) {
   DataSet d({0.5, 0.0, 0.0, 0.0, 0.0, 0.5});
   d.ions = {{6, 1, {{0, 0}, {16.4, 1}, {43.4, 2}, {10192.6, 2}}, {}},
             {6, 2, {{0, 0.5}, {-30000, 1.5}, {50000, 0.5}}, {}}};
@@ -54,7 +54,7 @@ TEST(Partf, BoltzmannSumAndMetastableLevels) {
 // With W = 1 and TE = TR the correction factors are 1 and every stage ratio is the
 // Saha equation at TR: n_{j+1} n_e / n_j = 2 (U_{j+1}/U_j) (2 pi m_e k T/h^2)^{3/2} e^{-chi/kT};
 // the electron-scattering opacity is n_e sigma_T / rho.
-TEST(Ioneq, ReducesToSahaInAnUndilutedField) {
+TEST(IonisationBalance, ReducesToSahaInAnUndilutedField) {
   const double t = 12000.0;
   PlasmaRun r(DataSet({0.3, 0.7}), t, 1.0);
   r.solve(1);
@@ -69,7 +69,7 @@ TEST(Ioneq, ReducesToSahaInAnUndilutedField) {
   }
 }
 
-TEST(Ioneq, PureHydrogenAndTheFinalTables) {
+TEST(IonisationBalance, PureHydrogenAndTheFinalTables) {
   PlasmaRun r(DataSet({1.0, 0.0}), 9000.0, 0.3, 0.9);
   r.solve(1);  // the element densities are set on the first pass
   r.solve(31);
@@ -87,7 +87,7 @@ TEST(Ioneq, PureHydrogenAndTheFinalTables) {
 // nothing to ionise (hydrogen whose potential is the 999.999 marker; also a profile
 // extrapolated below the double range) stops with the shell named. (A weight of 0 in
 // nama.ind, the other such case, is refused with its place in the malformed-input corpus.)
-TEST(Ioneq, DataThatLeaveNoFreeElectronsAreRefused) {
+TEST(IonisationBalance, DataThatLeaveNoFreeElectronsAreRefused) {
   DataSet d({1.0, 0.0});
   d.chi[{1, 1}] = 999.999;
   PlasmaRun r(d, 9000.0, 0.3);

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <sstream>
 
-#include "common/errors.hpp"
+#include "base/errors.hpp"
 #include "model/shells.hpp"
 #include "support/atomic_data.hpp"
 #include "support/line_model.hpp"
@@ -23,11 +23,11 @@ Shells build(double dt1sec, const std::vector<std::pair<double, double>>& pts, O
   InFile f;
   f.open_text("hydro.dat", text.str());
   Shells s;
-  model(p, program_constants(), f, s, o.stst, o.out);
+  build_shells(p, program_constants(), f, s, o.stst, o.out);
   return s;
 }
 
-TEST(Model, GridDilutionAndStartingTemperatures) {
+TEST(BuildShells, GridDilutionAndStartingTemperatures) {
   const Params p = example_params();
   Outputs o;
   const Shells s = build(86400.0, {{1e13, 1e-10}, {1e16, 1e-16}}, o);
@@ -45,7 +45,7 @@ TEST(Model, GridDilutionAndStartingTemperatures) {
 
 // The same homologous ejecta given at DAY and at DAY/2 (radii halved, densities x 8)
 // gives the same shells; a flat profile given at DAY/2 is 8 times thinner at DAY.
-TEST(Model, HomologousRescaling) {
+TEST(BuildShells, HomologousRescaling) {
   const double t = example_params().day * 86400.0;
   std::vector<std::pair<double, double>> now, half;
   for (int i = 0; i < 30; ++i) {
@@ -64,7 +64,7 @@ TEST(Model, HomologousRescaling) {
 // Outside the profile the first and last intervals are extrapolated in log-log: points
 // at 1.05, 1.1 and 1.2 R put shell 1 (x = 0.98) below the first interval and the outer
 // shells far beyond the last point, where a clamp would leave -15.
-TEST(Model, ExtrapolatesBeyondTheProfile) {
+TEST(BuildShells, ExtrapolatesBeyondTheProfile) {
   const Params p = example_params();
   const double r0 = std::pow(10.0, p.logr);
   const double lr[3] = {std::log10(1.05 * r0), std::log10(1.1 * r0), std::log10(1.2 * r0)}, lrho[3] = {-12, -13, -15};
@@ -80,7 +80,7 @@ TEST(Model, ExtrapolatesBeyondTheProfile) {
 
 // Two points: cell masses split at the log-midpoint sqrt(r1 r2), kinetic energy
 // (1/2) sum m v^2 with v = r / t, written in erg as a logarithm.
-TEST(Model, ProfileTableAndKineticEnergy) {
+TEST(BuildShells, ProfileTableAndKineticEnergy) {
   Outputs o;
   const double r1 = 1e14, r2 = 4e14, d1 = 1e-12, d2 = 1e-13, t = 1e5, rm3 = std::pow(std::sqrt(r1 * r2), 3);
   build(t, {{r1, d1}, {r2, d2}}, o);

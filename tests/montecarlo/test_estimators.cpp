@@ -74,7 +74,7 @@ TEST(RunEnd, CountersAddUpAndOuterFluxIsTheUnit) {
   ToyModel m(4, 21, 6000, 1.5, {{probe.nu_of_x(2.5, probe.p.tb), 3.0}});
   m.set_grid(0.2, 1.0, 50);  // many packets escape outside the bins
   Rng rng(m.p.iseed);
-  montec(0, 0, m.in, rng, m.est, m.sc, m.mo);
+  run_monte_carlo(McMode::kTemperaturePass, 0, m.in, rng, m.est, m.sc, m.mo);
   const Estimators& e = m.est;
   EXPECT_EQ(e.ncnt(1) + e.ncnt(2), 6000);
   EXPECT_EQ(e.ncnt(3) + e.ncnt(4), e.ncnt(2));
@@ -95,7 +95,7 @@ TEST(SinglePass, ModeZeroRunsTwentyThousandPackets) {
   ToyModel m(3, 11, 50000, 0.5);
   m.p.iopt[3] = 0;
   Rng rng(m.p.iseed);
-  montec1(0, 0, m.in, rng, m.est, m.sc, m.mo);
+  run_single_pass(McMode::kTemperaturePass, 0, m.in, rng, m.est, m.sc, m.mo);
   EXPECT_EQ(m.est.pw(1), 20000.0);
   EXPECT_EQ(m.est.ncnt(1) + m.est.ncnt(2), 20000);
   EXPECT_EQ(m.sc.tb, m.p.tb);  // the top-hat scaling keeps TB
@@ -111,12 +111,12 @@ TEST(SinglePass, ModeZeroRunsTwentyThousandPackets) {
 TEST(SinglePass, StrongLinesOnlyInTheLastModeTwoRun) {
   // An opaque line at 5000 A: equivalent width about (v_out - v_in)/c lambda = 670 A.
   const ToyModel probe(3, 11, 1, 0.0);
-  for (int mode : {0, 2}) {
+  for (McMode mode : {McMode::kTemperaturePass, McMode::kFinalPass}) {
     for (int irf : {0, 3}) {
       ToyModel m(3, 11, 10000, 0.5, {{probe.c_cgs() / 5000e-8, 30.0}});
       Rng rng(m.p.iseed);
-      montec1(mode, irf, m.in, rng, m.est, m.sc, m.mo);
-      EXPECT_EQ(!m.sbib.text().empty(), mode == 2 && irf == m.p.itt) << "mode " << mode << " irf " << irf;
+      run_single_pass(mode, irf, m.in, rng, m.est, m.sc, m.mo);
+      EXPECT_EQ(!m.sbib.text().empty(), mode == McMode::kFinalPass && irf == m.p.itt) << "mode " << static_cast<int>(mode) << " irf " << irf;
     }
   }
 }

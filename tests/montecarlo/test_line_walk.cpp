@@ -12,7 +12,7 @@
 #include <limits>
 #include <vector>
 
-#include "common/array.hpp"
+#include "base/array.hpp"
 
 #include "montecarlo/line_walk.hpp"
 #include "montecarlo/transport.hpp"

@@ -43,8 +43,8 @@ struct Reference {
   double us(int i) const { return beta_lb / xs(i); }
   double rle_of(int j) const { return in.pl.kapes(j) / std::pow(10.0, -(in.s.logrh(j) + in.p.logr)); }
 
-  // newfrq as the algorithm states it, from the line list itself.
-  void newfrq(int& kn, double& xpe, int j) {
+  // reemit_after_line_event as the algorithm states it, from the line list itself.
+  void reemit_after_line_event(int& kn, double& xpe, int j) {
     const LineList& ll = in.ll;
     if (in.p.iopt[2] == 0 || ll.lcasc(kn) == 0) {
       xpe = ll.frq(kn);
@@ -81,7 +81,7 @@ struct Reference {
     est.pw(5) += pk.ep * ratio - pk.ep;
     pk.ep = pk.ep * ratio;
     if (!line) return;
-    newfrq(pk.kn, pk.xpe, pk.j);
+    reemit_after_line_event(pk.kn, pk.xpe, pk.j);
     pk.knlast = pk.kn;
     pk.frl = pk.xpe / (1 - beta * pk.dc);
     pk.kn += 1;
@@ -170,7 +170,7 @@ struct Reference {
   }
 };
 
-// montec with mode 0 written out step by step, on the transcription.
+// run_monte_carlo with mode 0 written out step by step, on the transcription.
 void reference_montec(const McInputs& in, Rng& rng, Estimators& est, Scaling& sc, McOutput& o) {
   o.out.write("(/ 5X 'Start Monte Carlo')");
   clear_estimators(est, in.ll.nl, in.s.js);
@@ -202,7 +202,7 @@ void reference_montec(const McInputs& in, Rng& rng, Estimators& est, Scaling& sc
   est.line_passages = ref.passages;
   std::vector<double> us(static_cast<std::size_t>(in.s.nx) + 1, 0.0);
   for (int i = 1; i <= in.s.nx; ++i) us[static_cast<std::size_t>(i)] = ref.us(i);
-  finish_run({false, 0, 0, np1, xmsum, us.data()}, in, est, sc, o);
+  finish_run({false, McMode::kTemperaturePass, 0, np1, xmsum, us.data()}, in, est, sc, o);
 }
 
 // ---- the ejecta ----
@@ -276,7 +276,7 @@ TEST(ReferenceTransport, MonteCarloRunMatchesTheTranscriptionBitForBit) {
     for (Ejecta* e : {&a, &b})
       if (c.empty_shells) e->m.pl.kapes(2) = e->m.pl.kapes(4) = 0.0;
     Rng rng_a(a.m.p.iseed), rng_b(b.m.p.iseed);
-    montec(0, 0, a.m.in, rng_a, a.m.est, a.m.sc, a.m.mo);
+    run_monte_carlo(McMode::kTemperaturePass, 0, a.m.in, rng_a, a.m.est, a.m.sc, a.m.mo);
     reference_montec(b.m.in, rng_b, b.m.est, b.m.sc, b.m.mo);
     ASSERT_GT(a.m.est.line_passages, 10000) << "the ejecta should make the packets pass many lines";
     EXPECT_GT(a.m.est.ncnt(3), 0);  // packets escaped after line events

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "common/errors.hpp"
+#include "base/errors.hpp"
 #include "montecarlo/montecarlo.hpp"
 
 using namespace mcspec;

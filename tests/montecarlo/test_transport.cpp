@@ -8,7 +8,7 @@
 #include <limits>
 #include <vector>
 
-#include "common/errors.hpp"
+#include "base/errors.hpp"
 #include "montecarlo/transport.hpp"
 #include "toy_model.hpp"
 
@@ -17,9 +17,9 @@ namespace {
 
 using test::ToyModel;
 
-void run(ToyModel& m, int mode = 0, int seed = 0) {
+void run(ToyModel& m, McMode mode = McMode::kTemperaturePass, int seed = 0) {
   Rng rng(seed ? seed : m.p.iseed);
-  montec(mode, 0, m.in, rng, m.est, m.sc, m.mo);
+  run_monte_carlo(mode, 0, m.in, rng, m.est, m.sc, m.mo);
 }
 
 TEST(FirstReachableLine, FirstLineBelowThePacketFrequency) {
@@ -75,7 +75,7 @@ TEST(BlackBodyEmission, DrawOrderReproducedByReplay) {
     const int js = 3;
     ToyModel m(js, kb, npk, 0.0);
     Rng rng(m.p.iseed), ref(m.p.iseed);
-    montec(0, 0, m.in, rng, m.est, m.sc, m.mo);
+    run_monte_carlo(McMode::kTemperaturePass, 0, m.in, rng, m.est, m.sc, m.mo);
     const double h_over_k = std::pow(10.0, m.c.log_h() - m.c.log_k()), sf = 3.5 * m.p.tb / h_over_k;
     std::vector<int> nspec(static_cast<std::size_t>(m.grid.kg) + 1, 0);
     double xmsum = 0;
@@ -122,12 +122,12 @@ TEST(BlackBodyEmission, EnergyBalancesAndMeanFrequencyIsPlanckian) {
 
 TEST(BlackBodyEmission, PacketCountsOfTheModes) {
   ToyModel m(3, 11, 1001, 0.5);
-  run(m, 1, 1);
+  run(m, McMode::kHalf, 1);
   EXPECT_EQ(m.est.pw(1), 500.0);  // NPK/2 rounded down
   EXPECT_EQ(m.est.ncnt(1) + m.est.ncnt(2), 500);
   ToyModel none(3, 1, 1000, 0.5);  // KB < 2: mode 3 books a million packets, emits none
   Rng rng(1);
-  montec(3, 0, none.in, rng, none.est, none.sc, none.mo);
+  run_monte_carlo(McMode::kMillion, 0, none.in, rng, none.est, none.sc, none.mo);
   EXPECT_EQ(none.est.pw(1), 1e6);
   EXPECT_EQ(none.est.ncnt(1) + none.est.ncnt(2), 0);
   EXPECT_EQ(rng.iseed(), 1);
@@ -171,17 +171,17 @@ struct Branches {
     for (int n = 1; n <= 3; ++n)
       for (int j = 1; j <= 3; ++j) m.op.br(n, j) = br[static_cast<std::size_t>(n - 1)];
   }
-  // newfrq after an absorption in line kn, shell 2; returns the emitting line.
+  // reemit_after_line_event after an absorption in line kn, shell 2; returns the emitting line.
   int emit(Rng& rng, int kn = 1, int iopt2 = 1) {
     maps.build(m.ll);
     double xpe = 0;
-    newfrq(kn, xpe, 2, maps, m.ll.frq, m.op.br, iopt2, rng, m.out);
+    reemit_after_line_event(kn, xpe, 2, maps, m.ll.frq, m.op.br, iopt2, rng, m.out);
     EXPECT_EQ(xpe, m.ll.frq(kn));
     return kn;
   }
 };
 
-TEST(Newfrq, ChoosesByBranchingRatioWithFallbackToTheLastBranch) {
+TEST(Reemission, ChoosesByBranchingRatioWithFallbackToTheLastBranch) {
   // The first branch whose running sum exceeds r; the last one when none does, so with
   // the short sum the last branch takes its own 0.1 plus the missing 0.4.
   for (const auto& br : std::vector<std::vector<double>>{{0.2, 0.3, 0.5}, {0.2, 0.3, 0.1}}) {
@@ -202,7 +202,7 @@ TEST(Newfrq, ChoosesByBranchingRatioWithFallbackToTheLastBranch) {
   for (int n = 0; n < 500; ++n) ASSERT_EQ(other.emit(rng), static_cast<double>(ref.uniform()) < 0.5 ? 1 : 3);
 }
 
-TEST(Newfrq, ReemissionInAnotherSpeciesStopsTheRun) {
+TEST(Reemission, ReemissionInAnotherSpeciesStopsTheRun) {
   Branches b({0.0, 0.0, 1.0});
   b.m.ll.zcode(3) = 20.01;
   Rng rng(3);
@@ -211,7 +211,7 @@ TEST(Newfrq, ReemissionInAnotherSpeciesStopsTheRun) {
 
 // The two faults of a broken level range stop the run: IDN1/IDN2 never set, and a
 // range past the end of the line list when no branch is chosen before its end.
-TEST(Newfrq, MissingRangeOrRangeBeyondTheLineListStopsTheRun) {
+TEST(Reemission, MissingRangeOrRangeBeyondTheLineListStopsTheRun) {
   for (const int last : {0, 9}) {
     Branches b({0.0, 0.0, 0.0});
     b.m.ll.idn1(4) = last == 0 ? 0 : 2;
@@ -221,7 +221,7 @@ TEST(Newfrq, MissingRangeOrRangeBeyondTheLineListStopsTheRun) {
   }
 }
 
-TEST(Newfrq, ChoiceWithoutChecksEqualsTheCheckedChoice) {
+TEST(Reemission, ChoiceWithoutChecksEqualsTheCheckedChoice) {
   Branches b({0.2, 0.3, 0.5});
   b.m.ll.lup(2) = -4;  // a negative field names the same level
   b.maps.build(b.m.ll);

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <vector>
 
-#include "driver/params.hpp"
+#include "base/run_parameters.hpp"
 #include "montecarlo/montecarlo.hpp"
 
 namespace mcspec::test {
@@ -17,28 +17,17 @@ struct ToyLine {
   double tau;  // Sobolev optical depth in every shell
 };
 
-struct ToyModel {
-  Params p;
-  Constants c;
-  Shells s;
-  Atoms a;
-  Plasma pl;
-  LineList ll;
-  Opacity op;
-  SamplingTable samp;
-  WavelengthGrid grid;
-  Estimators est;
-  Scaling sc;
+struct ToyModel : MonteCarloState {
   OutFile out = OutFile::memory("out"), stst = OutFile::memory("stst.dat"), sbib = OutFile::memory("sbib.dat"),
           sica = OutFile::memory("sica.dat"), eica = OutFile::memory("eica.dat");
   McOutput mo{out, stst, sbib, sica, eica};
-  McInputs in{p, c, s, a, pl, ll, op, samp, grid};
+  McInputs in = mc_inputs();
 
   // js shells; electron-scattering optical depth tau_es radially through the ejecta;
   // lines in decreasing frequency, each from its own upper level to the ground level.
   // The parameters are those of the type Ia example.
   ToyModel(int js, int kb, int npk, double tau_es, const std::vector<ToyLine>& lines = {}) {
-    consts(c);
+    fill_constants(c);
     p.js = js, p.kb = kb, p.npk = npk, p.np4 = npk / 10000, p.itt = 3, p.iseed = 7654321;
     p.xe1 = 0.2, p.logls = 9.6, p.vph = 10000, p.tb = 12000, p.day = 19, p.tday = p.day * 86400;
     p.logr = std::log10(p.vph * 1e5 * p.tday);
@@ -50,7 +39,7 @@ struct ToyModel {
     p.iopt = {0, 1, 1, 1, 0, 0};
     set_shells(js, tau_es);
     set_lines(lines);
-    if (kb >= 2) frqsmp(kb, samp);
+    if (kb >= 2) build_sampling_table(kb, samp);
     set_grid(0.01, 100.0, 2000);
     sc.tb = p.tb;
   }

@@ -14,12 +14,12 @@
 namespace mcspec::test {
 namespace {
 
-TEST(Bnu1, PlanckLawAndItsIntegralSigmaT4OverPi) {
+TEST(Planck, PlanckLawAndItsIntegralSigmaT4OverPi) {
   const Constants c = program_constants();
-  EXPECT_EQ(bnu1(1e19, 3000.0, c), 0.0);  // far on the Wien side: zero, not NaN
+  EXPECT_EQ(planck(1e19, 3000.0, c), 0.0);  // far on the Wien side: zero, not NaN
   // Simpson's rule in ln nu over 1e-4 .. 60 kT/h; sigma = 2 pi^5 k^4 / (15 c^2 h^3).
   const double t = 12000.0, sigma = 2.0 * std::pow(kPi, 5) * std::pow(kK, 4) / (15.0 * kC * kC * std::pow(kH, 3));
-  const double integral = simpson([&](double x) { return bnu1(std::exp(x), t, c) * std::exp(x); },
+  const double integral = simpson([&](double x) { return planck(std::exp(x), t, c) * std::exp(x); },
                                   std::log(1e-4 * kK * t / kH), std::log(60.0 * kK * t / kH), 20000);
   EXPECT_NEAR(integral, sigma * std::pow(t, 4) / kPi, 1e-8 * integral);
   EXPECT_NEAR(sigma, 5.6696e-5, 2e-4 * sigma);  // the stored constant agrees to its 5 digits
@@ -69,7 +69,7 @@ TEST(FormalIntegral, LineFreeRaysShowOnlyTheBoundary) {
   EXPECT_EQ(fi.impact_parameter_count(), 21);
   EXPECT_EQ(FormalIntegral::impact_parameter(1) + FormalIntegral::impact_parameter(21), 5.25);
   for (double nu : {2e14, 6e14, 2e15}) {
-    const double b = bnu1(nu, 10000.0, r.m.c);
+    const double b = planck(nu, 10000.0, r.m.c);
     for (int m = 1; m <= 20; ++m) EXPECT_EQ(fi.intens(FormalIntegral::impact_parameter(m), nu), m <= 4 ? b : 0.0);
     EXPECT_EQ(fi.intens(1.0, nu), b);
   }
@@ -112,7 +112,7 @@ TEST(FormalIntegral, LineWithElectronScatteringByHand) {
   // I e^-tau + S (1 - e^-tau).
   RayModel r = central_ray_model(0.005, 0.5, 100.0, 10.0);
   r.m.pl.kapes(3) = 0.02;
-  const double i0 = bnu1(1e15, 10000.0, r.m.c);
+  const double i0 = planck(1e15, 10000.0, r.m.c);
   const double expected = (i0 + (300.0 - i0) * 0.2) * 0.5 + 30.0;
   EXPECT_NEAR(r.integral().intens(0.0, 1e15), expected, 1e-12 * expected);
   // Thick: dtau = 5 from the boundary to the resonance, J = 0: the step is held at J,
@@ -147,7 +147,7 @@ TEST(LineSourceFunctions, MeanIntensityAndAbsorbedEnergyRedistributed) {
   const double br[2][2] = {{0.25, 1.0}, {0.75, 0.0}}, raw_ej[2][2] = {{1000.0, 50.0}, {3000.0, 70.0}};  // [p][k]
   for (int p = 1; p <= 2; ++p)
     for (int k = 1; k <= 2; ++k) m.op.br(p, k) = br[p - 1][k - 1], ej(p, k) = raw_ej[p - 1][k - 1];
-  line_source_functions(m.p, m.c, m.s, m.ll, m.op, 30.0, ej, sline);
+  line_source_functions(m.p, m.c, m.s, m.ll, m.op, 30.0, ej, sline, 2);
   const double t = m.p.tday;
   double absorbed[3] = {};
   for (int k = 1; k <= 2; ++k) {
@@ -180,11 +180,11 @@ struct LineFreeRun {
   }
   void run(int irf = 3) {
     InFile filters = filters_file();
-    spectrum(irf, r.m.p, r.m.c, r.m.s, r.m.pl, r.m.ll, r.m.op, r.est, r.sc, g, t, filters, sinks.so);
+    emergent_spectrum(irf, r.m.p, r.m.c, r.m.s, r.m.pl, r.m.ll, r.m.op, r.est, r.sc, g, t, filters, sinks.so, 2);
   }
 };
 
-TEST(Spectrum, LineFreeModelRadiatesTheBoundaryBlackBody) {
+TEST(EmergentSpectrum, LineFreeModelRadiatesTheBoundaryBlackBody) {
   // Every ray with p <= 1 carries B_nu(TB), the others nothing: F = 2 sum B p dp over
   // p = 0.125 .. 0.875, exact for the linear integrand, F = B and L_nu = 4 pi R^2 (pi B_nu).
   // What is left is the midpoint rule in log lambda, (DWL ln10)^2 / 24 (ln L)'' ~ 1e-6.
@@ -192,7 +192,7 @@ TEST(Spectrum, LineFreeModelRadiatesTheBoundaryBlackBody) {
   run.run();
   for (int b : {1, 123, 400}) {
     const double wlm = 0.5 * (run.g.wlb(b) + run.g.wlb(b + 1)) - 4.0, lam = std::pow(10.0, wlm);
-    const double bnu = bnu1(std::pow(10.0, std::log10(kC) - wlm), 10000.0, run.r.m.c);
+    const double bnu = planck(std::pow(10.0, std::log10(kC) - wlm), 10000.0, run.r.m.c);
     EXPECT_NEAR(run.t.fn(b), bnu, 1e-14 * bnu);
     EXPECT_NEAR(run.t.zld(b), std::log10(4.0 * kPi * kPi * 1e30 * bnu * kC / (lam * lam)), 1e-12);
     EXPECT_NEAR(run.t.zls(b), run.t.zld(b), 1e-15);  // air = vacuum on this grid
@@ -205,7 +205,7 @@ TEST(Spectrum, LineFreeModelRadiatesTheBoundaryBlackBody) {
   EXPECT_NEAR(run.t.zltot, std::log10(lum), 2e-6);
 }
 
-TEST(Spectrum, DarkBinsAndTheSpectrumTable) {
+TEST(EmergentSpectrum, DarkBinsAndTheSpectrumTable) {
   // Top-hat boundary entirely blueward of the grid and no lines: every bin is empty,
   // ZLS = -99 + log10 Rb with Rb = WBIN / WBINA = 1/0.9.
   LineFreeRun run(5, 0.4, 0.6);

@@ -65,7 +65,7 @@ struct RandomRays {
   bool line_by_line(double pp, double nu, double& xin) {
     const double xout = 5.0, zmax = std::sqrt(xout * xout - pp * pp);
     const double z0 = pp <= 1.0 ? std::sqrt(1.0 - pp * pp) : -zmax;
-    xin = pp <= 1.0 && p.iopt[3] == 1 ? bnu1(nu, sc.tb, c) : 0.0;
+    xin = pp <= 1.0 && p.iopt[3] == 1 ? planck(nu, sc.tb, c) : 0.0;
     const int i1 = first_line_below(ll, (1.0 - z0 * beta) * nu), i2 = first_line_below(ll, (1.0 - zmax * beta) * nu);
     for (int i = i1; i < i2; ++i) {
       const double z = (1.0 - ll.frq(i) / nu) / beta, x = 1.0 / std::sqrt(pp * pp + z * z);

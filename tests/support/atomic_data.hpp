@@ -12,9 +12,9 @@
 #include <utility>
 #include <vector>
 
-#include "common/format.hpp"
-#include "common/io.hpp"
-#include "driver/params.hpp"
+#include "base/format.hpp"
+#include "base/io.hpp"
+#include "base/run_parameters.hpp"
 #include "model/atoms.hpp"
 #include "support/test_support.hpp"
 
@@ -121,16 +121,16 @@ inline InFile open_input(const std::filesystem::path& p) {
   return f;
 }
 
-// input, then atlvls, on a data directory that also holds comp.ind.
+// input, then read_levels, on a data directory that also holds comp.ind.
 inline void load_atoms(const std::filesystem::path& dir, const Params& p, Atoms& a, Outputs& o) {
   InFile nbba = open_input(dir / "nbba.ind"), comp = open_input(dir / "comp.ind"), nbia = open_input(dir / "nbia.ind"),
          ihea = open_input(dir / "ihea.ind"), varn1 = open_input(dir / "lines" / "varn1.new");
-  input(nbba, comp, nbia, ihea, a, o.out, o.sbib, o.stst);
-  atlvls(p, varn1, a, o.out, o.atmd);
+  read_elements_and_composition(nbba, comp, nbia, ihea, a, o.out, o.sbib, o.stst);
+  read_levels(p, varn1, a, o.out, o.atmd);
 }
 
 // A data set written to a scratch directory (with comp as its comp.ind, when given) and
-// read by input and atlvls.
+// read by input and read_levels.
 struct LoadedData {
   TempDir dir;
   Atoms a;

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "common/io.hpp"
-#include "driver/initiate.hpp"
-#include "driver/params.hpp"
+#include "base/io.hpp"
+#include "base/wavelength_grid.hpp"
+#include "base/run_parameters.hpp"
 #include "model/atoms.hpp"
-#include "model/linelist.hpp"
+#include "model/line_list.hpp"
 #include "model/plasma.hpp"
 #include "model/shells.hpp"
 #include "opacity/opacity.hpp"
@@ -29,7 +29,7 @@ inline constexpr double kH = 6.6262e-27, kC = 2.997925e10, kK = 1.38062e-16, kPi
 
 inline Constants program_constants() {
   Constants c;
-  consts(c);
+  fill_constants(c);
   return c;
 }
 

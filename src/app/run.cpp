@@ -1,0 +1,102 @@
+// The stages of a run.
+#include "app/run.hpp"
+
+#include <cstdio>
+
+#include "base/interrupt.hpp"
+#include "model/boundary_temperature.hpp"
+#include "model/coverage.hpp"
+
+namespace mcspec {
+
+void warn(const std::vector<std::string>& warnings) {
+  std::fflush(stdout);
+  for (const std::string& w : warnings) std::fprintf(stderr, "mcspec: warning: %s\n", w.c_str());
+}
+
+void Run::set_up() {
+  read_parameters();
+  read_atomic_data();
+  build_ejecta();
+}
+
+void Run::read_parameters() {
+  read_run_parameters(f.dica, c, p, f.stst, f.sbib, f.out);
+  report_options(p, f.out);
+}
+
+void Run::read_atomic_data() {
+  read_elements_and_composition(f.nbba, f.comp, f.nbia, f.ihea, a, f.out, f.sbib, f.stst);
+  check_boundary_temperature(p, a, f.dica.source_name());
+  read_levels(p, f.varn1, a, f.out, f.atmd);
+  warn(composition_warnings(a, p, f.comp.source_name(), f.varn1.source_name()));
+}
+
+void Run::build_ejecta() {
+  build_shells(p, c, f.hydro, s, f.stst, f.out);
+  pl.allocate(s.js);
+  sc.tb = p.tb;
+  rng = Rng(p.iseed);
+  if (par.ion_spectrum) est.ions.open(f.ionspec, "ionspec.dat");
+}
+
+void Run::plasma_state(int pass) {
+  partition_functions(pass, c, s, a, pl, f.nama, f.ptfn, f.out);
+  ionisation_balance(pass, p, s, a, pl, f.yhea, f.out);
+}
+
+void Run::line_list() {
+  read_line_list(p, c, s, pl, a, ll, f.varn2, f.out, f.stst, f.sbib, f.lhea);
+  op.allocate(ll.nl, s.js);
+  est.allocate(ll.nl, s.js, p.kg);
+}
+
+void Run::sampling_and_grid() {
+  build_sampling_table(p.kb, samp);
+  build_wavelength_grid(p, grid, f.spcp);
+}
+
+void Run::line_opacities() {
+  sobolev_depths(p, c, s, a, pl, ll, op, f.out, par.threads);
+  branching_ratios(s, a, ll, op, f.out, par.threads);
+}
+
+int Run::temperature_pass(int pass) {
+  plasma_state(pass);
+  if (pass == 1) {
+    line_list();
+    stop_if_interrupted();
+  }
+  sampling_and_grid();
+  line_opacities();
+  stop_if_interrupted();
+  report_excitation_rates(a, s, f.out);
+  McOutput mo = mc_outputs();
+  run_monte_carlo(McMode::kTemperaturePass, irf, mc_inputs(), rng, est, sc, mo);
+  return update_temperatures(pass, p, c, s, est, sc, f.stst);
+}
+
+void Run::final_plasma_state(int pass) {
+  plasma_state(pass);
+  line_opacities();
+}
+
+void Run::final_pass() {
+  report_excitation_rates(a, s, f.out);
+  McOutput mo = mc_outputs();
+  run_monte_carlo(irf < p.itt ? McMode::kFinalPass : McMode::kLastFinalPass, irf, mc_inputs(), rng, est, sc, mo);
+}
+
+void Run::single_pass() {
+  McOutput mo = mc_outputs();
+  run_single_pass(McMode::kFinalPass, irf, mc_inputs(), rng, est, sc, mo);
+}
+
+void Run::emergent_spectrum() {
+  if (est.ions.enabled) est.ions.write(grid);
+  stop_if_interrupted();
+  SpectrumOutput so = spectrum_outputs();
+  mcspec::emergent_spectrum(irf, p, c, s, pl, ll, op, est, sc, grid, spec, f.filters, so, par.threads);
+}
+
+}  // namespace mcspec

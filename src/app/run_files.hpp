@@ -1,0 +1,59 @@
+// The files of a run: the unit table, opening and closing.
+#pragma once
+
+#include <string>
+
+#include "base/io.hpp"
+
+namespace mcspec {
+
+struct Files {
+  std::string datapath;  // MCDATA without trailing blanks
+  std::string workdir;   // PWD
+  // Inputs
+  InFile dica;     // unit 2,  "dica.dat"
+  InFile ihea;     // unit 11, MCDATA "/ihea.ind"
+  InFile comp;     // unit 12, "comp.ind"
+  InFile varn2;    // unit 13, MCDATA "/lines/varn2"
+  InFile varn1;    // unit 15, MCDATA "/lines/varn1.new"
+  InFile nbia;     // unit 16, MCDATA "/nbia.ind"
+  InFile nama;     // unit 17, MCDATA "/nama.ind"
+  InFile nbba;     // unit 18, MCDATA "/nbba.ind"
+  InFile hydro;    // unit 19, "hydro.dat" or MCDATA "/rhw7.dat"
+  InFile filters;  // unit 41, MCDATA "/filters.dat"
+  // Outputs, created new in the working directory
+  OutFile stst;   // unit 3,  "stst.dat"  run log
+  OutFile diagn;  // unit 10, "diagn.dat" created, left empty
+  OutFile yhea;   // unit 20, "yhea.dat"
+  OutFile lhea;   // unit 21, "lhea.dat"
+  OutFile spcp;   // unit 29, "spcp.dat"
+  OutFile sica;   // unit 30, "sica.dat"
+  OutFile eica;   // unit 31, "eica.dat"
+  OutFile spct;   // unit 32, "spct.dat"
+  OutFile atmd;   // unit 37, "atmd.oud"
+  OutFile ptfn;   // unit 42, "ptfn.dat"
+  OutFile taul;   // unit 43, "taul.dat"  created, left empty
+  OutFile sbib;   // unit 46, "sbib.dat"  summary
+  OutFile ionspec;  // "ionspec.dat", only with MCSPEC_ION_SPECTRUM=1 (opened by the estimators)
+  OutFile out;    // standard output
+};
+
+// Connects every file of the run. Reads MCDATA and PWD from the environment.
+void open_run_files(Files& f);
+// As opening, with the environment given (tests).
+void open_run_files(Files& f, const char* mcdata, const char* pwd);
+// Closes every file.
+void close_run_files(Files& f);
+// Closes and deletes the output files this run created. Used when the run stops
+// during set-up, before it has computed anything: the files would hold no more than
+// the parameter echo and would only stand in the way of the corrected run.
+void discard_outputs(Files& f);
+// Closes the output files this run created and moves them into a new subdirectory
+// "incomplete-YYYYMMDD-HHMMSS" (local time; "-2", "-3", ... appended when taken) of the
+// working directory, so that they block no later run and nothing is lost. Used when a
+// run that has begun computing is interrupted or stopped by an error. Returns the
+// directory's name, or an empty string (and leaves the files in place) when it cannot
+// be made; *problem then says why.
+std::string set_aside_outputs(Files& f, std::string* problem = nullptr);
+
+}  // namespace mcspec

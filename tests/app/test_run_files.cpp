@@ -1,0 +1,130 @@
+// Opening and closing the files of a run in scratch directories: names built from
+// MCDATA, the density-profile fallback, the working-directory note, closing, and the
+// outputs of a stopped run set aside.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "base/errors.hpp"
+#include "app/run_files.hpp"
+#include "support/test_support.hpp"
+
+namespace mcspec {
+namespace {
+
+namespace fs = std::filesystem;
+using test::kOutputFiles;
+using test::read_file;
+using test::write_file;
+
+// A data directory and a working directory holding every input, each file one record
+// with its own name; the process works in the working directory.
+class OpeningTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(data.path() / "lines");
+    for (const char* name :
+         {"ihea.ind", "nbia.ind", "nama.ind", "nbba.ind", "rhw7.dat", "filters.dat", "lines/varn2", "lines/varn1.new"})
+      write_file(data / name, std::string(name) + " record\n");
+    write_file(work / "dica.dat", "dica record\n");
+    write_file(work / "comp.ind", "comp record\n");
+    saved_cwd = fs::current_path();
+    fs::current_path(work.path());
+  }
+  void TearDown() override { fs::current_path(saved_cwd); }
+
+  std::string mcdata() const { return data.path().string(); }
+  std::unique_ptr<Files> open_files(const std::string& mcdata_value, const char* pwd = "/home/run") {
+    auto f = std::make_unique<Files>();
+    f->out = OutFile::memory("stdout");
+    open_run_files(*f, mcdata_value.c_str(), pwd);
+    return f;
+  }
+  // Closes every file and removes the outputs again.
+  static void close_and_remove(Files& f) {
+    close_run_files(f);
+    f.atmd.close();
+    for (const char* name : kOutputFiles) fs::remove(name);
+  }
+
+  test::TempDir data{"mcspec-data"}, work{"mcspec-work"};
+  fs::path saved_cwd;
+};
+
+TEST_F(OpeningTest, NamesTheDensityProfileTheDataFilesAndTheWorkdirNote) {
+  auto f = open_files(mcdata());
+  EXPECT_EQ(f->out.text(), "  opening\n File hydro.dat not found in current working directory.\n Will use default W7 model.\n");
+  EXPECT_EQ(f->hydro.source_name() + ":" + f->hydro.next_record(), mcdata() + "/rhw7.dat:rhw7.dat record");
+  close_and_remove(*f);
+  write_file(work / "hydro.dat", "own profile\n");  // the working directory's own profile wins
+  f = open_files(mcdata() + "/   ");                // trailing blanks are not part of the name
+  EXPECT_EQ(f->out.text(), "  opening\n");
+  EXPECT_EQ(f->hydro.source_name() + ":" + f->hydro.next_record(), "hydro.dat:own profile");
+  EXPECT_EQ(f->datapath, mcdata() + "/");  // names are the data path followed by the literal
+  EXPECT_EQ(f->varn2.source_name() + ":" + f->varn2.next_record(), mcdata() + "//lines/varn2:lines/varn2 record");
+  EXPECT_EQ(f->dica.source_name() + ":" + f->dica.next_record() + ":" + f->comp.next_record(),
+            "dica.dat:dica record:comp record");
+  close_and_remove(*f);
+  // A data path of exactly 256 characters: what follows it is cut.
+  const std::string base = mcdata() + "/";
+  ASSERT_LT(base.size(), 200u);
+  const fs::path deep = base + std::string(256 - base.size(), 'd');
+  fs::create_directories(deep / "lines");
+  for (const auto& e : fs::recursive_directory_iterator(data.path()))
+    if (e.is_regular_file() && e.path().string().find(deep.string()) != 0)
+      fs::copy_file(e.path(), deep / fs::relative(e.path(), data.path()));
+  f = open_files(deep.string() + "XYZ");
+  EXPECT_EQ(f->filters.source_name(), deep.string() + "/filters.dat");
+  close_and_remove(*f);
+  // A working directory ending in "/" (trailing blanks aside) is noted.
+  for (const char* pwd : {"/home/run/", "/home/run/  ", "/home/run", static_cast<const char*>(nullptr)}) {
+    f = open_files(mcdata(), pwd);
+    const bool noted = pwd != nullptr && std::string(pwd).find("run/") != std::string::npos;
+    EXPECT_EQ(f->out.text(), std::string("  opening\n") + (noted ? "Interesting: snipped workdir\n" : "")) << pwd;
+    close_and_remove(*f);
+  }
+}
+
+// Closing: every output exists, only the level file stays open until exit. (An earlier
+// output stopping the run before anything is created is in the malformed-input corpus.)
+TEST_F(OpeningTest, ClosingLeavesEveryOutputAndOnlyTheLevelFileOpen) {
+  auto f = open_files(mcdata());
+  f->stst.write_text("earlier log\n");
+  f->atmd.write_text("levels\n");
+  close_run_files(*f);
+  EXPECT_FALSE(f->stst.is_open() || f->sbib.is_open() || f->dica.is_open() || f->hydro.is_open());
+  EXPECT_TRUE(f->atmd.is_open());
+  f->atmd.close();
+  for (const char* name : kOutputFiles) EXPECT_TRUE(fs::exists(name)) << name;
+  EXPECT_EQ(read_file("atmd.oud") + read_file("diagn.dat") + read_file("taul.dat"), "levels\n");
+}
+
+// A stopped run's outputs move into a new directory, and nothing else does; two runs in
+// the same second get two directories. (The interrupt itself: end to end, in
+// test_run_safety.)
+TEST_F(OpeningTest, StoppedRunsOutputsMoveIntoNewDirectoriesAndNothingElse) {
+  write_file(work / "notes.txt", "mine\n");
+  std::vector<std::string> dirs;
+  for (int run = 0; run < 2; ++run) {
+    Files f;
+    f.stst.create_new("stst.dat");
+    f.stst.write_text("log\n");
+    f.sbib.create_new("sbib.dat");
+    std::string problem;
+    dirs.push_back(set_aside_outputs(f, &problem));
+    EXPECT_EQ(problem, "");
+    EXPECT_EQ(read_file(work / dirs.back() / "stst.dat"), "log\n");
+    EXPECT_EQ(test::listing(work / dirs.back()), (std::vector<std::string>{"sbib.dat", "stst.dat"}));
+  }
+  EXPECT_NE(dirs[0], dirs[1]);
+  for (const auto& d : dirs) EXPECT_TRUE(std::regex_match(d, std::regex(R"(incomplete-\d{8}-\d{6}(-\d+)?)"))) << d;
+  EXPECT_EQ(read_file(work / "notes.txt"), "mine\n");
+  EXPECT_EQ(test::listing(work.path()).size(), 5u);  // the two inputs, notes.txt and the two directories
+}
+
+}  // namespace
+}  // namespace mcspec

@@ -1,0 +1,131 @@
+// Reading input records: fixed columns (blanks, implied decimals, short records,
+// reversion) and free format (separators, continuation records, repeats, quoted texts),
+// with the error messages that must point the user at file, record and field.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "base/errors.hpp"
+#include "base/io.hpp"
+#include "support/test_support.hpp"
+
+namespace mcspec {
+namespace {
+
+using test::message_of;
+
+InFile text_file(std::string_view text) {
+  InFile f;
+  f.open_text("t.dat", text);
+  return f;
+}
+
+TEST(FixedColumns, IntegersTextsRealsAndRecordStructure) {
+  InFile f = text_file(" 26Fe   55.8450\n    1234  12 34 1.5E2     1.5D2    1.5-1    -.25    15E1\n12345\n"
+                       "     2    -1  -0.080     3     1  -0.801\nab\nxx  7 rest of it\n  8\nskipped\n  1  2\n  3  4\n");
+  int z = 0;
+  std::string sym;
+  double v[7];
+  f.read("(I3, A3, F9.4)", {z, sym, v[0]});
+  EXPECT_EQ(sym + std::to_string(z), "Fe 26");
+  EXPECT_EQ(v[0], 55.845);
+  // No point: three implied decimals; blanks inside a field ignored; E, D or a bare
+  // signed exponent; "15E1" is 15 with three implied decimals, times 10.
+  f.read("(7F8.3)", {v[0], v[1], v[2], v[3], v[4], v[5], v[6]});
+  EXPECT_EQ(std::vector<double>(v, v + 7), (std::vector<double>{1.234, 1.234, 150.0, 150.0, 0.15, -0.25, 0.15}));
+  f.read("(F5.5)", {v[0]});
+  EXPECT_EQ(v[0], 0.12345);
+  // A short record reads as blanks (the last record of a line-list block).
+  int i[4];
+  double g[4];
+  f.read("4(2I6, F8.3)", {i[0], z, g[0], i[1], z, g[1], i[2], z, g[2], i[3], z, g[3]});
+  EXPECT_EQ((std::vector<int>(i, i + 4)), (std::vector<int>{2, 3, 0, 0}));
+  EXPECT_EQ((std::vector<double>(g, g + 4)), (std::vector<double>{-0.08, -0.801, 0.0, 0.0}));
+  f.read("(A4)", {sym});
+  EXPECT_EQ(sym, "ab  ");
+  f.read("(2X I3 A)", {z, sym});  // skip, integer, the rest of the record
+  EXPECT_EQ(sym + std::to_string(z), " rest of it7");
+  f.read("(I3 /)", {z});  // the slash after the last item still moves on
+  EXPECT_EQ(f.record_number(), 8);
+  f.read("(2I3)", {i[0], i[1], i[2], i[3]});  // reversion: a new record for i[2], i[3]
+  EXPECT_EQ((std::vector<int>(i, i + 4)), (std::vector<int>{1, 2, 3, 4}));
+  EXPECT_TRUE(f.at_end());
+}
+
+TEST(FixedColumns, ErrorsNameFileRecordFieldAndColumns) {
+  InFile f = text_file("  1  2\n  11.5\n   1.2x5\n  1\n");
+  int a, b;
+  double x;
+  f.skip();
+  EXPECT_EQ(message_of<InputError>([&] { f.read("(I3, I3)", {a, b}); }),
+            "\"t.dat\", record 2, field 2: expected an integer in columns 4-6, found \"1.5\"");
+  EXPECT_CONTAINS(message_of<InputError>([&] { f.read("(F8.3)", {x}); }), "expected a real number in columns 1-8");
+  EXPECT_CONTAINS(message_of<EndOfFileError>([&] { f.read("(I3 / I3)", {a, b}); }), "end of file after record 4");
+  EXPECT_THROW(text_file("  1\n").read("(F3.0)", {a}), InternalError);  // an integer variable for F: a program fault
+}
+
+TEST(FreeFormat, SeparatorsContinuationRecordsRepeatsAndQuotes) {
+  // Each read starts a new record and continues over blank ones; values beyond those
+  // needed are ignored, so comment records may hold words and numbers.
+  InFile f = text_file(" 1, 2.5  abc\n 4 ,5\n\n  6\n NP4 (x 10000)  ITT 3\n  2  3  99\n"
+                       "1.5D3 1. .5 1e5 -2.5E-3 1.0+05 7\n3*2.5 1\n'a b, c/d' \"it's\" 'x''y' 2*z\n 2*'a b' , 3\n");
+  int i = 0, j = 0, k = 0, l = 0, m = 0;
+  double v[7];
+  std::string t[5];
+  f.list(i, v[0], t[0]);
+  EXPECT_EQ(std::to_string(i) + " " + t[0] + std::to_string(v[0]), "1 abc2.500000");
+  f.list(j, k, l);
+  EXPECT_EQ(f.record_number(), 4);
+  f.skip();
+  f.list(m, i);
+  EXPECT_EQ((std::vector<int>{j, k, l, m, i}), (std::vector<int>{4, 5, 6, 2, 3}));
+  f.list(v[0], v[1], v[2], v[3], v[4], v[5], v[6]);
+  EXPECT_EQ(std::vector<double>(v, v + 7), (std::vector<double>{1500.0, 1.0, 0.5, 1e5, -2.5e-3, 1e5, 7.0}));
+  f.list(v[0], v[1], v[2], v[3]);
+  EXPECT_EQ(std::vector<double>(v, v + 4), (std::vector<double>{2.5, 2.5, 2.5, 1.0}));
+  f.list(t[0], t[1], t[2], t[3], t[4]);
+  EXPECT_EQ(std::vector<std::string>(t, t + 5), (std::vector<std::string>{"a b, c/d", "it's", "x'y", "z", "z"}));
+  f.list(t[0], t[1], i);
+  EXPECT_EQ(t[1] + std::to_string(i), "a b3");
+}
+
+TEST(FreeFormat, ErrorsNameFileRecordItemAndToken) {
+  int a = 0, b = 0;
+  double x = 0;
+  std::string s;
+  InFile f = text_file("\n 5 1.5\n 1.5 abc\n 1 2 / 3\n 4 / 5\n");
+  EXPECT_EQ(message_of<InputError>([&] { f.list(a, b); }),
+            "\"t.dat\", record 2, field 2: expected an integer (value 2 of 2), found \"1.5\"");
+  EXPECT_EQ(message_of<InputError>([&] { f.list(x, a); }),
+            "\"t.dat\", record 3, field 2: expected an integer (value 2 of 2), found \"abc\"");
+  // A slash ends the values of a read: the items still unread are an error.
+  f.list(a, b);
+  EXPECT_EQ(b, 2);
+  EXPECT_EQ(message_of<InputError>([&] { f.list(a, b); }),
+            "\"t.dat\", record 5, field 2: expected an integer (value 2 of 2), found a slash, which ends the values "
+            "of the read");
+  // Empty values would leave a parameter silently unchanged.
+  for (const char* empty : {" 1,,2\n", " ,1 2\n", " 2* 3\n"}) EXPECT_THROW(text_file(empty).list(a, b), InputError) << empty;
+  EXPECT_EQ(message_of<EndOfFileError>([&] { text_file(" 1\n\n").list(a, b); }),
+            "\"t.dat\", field 2: end of file after record 2 while looking for value 2 of 2");
+  EXPECT_CONTAINS(message_of<InputError>([&] { text_file(" 'open\n").list(s); }), "closing quote");
+  EXPECT_CONTAINS(message_of<InputError>([&] { text_file(" 99999999999\n").list(a); }), "within range");
+}
+
+TEST(FreeFormat, ReadOrEndStopsOnlyAtTrailingBlankRecords) {
+  InFile f = text_file("  1 H  0.5\n\n 2 He 0.25\n   \n\n");
+  int z = 0;
+  std::string name;
+  double x = 0;
+  const InItem items[] = {z, name, x};
+  ASSERT_TRUE(f.read_list_or_end(items));
+  ASSERT_TRUE(f.read_list_or_end(items));
+  EXPECT_FALSE(f.read_list_or_end(items));
+  EXPECT_EQ(std::to_string(z) + name, "2He");  // the last read changed nothing
+  EXPECT_EQ(x, 0.25);
+  EXPECT_TRUE(text_file("").at_end());
+}
+
+}  // namespace
+}  // namespace mcspec
