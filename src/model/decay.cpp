@@ -12,7 +12,7 @@
 #include <numbers>
 #include <string>
 
-#include "common/errors.hpp"
+#include "base/errors.hpp"
 #include "model/zones.hpp"
 
 namespace mcspec {

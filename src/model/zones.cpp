@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <limits>
 
-#include "common/errors.hpp"
+#include "base/errors.hpp"
 
 namespace mcspec {
 namespace {

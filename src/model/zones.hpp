@@ -27,8 +27,8 @@
 #include <string_view>
 #include <vector>
 
-#include "common/array.hpp"
-#include "common/io.hpp"
+#include "base/array.hpp"
+#include "base/io.hpp"
 
 namespace mcspec {
 

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "common/errors.hpp"
+#include "base/errors.hpp"
 #include "model/zones.hpp"
 #include "support/test_support.hpp"
 
