@@ -15,68 +15,63 @@
 #include <string>
 #include <vector>
 
-#include "support/example_runs.hpp"
 #include "support/line_model.hpp"
+#include "support/run_dir.hpp"
 
-namespace fs = std::filesystem;
 using namespace mcspec::test;
 
 namespace {
 
 // The data directory (with a filter table of four triangular bands on the grid the
-// program requires, 3000..8400 A every 50 A) and the example's inputs, with 10000 packets and
-// one final pass; made once.
+// program requires, 3000..8400 A every 50 A) and the example's inputs, with 10000
+// packets and one final pass; made once.
 struct GoodRun {
-  TempDir dir{"mcspec-corpus"};
-  fs::path data = dir / "mcdata";
+  RunDir made{"mcspec-corpus"};
+  fs::path data = made / "mcdata";
   std::map<std::string, std::string> inputs, shared_inputs;  // shared: the type Ia example, when ../shared is there
-  std::string error;
 };
 
 const GoodRun& good() {
   static const std::unique_ptr<GoodRun> g = [] {
     auto r = std::make_unique<GoodRun>();
-    std::string out;
-    if (run_in(r->dir.path(), "", build_tool("mkdata", "--without-filters mcdata"), &out, &r->error) != 0) return r;
+    if (r->made.run("", tool("mkdata", "--without-filters mcdata")) != 0) return r;
     write_file(r->data / "filters.dat", filters_text());
-    const auto load = [](const fs::path& dir, std::map<std::string, std::string>& to, bool hydro) {
-      for (const char* name : {"dica.dat", "comp.ind", "hydro.dat"})
-        if (hydro || std::string(name) != "hydro.dat") to[name] = read_file(dir / name);
-      std::vector<std::string> dica = records(to["dica.dat"]);
-      dica[1] = "    1    1";  // NP4 = 1 (10000 packets), ITT = 1
-      to["dica.dat"] = join_records(dica);
+    const auto load = [](const fs::path& example, std::map<std::string, std::string>& to, bool hydro) {
+      RunDir d;
+      d.example(example).packets(1, 1);
+      for (const std::string& name : d.names())
+        if (hydro || name != "hydro.dat") to[name] = d.read(name);
     };
-    load(fs::path(MCSPEC_SOURCE_DIR) / "examples" / "hydrogen-envelope", r->inputs, true);
+    load(kSourceDir / "examples/hydrogen-envelope", r->inputs, true);
     if (!shared_example().empty()) load(shared_example(), r->shared_inputs, false);
     return r;
   }();
   return *g;
 }
 
-// One case's run directory and data directory (top/run, top/mcdata) and the
+// One case's run directory, the data directory beside it ("../mcdata") and the
 // assignments for env(1) of its run.
-struct Dirs {
-  TempDir top{"mcspec-case"};
-  fs::path run = top / "run";
-  fs::path data = top / "mcdata";
-  std::string env;
+struct Dirs : RunDir {
+  Dirs() : RunDir("mcspec-case") {}
+  fs::path data = beside("mcdata");
+  std::string env = mcdata(data);
 };
 
 // ------------------------------------------------------------ mutations
 // A file is named relative to the run directory; "mcdata/..." is in the data directory.
 using Mutation = std::function<void(Dirs&)>;
 
-Mutation text(std::string f, std::string t) { return [=](Dirs& d) { write_file(d.top / "run" / f, t); }; }
-Mutation gone(std::string f) { return [=](Dirs& d) { fs::remove(d.top / "run" / f); }; }
+Mutation text(std::string f, std::string t) { return [=](Dirs& d) { write_file(d / f, t); }; }
+Mutation gone(std::string f) { return [=](Dirs& d) { fs::remove(d / f); }; }
 Mutation a_dir(std::string f) {
-  return [=](Dirs& d) { fs::remove(d.top / "run" / f), fs::create_directory(d.top / "run" / f); };
+  return [=](Dirs& d) { fs::remove(d / f), fs::create_directory(d / f); };
 }
 // Changes the records of a file.
 Mutation edit(std::string f, std::function<void(std::vector<std::string>&)> g) {
   return [=](Dirs& d) {
-    std::vector<std::string> r = records(read_file(d.top / "run" / f));
+    std::vector<std::string> r = records(read_file(d / f));
     g(r);
-    write_file(d.top / "run" / f, join_records(r));
+    write_file(d / f, join_records(r));
   };
 }
 // Replaces the k-th blank-separated value (1-based) of record n of a free-format file.
@@ -107,7 +102,7 @@ Mutation keep(std::string f, std::size_t n) {
 }
 Mutation drop(std::string f, std::size_t n) { return edit(f, [=](std::vector<std::string>& r) { r.erase(r.begin() + long(n - 1)); }); }
 Mutation bytes(std::string f, std::size_t n) {
-  return [=](Dirs& d) { write_file(d.top / "run" / f, read_file(d.top / "run" / f).substr(0, n)); };
+  return [=](Dirs& d) { write_file(d / f, read_file(d / f).substr(0, n)); };
 }
 Mutation both(Mutation a, Mutation b) { return [=](Dirs& d) { a(d), b(d); }; }
 Mutation env(std::string e) { return [=](Dirs& d) { d.env = e; }; }
@@ -263,19 +258,17 @@ std::size_t count(const std::string& s, const std::string& part) {
 // The failed checks of one case (empty: the case passes).
 std::vector<std::string> run_case(const Case& k) {
   Dirs d;
-  fs::create_directory(d.run);
   if (k.type_ia && good().shared_inputs.empty()) return {"skipped: the shared type Ia example (../shared) is not present"};
   fs::copy(k.type_ia ? shared_mcdata() : good().data, d.data, fs::copy_options::recursive);
   for (const auto& e : fs::recursive_directory_iterator(d.data))  // the shared copy is read-only
     fs::permissions(e.path(), fs::perms::owner_write, fs::perm_options::add);
-  for (const auto& [name, text] : k.type_ia ? good().shared_inputs : good().inputs) write_file(d.run / name, text);
-  d.env = "MCDATA='" + d.data.string() + "'";
+  d.files(k.type_ia ? good().shared_inputs : good().inputs);
   k.mutate(d);
   if (testing::Test::HasFatalFailure()) return {"the mutation could not be applied"};
 
-  const auto data_before = snapshot(d.data), run_before = snapshot(d.run);
-  std::string out, err;
-  const int status = run_in(d.run, d.env, MCSPEC_BINARY, &out, &err);
+  const auto data_before = snapshot(d.data), run_before = snapshot(d.path());
+  const int status = d.run(d.env);
+  const std::string& err = d.err;
   std::vector<std::string> failed;
   const auto check = [&](bool ok, const std::string& what) {
     if (!ok) failed.push_back(what);
@@ -289,13 +282,13 @@ std::vector<std::string> run_case(const Case& k) {
   check(k.field == 0 || names(err, "field", k.field), "the message does not name field " + std::to_string(k.field));
   check(k.also == nullptr || err.find(k.also) != std::string::npos, std::string("the message does not say ") + (k.also ? k.also : ""));
   check(snapshot(d.data) == data_before, "the data directory changed");
-  const auto run_after = snapshot(d.run);
+  const auto run_after = snapshot(d.path());
   for (const auto& [name, text] : run_before) {
     const auto it = run_after.find(name);
     check(it != run_after.end() && it->second == text, "the earlier file " + name + " was changed");
   }
   for (const char* name : kOutputFiles)
-    check(run_before.count(name) || !fs::exists(fs::symlink_status(d.run / name)), std::string("output left: ") + name);
+    check(run_before.count(name) || !d.has(name), std::string("output left: ") + name);
   if (!failed.empty()) {  // the report, with bytes that are no printable ASCII as \ooo
     std::string p;
     for (const char ch : err) {
@@ -309,17 +302,14 @@ std::vector<std::string> run_case(const Case& k) {
 }
 
 TEST(Corpus, GoodRunSucceeds) {
-  ASSERT_TRUE(good().error.empty()) << good().error;
+  ASSERT_EQ(good().made.status, 0) << good().made.err;
   Dirs d;
-  fs::create_directory(d.run);
-  for (const auto& [name, text] : good().inputs) write_file(d.run / name, text);
-  std::string out, err;
-  ASSERT_EQ(run_in(d.run, "MCDATA='" + good().data.string() + "'", MCSPEC_BINARY, &out, &err), 0) << err;
-  EXPECT_TRUE(fs::exists(d.run / "spct.dat"));
+  ASSERT_EQ(d.files(good().inputs).run(mcdata(good().data)), 0) << d.err;
+  EXPECT_TRUE(d.has("spct.dat"));
 }
 
 TEST(Corpus, EveryMalformedInputIsRefusedCleanly) {
-  ASSERT_TRUE(good().error.empty()) << good().error;
+  ASSERT_EQ(good().made.status, 0) << good().made.err;
   const std::vector<Case> cases = corpus();
   EXPECT_GE(cases.size(), 60u);
   int skipped = 0;

@@ -1,5 +1,5 @@
 // The program end to end: the type Ia example on the shared atomic data (the schedule,
-// every output file, a byte-identical rerun), the hydrogen-envelope example on the
+// every output file; reruns are byte-identical: e2e Threads), the hydrogen-envelope example on the
 // generated data directory (H-alpha and H-beta as P-Cygni profiles; every output against
 // the stored digests of tests/reference). The refusals of
 // bad inputs are in the malformed-input corpus (tests/corpus).
@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "base/io.hpp"
-#include "support/example_runs.hpp"
+#include "support/run_dir.hpp"
 #include "tools/hydrogenic.hpp"
 
 namespace fs = std::filesystem;
@@ -22,8 +22,6 @@ namespace hy = mcspec::hydrogenic;
 using namespace mcspec::test;
 
 namespace {
-
-std::string tail(const std::string& s) { return s.substr(s.size() > 2000 ? s.size() - 2000 : 0); }
 
 // The numbers that follow a label on standard output, in order.
 std::vector<int> numbers_after(const std::string& text, const std::string& label) {
@@ -37,10 +35,10 @@ std::vector<int> numbers_after(const std::string& text, const std::string& label
 class SnIaMax : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (shared_example().empty()) GTEST_SKIP() << "the shared example (../shared/examples/sn-ia-max) is not present";
+    MCSPEC_REQUIRE_SHARED_EXAMPLE();
     ASSERT_EQ(run().status, 0) << run().err << tail(run().out);
   }
-  static const ToolRun& run() { return *sn_ia_max_run(); }
+  static const RunDir& run() { return *sn_ia_max_run(); }
 };
 
 TEST_F(SnIaMax, FollowsTheScheduleOnStandardOutput) {
@@ -67,17 +65,8 @@ TEST_F(SnIaMax, FollowsTheScheduleOnStandardOutput) {
 }
 
 TEST_F(SnIaMax, WritesEveryOutputFile) {
-  for (const char* name : kOutputFiles) EXPECT_TRUE(fs::exists(run().dir / name)) << name;
+  for (const char* name : kOutputFiles) EXPECT_TRUE(run().has(name)) << name;
   EXPECT_EQ(run().read("diagn.dat") + run().read("taul.dat"), "");  // created and left empty
-  // One lhea.dat record per kept line: the Python readers' check_run, on this run too.
-}
-
-// The same inputs and seed give byte-identical files.
-TEST_F(SnIaMax, RerunIsByteIdentical) {
-  const auto again = run_example(shared_example(), shared_mcdata());
-  ASSERT_EQ(again->status, 0) << again->err;
-  EXPECT_EQ(again->out, run().out);
-  for (const char* name : kOutputFiles) EXPECT_TRUE(again->read(name) == run().read(name)) << name << " differs";
 }
 
 // ------------------------------------------------------------ the hydrogen envelope
@@ -88,7 +77,7 @@ class HydrogenEnvelope : public ::testing::Test {
     ASSERT_NE(hydrogen_envelope_run(), nullptr) << generated_data().err;
     ASSERT_EQ(run().status, 0) << run().err << tail(run().out);
   }
-  static const ToolRun& run() { return *hydrogen_envelope_run(); }
+  static const RunDir& run() { return *hydrogen_envelope_run(); }
 };
 
 TEST_F(HydrogenEnvelope, BalmerLinesArePCygniProfilesAndCanBePlotted) {
@@ -97,7 +86,7 @@ TEST_F(HydrogenEnvelope, BalmerLinesArePCygniProfilesAndCanBePlotted) {
   };
   std::vector<Row> rows;
   mcspec::InFile f;
-  f.open((run().dir / "spct.dat").string(), "spct.dat");
+  f.open((run() / "spct.dat").string(), "spct.dat");
   double w = 0, formal = 0, rest_of_record[4];
   while (true) {
     const mcspec::InItem items[] = {w, formal, rest_of_record[0], rest_of_record[1], rest_of_record[2], rest_of_record[3]};
@@ -141,24 +130,17 @@ TEST(HydrogenEnvelopeReference, OutputsMatchTheStoredDigests) {
   ASSERT_NE(hydrogen_envelope_run(), nullptr) << generated_data().err;
   // Under the sanitizers the shared run sends fewer packets: the reference needs a run of
   // its own with the example's inputs as they are (the Debug build gives the same bytes).
-  std::unique_ptr<ToolRun> full;
-  if (std::getenv("MCSPEC_SANITIZED") != nullptr) {
-    full = std::make_unique<ToolRun>("mcspec-run");
-    for (const char* name : {"dica.dat", "comp.ind", "hydro.dat"})
-      fs::copy_file(fs::path(MCSPEC_SOURCE_DIR) / "examples/hydrogen-envelope" / name, full->dir.path() / name);
-    full->status = run_program(full->dir.path(), generated_data().dir / "data", &full->out, &full->err);
-  }
-  const ToolRun& run = full ? *full : *hydrogen_envelope_run();
+  RunDir full;
+  if (sanitized()) full.example(kSourceDir / "examples/hydrogen-envelope").run(mcdata(generated_mcdata()));
+  const RunDir& run = sanitized() ? full : *hydrogen_envelope_run();
   ASSERT_EQ(run.status, 0) << run.err;
-  const std::string want = read_file(fs::path(MCSPEC_SOURCE_DIR) / "tests/reference/hydrogen-envelope.sha256");
   // The run's outputs beside its standard output, in a directory of their own.
-  TempDir outputs("mcspec-digest");
-  write_file(outputs.path() / "standard-output", run.out);
-  for (const auto& e : fs::directory_iterator(run.dir.path()))
-    if (const std::string name = e.path().filename().string(); name != "dica.dat" && name != "comp.ind" && name != "hydro.dat")
-      fs::copy_file(e.path(), outputs.path() / name);
-  std::string got, err;
-  ASSERT_EQ(run_in(outputs.path(), "LC_ALL=C", "sha256sum $(ls)", &got, &err), 0) << err;
-  EXPECT_EQ(got, want) << "an output of the hydrogen-envelope example changed; if that is intended, run "
-                          "tools/update_reference.sh BUILD_DIR and commit tests/reference/hydrogen-envelope.sha256";
+  RunDir digests("mcspec-digest");
+  write_file(digests / "standard-output", run.out);
+  for (const std::string& name : run.names())
+    if (name != "dica.dat" && name != "comp.ind" && name != "hydro.dat") fs::copy_file(run / name, digests / name);
+  ASSERT_EQ(digests.run("LC_ALL=C", "sha256sum $(ls)"), 0) << digests.err;
+  EXPECT_EQ(digests.out, read_file(kSourceDir / "tests/reference/hydrogen-envelope.sha256"))
+      << "an output of the hydrogen-envelope example changed; if that is intended, run "
+         "tools/update_reference.sh BUILD_DIR and commit tests/reference/hydrogen-envelope.sha256";
 }

@@ -14,23 +14,21 @@
 #include "base/io.hpp"
 #include "base/run_parameters.hpp"
 #include "model/atoms.hpp"
-#include "support/example_runs.hpp"
+#include "support/run_dir.hpp"
 #include "tools/hydrogenic.hpp"
 
-namespace fs = std::filesystem;
 namespace hy = mcspec::hydrogenic;
 using mcspec::InFile;
 using namespace mcspec::test;
 
 namespace {
 
-
 class GeneratedData : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(generated_data().status, 0) << generated_data().err; }
   static InFile open(const std::string& name) {
     InFile f;
-    f.open((generated_data().dir / "data" / name).string(), name);
+    f.open((generated_data() / "data" / name).string(), name);
     return f;
   }
 };
@@ -121,13 +119,12 @@ TEST_F(GeneratedData, GroundWeightsAndThePowerLawProfile) {
   }
   EXPECT_TRUE(nama.at_end());
   // No rhw7.dat: the default profile of the program is W7, not a hydrogen envelope.
-  EXPECT_FALSE(fs::exists(generated_data().dir / "data" / "rhw7.dat"));
+  EXPECT_FALSE(fs::exists(generated_data() / "data/rhw7.dat"));
   // The profile written by --profile: homologous (r = v t0, t0 = 1 day), at most the
   // reader's 300 points, rho ~ v^-11 above the 3500 km/s core and flat inside it,
   // 4e-11 g cm^-3 at 7000 km/s.
-  TempDir dir;
-  std::string out, err;
-  ASSERT_EQ(run_in(dir.path(), "", build_tool("mkdata", "--profile hydro.dat"), &out, &err), 0) << err;
+  RunDir dir;
+  ASSERT_EQ(dir.run("", tool("mkdata", "--profile hydro.dat")), 0) << dir.err;
   InFile f;
   f.open((dir / "hydro.dat").string(), "hydro.dat");
   int lmax = 0, number = 0;
@@ -152,18 +149,17 @@ TEST_F(GeneratedData, GroundWeightsAndThePowerLawProfile) {
 }
 
 TEST(Mkdata, NeverWritesOverAnExistingDirectoryNorLeavesAPartialOne) {
-  TempDir dir;
+  RunDir dir;
   fs::create_directory(dir / "data");
-  write_file(dir / "data" / "mine.txt", "keep\n");
-  std::string out, err;
-  EXPECT_NE(run_in(dir.path(), "", build_tool("mkdata", "--without-filters data"), &out, &err), 0);
-  EXPECT_CONTAINS(err, "already exists");
+  write_file(dir / "data/mine.txt", "keep\n");
+  EXPECT_NE(dir.run("", tool("mkdata", "--without-filters data")), 0);
+  EXPECT_CONTAINS(dir.err, "already exists");
   EXPECT_EQ(read_file(dir / "data" / "mine.txt"), "keep\n");
   EXPECT_FALSE(fs::exists(dir / "data" / "nbba.ind"));
   // Filter curves missing: nothing is left behind.
   fs::create_directory(dir / "empty");
-  EXPECT_NE(run_in(dir.path(), "", build_tool("mkdata", "--bessell empty new"), &out, &err), 0);
-  EXPECT_CONTAINS(err, "bessell-U.ecsv");
+  EXPECT_NE(dir.run("", tool("mkdata", "--bessell empty new")), 0);
+  EXPECT_CONTAINS(dir.err, "bessell-U.ecsv");
   EXPECT_FALSE(fs::exists(dir / "new"));
 }
 
@@ -192,6 +188,5 @@ TEST_F(GeneratedData, FilterCurvesAreTheBessellCurvesOnTheProgramsGrid) {
   EXPECT_EQ((std::vector<double>{t[2][50], t[1][23], t[0][30], t[3][0], t[3][108]}),
             (std::vector<double>{0.898, 0.989, 0.0, 0.0, 0.052}));
 }
-
 
 }  // namespace

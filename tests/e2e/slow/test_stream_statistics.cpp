@@ -19,9 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "support/example_runs.hpp"
+#include "support/run_dir.hpp"
 
-namespace fs = std::filesystem;
 using namespace mcspec::test;
 
 namespace {
@@ -37,14 +36,15 @@ double number_after(const std::string& text, const std::string& label) {
   return std::stod(text.substr(at + label.size()));
 }
 
-Sample measure(const fs::path& dir, const std::string& out) {
+Sample measure(const RunDir& run) {
+  const std::string& out = run.out;
   Sample s;
   s["Log L"] = number_after(out, "Log L =");
   const std::size_t mags = out.rfind("UNREDD. MAGS:");
   for (const char* band : {"U=", "B=", "V=", "R="}) s[std::string("mag ") + band] = number_after(out.substr(mags, 80), band);
   s["Mbol"] = number_after(out, "MBol =");
   // Final radiation temperatures: the last shell table of the run log (XS VS LOG RH TE TR W).
-  const std::string stst = read_file(dir / "stst.dat");
+  const std::string stst = run.read("stst.dat");
   std::istringstream table(stst.substr(stst.rfind("LOG RH")));
   std::string line;
   std::getline(table, line);
@@ -60,7 +60,7 @@ Sample measure(const fs::path& dir, const std::string& out) {
   }
   // Broad bands of the formal-integral spectrum (spcp.dat: bin, log10 air wavelength in
   // micron, ratio, log10 L per unit air wavelength, Monte Carlo): log10 of the band mean.
-  const std::string spcp = read_file(dir / "spcp.dat");
+  const std::string spcp = run.read("spcp.dat");
   std::istringstream spec(spcp.substr(spcp.rfind("Iteration")));
   std::getline(spec, line);
   const double edges[] = {3000, 4000, 5000, 6000, 7000, 9000};
@@ -85,27 +85,18 @@ Sample measure(const fs::path& dir, const std::string& out) {
 }
 
 // The example with 10000 packets and the given seed, in a mode.
-Sample run(const fs::path& example, const fs::path& mcdata, int seed, bool streams) {
-  TempDir dir("mcspec-statistics");
-  copy_example(example, dir.path());
-  std::string dica = read_file(dir.path() / "dica.dat");
-  const std::size_t second = dica.find('\n') + 1;
-  dica.replace(second, dica.find('\n', second) - second, "    1    3");
-  const std::size_t seed_line = dica.find('\n', dica.find("ISEED")) + 1;
-  const std::size_t first_value = dica.find_first_not_of(' ', seed_line);
-  const std::size_t value_end = dica.find(' ', first_value);
-  dica.replace(first_value, value_end - first_value, std::to_string(seed));
-  write_file(dir.path() / "dica.dat", dica);
-  std::string out, err;
-  const std::string env = std::string(streams ? "MCSPEC_STREAMS=1 MCSPEC_THREADS=2 " : "MCSPEC_THREADS=2 ") +
-                          "MCDATA='" + mcdata.string() + "'";
-  const int status = run_in(dir.path(), env, MCSPEC_BINARY, &out, &err);
-  EXPECT_EQ(status, 0) << err;
-  return measure(dir.path(), out);
+Sample run(const fs::path& example, const fs::path& data, int seed, bool streams) {
+  RunDir dir("mcspec-statistics");
+  dir.example(example).packets(1);
+  std::string seeds = records(dir.read("dica.dat"))[11];  // ISEED, then LOG TAUG
+  const std::size_t first = seeds.find_first_not_of(' ');
+  dir.record("dica.dat", 12, seeds.replace(first, seeds.find(' ', first) - first, std::to_string(seed)));
+  EXPECT_EQ(dir.run(std::string(streams ? "MCSPEC_STREAMS=1 " : "") + "MCSPEC_THREADS=2 " + mcdata(data)), 0) << dir.err;
+  return measure(dir);
 }
 
 void compare_modes(const fs::path& example, const fs::path& mcdata) {
-  if (std::getenv("MCSPEC_SANITIZED") != nullptr)
+  if (sanitized())
     GTEST_SKIP() << "2 x " << kSeeds << " runs are too slow under the sanitizers; the statistics are checked in the optimised build";
   std::vector<Sample> single, stream;
   for (int i = 0; i < kSeeds; ++i) {
@@ -135,13 +126,11 @@ void compare_modes(const fs::path& example, const fs::path& mcdata) {
 }  // namespace
 
 TEST(StreamStatistics, TypeIaExample) {
-  if (shared_example().empty()) GTEST_SKIP() << "the shared example (../shared/examples/sn-ia-max) is not present";
+  MCSPEC_REQUIRE_SHARED_EXAMPLE();
   compare_modes(shared_example(), shared_mcdata());
 }
 
 TEST(StreamStatistics, HydrogenExample) {
-  const ToolRun& data = generated_data();
-  if (data.status != 0 || !fs::exists(data.dir / "data/filters.dat"))
-    GTEST_SKIP() << "the generated data directory has no filter curves: " << data.err;
-  compare_modes(fs::path(MCSPEC_SOURCE_DIR) / "examples" / "hydrogen-envelope", data.dir / "data");
+  MCSPEC_REQUIRE_GENERATED_DATA();
+  compare_modes(kSourceDir / "examples/hydrogen-envelope", generated_mcdata());
 }
