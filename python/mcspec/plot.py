@@ -16,12 +16,13 @@ from typing import Optional, Sequence
 
 import numpy as np
 
-from .io import McspecError, RunResult, read_observed, read_run, species_label
+from .bands import BANDS
+from .errors import McspecError
+from .outputs import RunResult, read_observed, read_run, species_label
 
 __all__ = ["plot_spectrum", "plot_temperature", "plot_ions", "feature_markers", "compare_observed",
            "BANDS", "SI_II_REST"]
 
-BANDS = ((3500, 4500), (4500, 5500), (5500, 6500), (6500, 8000))
 SI_II_REST = 6355.0  # A, air: gf-weighted centre of the Si II 6347/6371 doublet
 C_KMS = 299792.458
 

@@ -16,33 +16,20 @@ from typing import Mapping, Optional, Union
 
 import numpy as np
 
-from .io import McspecError, Params, RunResult, read_run, write_comp, write_dica, write_hydro
+from .errors import InputValueError, McspecError, RunError, RunFailed
+from .inputs import Params, read_dica, write_comp, write_dica, write_hydro
+from .outputs import RunResult, read_run
 
 __all__ = ["run", "find_binary", "RunFailed"]
 
 REPO = Path(__file__).resolve().parents[2]
 
 
-class RunFailed(McspecError):
-    """The program ended with a non-zero exit status; the message is its own (stderr).
-
-    status: exit status (2 input error, 3 run stopped, 4 internal fault, 130/143
-    interrupted); directory: the run directory; stdout, stderr: the program's output.
-    """
-
-    def __init__(self, message, status, directory, stdout, stderr):
-        super().__init__(message)
-        self.status = status
-        self.directory = directory
-        self.stdout = stdout
-        self.stderr = stderr
-
-
 def find_binary(binary: Optional[Union[str, Path]] = None) -> Path:
     cand = binary or os.environ.get("MCSPEC_BINARY") or REPO / "build" / "mcspec"
     p = Path(cand)
     if not (p.is_file() and os.access(p, os.X_OK)):
-        raise McspecError(f"the mcspec program was not found at {p}; build it (make build) or set MCSPEC_BINARY")
+        raise RunError(f"the mcspec program was not found at {p}; build it (make build) or set MCSPEC_BINARY")
     return p.resolve()
 
 
@@ -53,7 +40,7 @@ def _place(value, name: str, directory: Path, writer) -> None:
     if isinstance(value, (str, os.PathLike)):
         src = Path(value)
         if not src.is_file():
-            raise McspecError(f"{src}: no such input file (for {name})")
+            raise InputValueError(f"{src}: no such input file (for {name})")
         shutil.copyfile(src, directory / name)
     else:
         writer(directory / name, value)
@@ -64,7 +51,7 @@ def run(dica: Union[Params, Mapping, str, os.PathLike, None] = None,
         mcdata: Optional[Union[str, os.PathLike]] = None, workdir: Optional[Union[str, os.PathLike]] = None,
         env: Optional[Mapping[str, str]] = None, binary: Optional[Union[str, os.PathLike]] = None,
         timeout: Optional[float] = None, **params) -> RunResult:
-    """Run mcspec in a new directory and return its results (mcspec.io.RunResult).
+    """Run mcspec in a new directory and return its results (mcspec.outputs.RunResult).
 
     dica: Params, a dict of parameter values, or the path of a dica.dat; keyword
         arguments (np4=1, seed...) override single parameters.
@@ -94,9 +81,8 @@ def run(dica: Union[Params, Mapping, str, os.PathLike, None] = None,
     if dica is None:
         dica = Params()
     if comp is None:
-        raise McspecError("run needs a composition (comp=...)")
+        raise InputValueError("run needs a composition (comp=...)")
     if params:
-        from .io import read_dica
         base = read_dica(dica) if isinstance(dica, (str, os.PathLike)) else (
             Params(**dica) if isinstance(dica, Mapping) else dica)
         dica = Params(**{**base.__dict__, **params})
@@ -112,7 +98,7 @@ def run(dica: Union[Params, Mapping, str, os.PathLike, None] = None,
         try:
             d.mkdir(parents=True)
         except FileExistsError:
-            raise McspecError(f"{d}: exists already; a run needs a new directory") from None
+            raise InputValueError(f"{d}: exists already; a run needs a new directory") from None
 
     _place(dica, "dica.dat", d, write_dica)
     _place(comp, "comp.ind", d, write_comp)
@@ -128,12 +114,12 @@ def run(dica: Union[Params, Mapping, str, os.PathLike, None] = None,
     if env:
         e.update({k: str(v) for k, v in env.items()})
     if not e.get("MCDATA"):
-        raise McspecError("no atomic-data directory: pass mcdata=... or set MCDATA")
+        raise InputValueError("no atomic-data directory: pass mcdata=... or set MCDATA")
     e["PWD"] = str(d)
     try:
         proc = subprocess.run([str(exe)], cwd=d, env=e, capture_output=True, text=True, timeout=timeout)
     except subprocess.TimeoutExpired as t:
-        raise McspecError(f"mcspec in {d} did not finish within {timeout} s") from t
+        raise RunError(f"mcspec in {d} did not finish within {timeout} s") from t
     if proc.returncode != 0:
         msg = proc.stderr.strip() or f"mcspec ended with status {proc.returncode}"
         raise RunFailed(msg, proc.returncode, d, proc.stdout, proc.stderr)
