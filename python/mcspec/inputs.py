@@ -418,7 +418,7 @@ def comp_records(fractions) -> list[str]:
             raise InputValueError(f"comp.ind record {z}: the mass fraction of Z = {z} must be >= 0, not {v}")
         if v != 0 and z > MAX_IONISATION_DATA:
             raise InputValueError(f"comp.ind record {z}: element Z = {z} has no ionisation data; its fraction must be 0")
-    total = math.fsum(values)
+    total = sum(values)
     if not (0 < total < math.inf):
         raise InputValueError(f"comp.ind: the mass fractions must add up to a positive finite number, not {total}")
     return [f"{z:3d} {ELEMENTS[z - 1]:<2s} {_real_text(v)}" for z, v in enumerate(values, 1)]

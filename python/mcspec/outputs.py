@@ -1093,8 +1093,11 @@ def _cross_check(r: RunResult) -> dict:
         out["sica.dat"] = f"blocks of {len(r.mc_spectra[0].wave_um)} bins, KG = {p.kg} in dica.dat"
     if r.log is not None and "sica.dat" not in r.problems and len(r.mc_spectra) != len(r.log.reports):
         out["sica.dat"] = f"{len(r.mc_spectra)} spectra for {len(r.log.reports)} Monte Carlo runs in stst.dat"
-    if r.log is not None and "eica.dat" not in r.problems and len(r.emission) > len(r.log.reports):
-        out["eica.dat"] = f"{len(r.emission)} blocks for {len(r.log.reports)} Monte Carlo runs in stst.dat"
+    if r.log is not None and "eica.dat" not in r.problems and "eica.dat" in [f for f, _ in RUN_FILES.values()]:
+        emitting = sum(rep.counts.size > 3 and rep.counts[3] > 0 for rep in r.log.reports)
+        if len(r.emission) != emitting:
+            out["eica.dat"] = f"{len(r.emission)} blocks for {emitting} Monte Carlo runs with escaping line " \
+                              "emission in stst.dat"
     js = None if r.log is None else len(r.log.initial_structure)
     if js is not None and r.ionisation is not None and len(r.ionisation.ne) != js:
         out["yhea.dat"] = f"{len(r.ionisation.ne)} shells, {js} in stst.dat"

@@ -14,9 +14,7 @@ import tempfile
 from pathlib import Path
 from typing import Mapping, Optional, Union
 
-import numpy as np
-
-from .errors import InputValueError, McspecError, RunError, RunFailed
+from .errors import InputValueError, RunError, RunFailed
 from .inputs import Params, read_dica, write_comp, write_dica, write_hydro
 from .outputs import RunResult, read_run
 
