@@ -139,6 +139,19 @@ class Params:
     iopt: Sequence[int] = (1, 1, 1, 0, 0)
     js_unused: int = 0
 
+    def replace(self, **values) -> "Params":
+        """A copy with single values replaced (names as the attributes, e.g. np4=1).
+
+        Raises
+        ------
+        InputValueError
+            An unknown parameter name.
+        """
+        unknown = set(values) - {f.name for f in dc_fields(Params)}
+        if unknown:
+            raise InputValueError(f"dica.dat: unknown parameter(s) {', '.join(sorted(unknown))}")
+        return Params(**{**self.__dict__, **values})
+
     def values(self) -> dict:
         """{name in the file: value} for every value of DICA_LAYOUT."""
         out = {}
@@ -325,12 +338,7 @@ def write_dica(path: PathLike, params: Optional[Params] = None, **values) -> Pat
     p = params if params is not None else Params()
     if not isinstance(p, Params):
         raise InputValueError(f"dica.dat: Params needed, not {type(p).__name__}")
-    if values:
-        known = {f.name for f in dc_fields(Params)}
-        unknown = set(values) - known
-        if unknown:
-            raise InputValueError(f"dica.dat: unknown parameter(s) {', '.join(sorted(unknown))}")
-        p = Params(**{**p.__dict__, **values})
+    p = p.replace(**values)
     p.check()
     v = p.values()
     recs = []
@@ -384,16 +392,36 @@ def parse_comp(text: str, path: str = "comp.ind") -> list[float]:
 def read_comp(path: PathLike) -> np.ndarray:
     """Mass fractions of "comp.ind" as the program reads them (see `parse_comp`).
 
+    Parameters
+    ----------
+    path : str or Path
+
     Returns
     -------
     numpy.ndarray
-        Raw mass fractions, index 0 = hydrogen (Z = 1), not normalised.
+        Raw mass fractions (dimensionless), index 0 = hydrogen (Z = 1), not normalised.
+
+    Raises
+    ------
+    FileFormatError
+        Missing file, a record without three values, a fraction that is not a number.
     """
     return np.array(parse_comp(_read_text(path), str(path)), dtype=float)
 
 
-def comp_records(fractions) -> list[str]:
-    """The records of a comp.ind holding `fractions`, after the checks of `write_comp`."""
+def comp_records(fractions: Union[Sequence[float], Mapping]) -> list[str]:
+    """The records of a comp.ind holding `fractions`, after the checks of `write_comp`.
+
+    Parameters
+    ----------
+    fractions : sequence of float or dict
+        As for `write_comp` (dimensionless mass fractions).
+
+    Returns
+    -------
+    list of str
+        One record per element from Z = 1.
+    """
     if isinstance(fractions, Mapping):
         fz = {}
         for k, v in fractions.items():
@@ -424,7 +452,7 @@ def comp_records(fractions) -> list[str]:
     return [f"{z:3d} {ELEMENTS[z - 1]:<2s} {_real_text(v)}" for z, v in enumerate(values, 1)]
 
 
-def write_comp(path: PathLike, fractions) -> Path:
+def write_comp(path: PathLike, fractions: Union[Sequence[float], Mapping]) -> Path:
     """Write "comp.ind" from mass fractions.
 
     Parameters
@@ -449,7 +477,8 @@ def write_comp(path: PathLike, fractions) -> Path:
     return _write_atomically(path, comp_records(fractions))
 
 
-def write_hydro(path: PathLike, time_s: float, radius_cm, density, velocity_kms=None) -> Path:
+def write_hydro(path: PathLike, time_s: float, radius_cm: Sequence[float], density: Sequence[float],
+                velocity_kms: Optional[Sequence[float]] = None) -> Path:
     """Write a density profile "hydro.dat".
 
     Parameters
@@ -508,8 +537,12 @@ def write_hydro(path: PathLike, time_s: float, radius_cm, density, velocity_kms=
     return _write_atomically(path, recs)
 
 
-def read_hydro(path: PathLike):
+def read_hydro(path: PathLike) -> tuple[float, np.ndarray]:
     """Read a density profile "hydro.dat".
+
+    Parameters
+    ----------
+    path : str or Path
 
     Returns
     -------

@@ -10,7 +10,7 @@ from __future__ import annotations
 
 import re
 from pathlib import Path
-from typing import NamedTuple, Sequence
+from typing import NamedTuple, Sequence, Union
 
 from .errors import FileFormatError
 from .numbers import NumberFormatError, parse_float, parse_int
@@ -66,14 +66,15 @@ def layout(fmt: str, names: Sequence[str]) -> tuple:
     return tuple(fields)
 
 
-def record_length(fields) -> int:
+def record_length(fields: Sequence[Field]) -> int:
+    """Characters of a record of this layout."""
     return sum(f.width for f in fields)
 
 
 _CONTROL = re.compile(r"[\x00-\x08\x0b-\x1f\x7f]")
 
 
-def read_lines(path, required: bool = True) -> list[str]:
+def read_lines(path: Union[str, Path], required: bool = True) -> list[str]:
     """The records of a text file the program wrote (ASCII).
 
     Raises FileFormatError for a missing or unreadable file, undecodable bytes or control
@@ -102,7 +103,7 @@ def read_lines(path, required: bool = True) -> list[str]:
     return lines
 
 
-def parse_record(path, line_no: int, line: str, fields) -> list:
+def parse_record(path: Union[str, Path], line_no: int, line: str, fields: Sequence[Field]) -> list:
     """The values of a fixed-layout record (integers, floats, stripped text), in order.
 
     The record must have exactly the layout's length: a record cut short names the field

@@ -12,7 +12,7 @@ import shutil
 import subprocess
 import tempfile
 from pathlib import Path
-from typing import Mapping, Optional, Union
+from typing import Mapping, Optional, Sequence, Union
 
 from .errors import InputValueError, RunError, RunFailed
 from .inputs import Params, read_dica, write_comp, write_dica, write_hydro
@@ -24,6 +24,23 @@ REPO = Path(__file__).resolve().parents[2]
 
 
 def find_binary(binary: Optional[Union[str, Path]] = None) -> Path:
+    """The program to run.
+
+    Parameters
+    ----------
+    binary : str or Path, optional
+        Its path; else $MCSPEC_BINARY, else build/mcspec of the checkout holding this package.
+
+    Returns
+    -------
+    Path
+        The resolved path of an executable file.
+
+    Raises
+    ------
+    RunError
+        No executable file there.
+    """
     cand = binary or os.environ.get("MCSPEC_BINARY") or REPO / "build" / "mcspec"
     p = Path(cand)
     if not (p.is_file() and os.access(p, os.X_OK)):
@@ -45,27 +62,53 @@ def _place(value, name: str, directory: Path, writer) -> None:
 
 
 def run(dica: Union[Params, Mapping, str, os.PathLike, None] = None,
-        comp=None, hydro=None, *, example: Optional[Union[str, os.PathLike]] = None,
+        comp: Union[Sequence[float], Mapping, str, os.PathLike, None] = None,
+        hydro: Union[tuple, str, os.PathLike, None] = None, *, example: Optional[Union[str, os.PathLike]] = None,
         mcdata: Optional[Union[str, os.PathLike]] = None, workdir: Optional[Union[str, os.PathLike]] = None,
         env: Optional[Mapping[str, str]] = None, binary: Optional[Union[str, os.PathLike]] = None,
         timeout: Optional[float] = None, **params) -> RunResult:
-    """Run mcspec in a new directory and return its results (mcspec.outputs.RunResult).
+    """Run mcspec in a new directory and return its results.
 
-    dica: Params, a dict of parameter values, or the path of a dica.dat; keyword
-        arguments (np4=1, seed...) override single parameters.
-    comp: mass fractions (sequence from Z = 1, or dict {Z or symbol: fraction}) or the
-        path of a comp.ind.
-    hydro: None (the data directory's W7 profile), the path of a hydro.dat, or a tuple
-        (time_s, radius_cm, density).
-    example: a directory holding dica.dat / comp.ind / hydro.dat used for whatever
-        of dica, comp, hydro is not given.
-    mcdata: the atomic-data directory (else the environment's MCDATA).
-    workdir: the run directory, created new (must not exist); default a new temporary
+    Parameters
+    ----------
+    dica : Params, dict, str or Path, optional
+        Params, a dict of parameter values, or the path of a dica.dat (default Params()).
+    comp : sequence of float, dict, str or Path
+        Mass fractions (sequence from Z = 1, or dict {Z or symbol: fraction}) or the path
+        of a comp.ind.
+    hydro : tuple, str or Path, optional
+        None (the data directory's W7 profile), the path of a hydro.dat, or a tuple
+        (time in s, radii in cm, densities in g cm^-3).
+    example : str or Path, optional
+        A directory holding dica.dat / comp.ind / hydro.dat used for whatever of dica,
+        comp, hydro is not given.
+    mcdata : str or Path, optional
+        The atomic-data directory (else the environment's MCDATA).
+    workdir : str or Path, optional
+        The run directory, created new (must not exist); default a new temporary
         directory, kept after the run (its path is result.directory).
-    env: extra environment variables (e.g. {"MCSPEC_ION_SPECTRUM": "1"}).
+    env : dict, optional
+        Extra environment variables (e.g. {"MCSPEC_ION_SPECTRUM": "1"}).
+    binary : str or Path, optional
+        The program (see `find_binary`).
+    timeout : float, optional
+        Seconds the run may take.
+    **params
+        Single parameters over dica (np4=1, iseed=5, ...; units as in Params).
 
-    Raises RunFailed (a McspecError) with the program's error message when it ends
-    with a non-zero status.
+    Returns
+    -------
+    RunResult
+        `read_run` of the directory, with .stdout and .stderr.
+
+    Raises
+    ------
+    InputValueError
+        A bad input or argument (nothing is run).
+    RunFailed
+        The program ended with a non-zero status; the message is its own.
+    RunError
+        The program not found, or not finished within `timeout`.
     """
     exe = find_binary(binary)
     if example is not None:
@@ -82,10 +125,10 @@ def run(dica: Union[Params, Mapping, str, os.PathLike, None] = None,
         raise InputValueError("run needs a composition (comp=...)")
     if params:
         base = read_dica(dica) if isinstance(dica, (str, os.PathLike)) else (
-            Params(**dica) if isinstance(dica, Mapping) else dica)
-        dica = Params(**{**base.__dict__, **params})
+            Params().replace(**dica) if isinstance(dica, Mapping) else dica)
+        dica = base.replace(**params)
     elif isinstance(dica, Mapping):
-        dica = Params(**dica)
+        dica = Params().replace(**dica)
     if isinstance(dica, Params):
         dica.check()  # before anything is created
 

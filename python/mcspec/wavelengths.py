@@ -28,15 +28,35 @@ def refractive_index(wave_vac_A):
 
 
 def vacuum_to_air(wave_vac_A):
-    """Air wavelength in A of a vacuum wavelength in A (unchanged below 2000 A)."""
+    """Air wavelength of a vacuum wavelength (unchanged below 2000 A).
+
+    Parameters
+    ----------
+    wave_vac_A : float or array_like
+        Vacuum wavelength in A.
+
+    Returns
+    -------
+    numpy.ndarray
+        Air wavelength in A.
+    """
     wv = np.asarray(wave_vac_A, dtype=float)
     return np.where(wv >= AIR_FROM_A, wv / refractive_index(wv), wv)
 
 
 def air_to_vacuum(wave_air_A):
-    """Vacuum wavelength in A of an air wavelength in A (unchanged below 2000 A).
+    """Vacuum wavelength of an air wavelength (unchanged below 2000 A): the inverse of
+    `vacuum_to_air` by fixed-point iteration (1e-10 A after three steps).
 
-    The inverse of `vacuum_to_air` by fixed-point iteration (1e-10 A after three steps).
+    Parameters
+    ----------
+    wave_air_A : float or array_like
+        Air wavelength in A.
+
+    Returns
+    -------
+    numpy.ndarray
+        Vacuum wavelength in A.
     """
     wa = np.asarray(wave_air_A, dtype=float)
     wv = wa.copy()

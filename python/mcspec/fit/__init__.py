@@ -139,6 +139,8 @@ def summary_line(cfg: Config, s: dict) -> str:
 
 
 def main(argv=None) -> int:
+    """`python3 -m mcspec fit CONFIG.toml [--scheduler ADDRESS]`; exits 2 on a bad
+    configuration or input, 130 when interrupted (run again to resume)."""
     p = argparse.ArgumentParser(prog="python3 -m mcspec fit",
                                 description="Fit an observed spectrum (see docs/fitting.md).")
     p.add_argument("config", help="the fit configuration (TOML)")
