@@ -445,7 +445,8 @@ def comp_records(fractions: Union[Sequence[float], Mapping]) -> list[str]:
         if v < 0:
             raise InputValueError(f"comp.ind record {z}: the mass fraction of Z = {z} must be >= 0, not {v}")
         if v != 0 and z > MAX_IONISATION_DATA:
-            raise InputValueError(f"comp.ind record {z}: element Z = {z} has no ionisation data; its fraction must be 0")
+            raise InputValueError(f"comp.ind record {z}: element Z = {z} has no ionisation data; "
+                                  "its fraction must be 0")
     total = sum(values)
     if not (0 < total < math.inf):
         raise InputValueError(f"comp.ind: the mass fractions must add up to a positive finite number, not {total}")

@@ -248,7 +248,8 @@ def read_sica(path: PathLike) -> list[McSpectrum]:
     out = []
     for k, it, rows in blocks:
         if len(rows) != len(blocks[0][2]) or not rows:
-            raise FileFormatError(path, k, None, f"block of {len(rows)} bins, {len(blocks[0][2])} expected (cut short?)")
+            raise FileFormatError(path, k, None,
+                                  f"block of {len(rows)} bins, {len(blocks[0][2])} expected (cut short?)")
         a = np.array(rows, dtype=float)
         out.append(McSpectrum(it, a[:, 0], a[:, 1].astype(np.int64), a[:, 2], a[:, 3].astype(np.int64), a[:, 4]))
     return out
@@ -341,7 +342,7 @@ def read_eica(path: PathLike) -> list[EmissionLines]:
         i64 = lambda j: np.array(c[j], dtype=np.int64)
         f64 = lambda j: np.array(c[j], dtype=float)
         obj = lambda j: np.array(c[j], dtype=object)
-        out.append(EmissionLines(i64(0), i64(1), i64(2), f64(3), obj(4), obj(5), f64(6), f64(7), f64(8), f64(9), f64(10)))
+        out.append(EmissionLines(i64(0), i64(1), i64(2), f64(3), obj(4), obj(5), *(f64(j) for j in range(6, 11))))
     return out
 
 
@@ -501,7 +502,8 @@ def read_stst(path: PathLike, complete: bool = True) -> RunLog:
         elif s.startswith("PW(2)=") and reports:
             reports[-1].pw2 = _values(path, k, s.replace("PW(2)=", " ").replace("RQ(JS,5)=", " "), 2, "PW(2)")[0]
         elif s.startswith("TB=") and reports:
-            reports[-1].tb = _values(path, k, s.replace("TB=", " ").replace("CLP=", " ").replace("CL=", " "), 3, "TB")[0]
+            v = s.replace("TB=", " ").replace("CLP=", " ").replace("CL=", " ")
+            reports[-1].tb = _values(path, k, v, 3, "TB")[0]
         elif s.startswith("JP") and reports:
             reports[-1].shells, i = _table(path, lines, i + 1, _SHELLS, js, "shell report")
             continue
@@ -849,7 +851,8 @@ def read_lhea(path: PathLike) -> LineList:
     for k, line in _nonblank(read_lines(path)):
         rows.append(parse_record(path, k, line, _LHEA))
         if rows[-1][0] != len(rows):
-            raise FileFormatError(path, k, "transition", f"transition {rows[-1][0]} out of order (expected {len(rows)})")
+            raise FileFormatError(path, k, "transition",
+                                  f"transition {rows[-1][0]} out of order (expected {len(rows)})")
     a = np.array(rows, dtype=float)
     ints = lambda c: a[:, c].astype(np.int64)
     if not np.array_equal(np.sort(ints(1)), np.arange(1, len(a) + 1)):

@@ -125,7 +125,8 @@ def parse_record(path: Union[str, Path], line_no: int, line: str, fields: Sequen
         pos += f.width
         if f.kind == "x":
             if s.strip():
-                raise FileFormatError(path, line_no, None, f"unexpected text {s.strip()!r} in column {pos - f.width + 1}")
+                raise FileFormatError(path, line_no, None,
+                                      f"unexpected text {s.strip()!r} in columns {pos - f.width + 1}-{pos}")
             continue
         if f.kind == "l":
             if s != f.text:
