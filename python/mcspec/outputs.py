@@ -55,7 +55,9 @@ def species_label(code: float) -> str:
 
 
 def _nonblank(lines):
-    return [(k, line) for k, line in enumerate(lines, 1) if line.strip()]
+    """(line number, record) of the records that are not empty. The program's empty
+    records have no characters: a record of blanks is a record cut short."""
+    return [(k, line) for k, line in enumerate(lines, 1) if line]
 
 
 def _check_length(path, k, line, n, what):
@@ -432,7 +434,7 @@ def _table(path, lines, i, fields, n, what):
     i = _skip_blank(lines, i)
     rows = []
     while len(rows) < n:
-        if i >= len(lines) or not lines[i].strip():
+        if i >= len(lines) or not lines[i]:
             raise FileFormatError(path, i + 1 if i < len(lines) else None, None,
                                   f"{what}: {len(rows)} of {n} records (cut short?)")
         rows.append(parse_record(path, i + 1, lines[i], fields))
@@ -441,7 +443,7 @@ def _table(path, lines, i, fields, n, what):
 
 
 def _skip_blank(lines, i):
-    while i < len(lines) and not lines[i].strip():
+    while i < len(lines) and not lines[i]:
         i += 1
     return i
 
@@ -450,7 +452,7 @@ def _structure_rows(path, lines, i):
     """The initial shell table: as many 5F12.2, F9.3 records as there are."""
     i = _skip_blank(lines, i)
     rows = []
-    while i < len(lines) and lines[i].strip():
+    while i < len(lines) and lines[i]:
         rows.append(parse_record(path, i + 1, lines[i], _STRUCT))
         i += 1
     if not rows:

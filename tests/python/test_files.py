@@ -3,6 +3,7 @@ writer -> reader; any cut of a run's file either reads identically or raises."""
 
 import math
 import shutil
+from pathlib import Path
 
 import numpy as np
 import pytest
@@ -44,7 +45,7 @@ DAMAGED = [
     ("atmd.oud", cut(5), "field J: record cut short"),
     ("ptfn.dat", cut(5), "field igt: record cut short"),
     ("spcp.dat", lambda b: b[:len(b) // 2], "cut short"),
-    ("spcp.dat", lambda b: b[:b.rindex(b"Iteration")], "no final spectrum"),
+    ("spcp.dat", lambda b: b[:b.rindex(b"     Iteration")], "no final spectrum"),
     ("lhea.dat", line_dropped(3), "transition 5 out of order"),
     ("atmd.oud", line_dropped(5), "level 3 out of order"),
     ("ptfn.dat", line_dropped(3), "shell with"),
@@ -62,9 +63,9 @@ DAMAGED = [
 @pytest.fixture(scope="module")
 def run_dir(tmp_path_factory, hydrogen_data):
     """A run with every file, ionspec.dat too."""
-    return mcspec.run(example=mcspec.runner.REPO / "examples" / "hydrogen-envelope", mcdata=hydrogen_data, np4=1,
-                      itt=1, env={"MCSPEC_ION_SPECTRUM": "1", "MCSPEC_QUIET": "1"},
-                      workdir=tmp_path_factory.mktemp("runs") / "h").directory
+    example = Path(__file__).resolve().parents[2] / "examples" / "hydrogen-envelope"
+    return mcspec.run(example=example, mcdata=hydrogen_data, np4=1, itt=1,
+                      env={"MCSPEC_ION_SPECTRUM": "1", "MCSPEC_QUIET": "1"}, workdir=tmp_path_factory.mktemp("runs") / "h").directory
 
 
 @pytest.mark.parametrize("name, damage, message", DAMAGED, ids=[f"{d[0]}-{i}" for i, d in enumerate(DAMAGED)])
@@ -100,7 +101,7 @@ def scratch(run_dir, tmp_path_factory):
     return d, mcspec.read_run(d)
 
 
-@settings(max_examples=100, deadline=None, database=None,
+@settings(max_examples=60, deadline=None, database=None,
           suppress_health_check=[HealthCheck.function_scoped_fixture])
 @given(data=st.data())
 def test_any_cut_reads_identically_or_raises(run_dir, scratch, data):
@@ -109,9 +110,8 @@ def test_any_cut_reads_identically_or_raises(run_dir, scratch, data):
     name = data.draw(st.sampled_from(sorted(READERS)))
     whole = (run_dir / name).read_bytes()
     n = data.draw(st.integers(0, len(whole) - 1))
-    if name in ("eica.dat", "ionspec.dat"):
-        while n > 0 and whole[n - 1:n] == b"\n":
-            n -= 1
+    while name in ("eica.dat", "ionspec.dat") and n > 0 and b"\n" in (whole[n - 1:n], whole[n:n + 1]):
+        n -= 1  # into a record
     d, ref = scratch
     (d / name).write_bytes(whole[:n])
     try:
