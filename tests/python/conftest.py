@@ -1,9 +1,11 @@
-"""Shared runs for the Python tests: the program, a generated hydrogen data directory,
-a run of the hydrogen example, and a run of the shared type Ia example when ../shared
-is present (skipped with a message otherwise)."""
+"""The Python tests' one harness: the program and mkdata of the build, a generated hydrogen
+data directory, the data directory built from the shipped sources, a run of the hydrogen
+example (with ionspec.dat) and of the shared type Ia example, and `run_example` for runs of
+a test's own; all through mcspec.run. Tests skip with a message when a part is absent."""
 
 import os
 import subprocess
+import sys
 from pathlib import Path
 
 import pytest
@@ -12,14 +14,7 @@ import mcspec
 
 REPO = Path(__file__).resolve().parents[2]
 SHARED = Path(os.environ.get("MCSPEC_SHARED_DIR", REPO.parent / "shared"))
-
-
-def flat_filters(path):
-    """A filters.dat with the program's 109-row layout (3000..8400 A) and flat
-    transmissions: enough for a run, not for real magnitudes."""
-    with open(path, "w") as f:
-        for i in range(109):
-            f.write(f"{3000 + 50 * i:9.1f}" + "   1.000" * 4 + "\n")
+SANITIZED = bool(os.environ.get("MCSPEC_SANITIZED"))
 
 
 def pytest_configure(config):
@@ -36,28 +31,48 @@ def binary():
 
 @pytest.fixture(scope="session")
 def hydrogen_data(tmp_path_factory, binary):
+    """mkdata's hydrogen and helium data with flat filter curves (enough for a run, not
+    for real magnitudes)."""
     mkdata = Path(os.environ.get("MCSPEC_MKDATA", binary.parent / "mkdata"))
     if not mkdata.exists():
         pytest.skip(f"{mkdata} missing: build the tools (make build)")
     d = tmp_path_factory.mktemp("data") / "hydrogenic"
     subprocess.run([str(mkdata), "--without-filters", str(d)], check=True, capture_output=True)
-    flat_filters(d / "filters.dat")
+    (d / "filters.dat").write_text("".join(f"{3000 + 50 * i:9.1f}" + "   1.000" * 4 + "\n" for i in range(109)))
     return d
 
 
 @pytest.fixture(scope="session")
-def hydrogen_run(tmp_path_factory, hydrogen_data):
-    """The hydrogen example with 20000 packets (10000 under the sanitizers; its own inputs otherwise)."""
-    np4 = 1 if os.environ.get("MCSPEC_SANITIZED") else 2
-    return mcspec.run(example=REPO / "examples" / "hydrogen-envelope", mcdata=hydrogen_data, np4=np4,
-                      workdir=tmp_path_factory.mktemp("runs") / "hydrogen")
+def atomic_data(tmp_path_factory):
+    """The data directory built by tools/build_atomic_data.py from data/sources."""
+    out = tmp_path_factory.mktemp("built") / "mcdata"
+    r = subprocess.run([sys.executable, str(REPO / "tools" / "build_atomic_data.py"), str(out)],
+                       capture_output=True, text=True)
+    assert r.returncode == 0, r.stderr
+    return out
 
 
 @pytest.fixture(scope="session")
-def ia_run(tmp_path_factory, binary):
+def run_example(tmp_path_factory, binary):
+    """run_example(example, mcdata, **kw): mcspec.run of an example in a new directory
+    (10000 packets under the sanitizers)."""
+    def run(example, mcdata, **kw):
+        if SANITIZED:
+            kw["np4"] = 1
+        return mcspec.run(example=example, mcdata=mcdata, workdir=tmp_path_factory.mktemp("runs") / "run", **kw)
+    return run
+
+
+@pytest.fixture(scope="session")
+def hydrogen_run(run_example, hydrogen_data):
+    """The hydrogen example with 10000 packets, one final pass and its ionspec.dat."""
+    return run_example(REPO / "examples" / "hydrogen-envelope", hydrogen_data, np4=1, itt=1,
+                       env={"MCSPEC_ION_SPECTRUM": "1", "MCSPEC_QUIET": "1"})
+
+
+@pytest.fixture(scope="session")
+def ia_run(run_example):
     ex, data = SHARED / "examples" / "sn-ia-max", SHARED / "mcdata"
     if not (ex / "dica.dat").exists() or not (data / "ihea.ind").exists():
         pytest.skip(f"no shared type Ia example and atomic data at {SHARED}")
-    fewer = {"np4": 1} if os.environ.get("MCSPEC_SANITIZED") else {}  # the sanitizers are slow
-    return mcspec.run(example=ex, mcdata=data, workdir=tmp_path_factory.mktemp("runs") / "ia",
-                      env={"MCSPEC_QUIET": "1"}, **fewer)
+    return run_example(ex, data, env={"MCSPEC_QUIET": "1"})

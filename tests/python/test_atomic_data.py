@@ -22,12 +22,8 @@ REFERENCE = os.path.join(os.path.dirname(REPO), "shared", "mcdata")
 
 
 @pytest.fixture(scope="module")
-def built(tmp_path_factory):
-    out = tmp_path_factory.mktemp("built") / "mcdata"
-    r = subprocess.run([sys.executable, os.path.join(REPO, "tools", "build_atomic_data.py"), str(out)],
-                       capture_output=True, text=True)
-    assert r.returncode == 0, r.stderr
-    return str(out)
+def built(atomic_data):
+    return str(atomic_data)
 
 
 def ion_block(directory, name, z, j):

@@ -4,53 +4,29 @@ own element: the trough blueward of Si II 6355, of the S II 5640 component of th
 and of Ca II H&K lies at ejecta velocities and fills in when that element is taken out
 of the composition."""
 
-import os
-import subprocess
-import sys
-
 import pytest
 
-from mcspec.numbers import parse_float
+import mcspec
+from conftest import REPO
 
-REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-BUILD = os.environ.get("MCSPEC_BUILD_DIR", os.path.join(REPO, "build"))
-EXAMPLE = os.path.join(REPO, "examples", "sn2011fe-max")
+EXAMPLE = REPO / "examples" / "sn2011fe-max"
 C = 299792.458  # km/s
 
 
 @pytest.fixture(scope="module")
-def runner(tmp_path_factory):
-    mcspec = os.path.join(BUILD, "mcspec")
-    if not os.access(mcspec, os.X_OK):
-        pytest.skip("no mcspec binary at %s (build first, or set MCSPEC_BUILD_DIR)" % mcspec)
-    top = tmp_path_factory.mktemp("sn2011fe")
-    data = top / "data"
-    subprocess.run([sys.executable, os.path.join(REPO, "tools", "build_atomic_data.py"), str(data)],
-                   check=True, capture_output=True)
+def runner(run_example, atomic_data):
     cache = {}
 
     def run(without=None):
         """The example's Monte Carlo spectrum {wavelength: flux}, optionally with the
         element of atomic number `without` taken out."""
-        if without in cache:
-            return cache[without]
-        d = top / ("run-%s" % without)
-        d.mkdir()
-        with open(os.path.join(EXAMPLE, "dica.dat")) as f:
-            dica = f.read().split("\n")
-        if os.environ.get("MCSPEC_SANITIZED"):
-            dica[1] = "    1    3"  # 10000 packets under the sanitizers
-        (d / "dica.dat").write_text("\n".join(dica))
-        with open(os.path.join(EXAMPLE, "comp.ind")) as f, open(d / "comp.ind", "w") as g:
-            for line in f:
-                w = line.split()
-                g.write("%s %s 0.0000\n" % (w[0], w[1]) if w and int(w[0]) == without else line)
-        r = subprocess.run([mcspec], cwd=d, env=dict(os.environ, MCDATA=str(data)), capture_output=True, text=True)
-        assert r.returncode == 0, r.stderr + r.stdout[-2000:]
-        if without is None:
-            assert "Will use default W7 model." in r.stdout
-        with open(d / "spct.dat") as f:
-            cache[without] = {float(ln[0:9]): parse_float(ln[54:69]) for ln in f if ln.strip()}
+        if without not in cache:
+            comp = mcspec.read_comp(EXAMPLE / "comp.ind")
+            if without is not None:
+                comp[without - 1] = 0.0
+            r = run_example(EXAMPLE, atomic_data, comp=comp)
+            assert without is not None or "Will use default W7 model." in r.stdout
+            cache[without] = dict(zip(r.spct[:, 0], r.spct[:, 4]))  # reddened Monte Carlo flux
         return cache[without]
     return run
 

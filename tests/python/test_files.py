@@ -3,7 +3,6 @@ writer -> reader; any cut of a run's file either reads identically or raises."""
 
 import math
 import shutil
-from pathlib import Path
 
 import numpy as np
 import pytest
@@ -61,11 +60,9 @@ DAMAGED = [
 
 
 @pytest.fixture(scope="module")
-def run_dir(tmp_path_factory, hydrogen_data):
+def run_dir(hydrogen_run):
     """A run with every file, ionspec.dat too."""
-    example = Path(__file__).resolve().parents[2] / "examples" / "hydrogen-envelope"
-    return mcspec.run(example=example, mcdata=hydrogen_data, np4=1, itt=1,
-                      env={"MCSPEC_ION_SPECTRUM": "1", "MCSPEC_QUIET": "1"}, workdir=tmp_path_factory.mktemp("runs") / "h").directory
+    return hydrogen_run.directory
 
 
 @pytest.mark.parametrize("name, damage, message", DAMAGED, ids=[f"{d[0]}-{i}" for i, d in enumerate(DAMAGED)])

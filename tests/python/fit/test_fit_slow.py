@@ -124,19 +124,11 @@ def test_cluster_on_localhost_survives_a_dead_worker(tmp_path):
 
 def run_program(directory, overrides, fractions=None):
     """One run of the program on the example with dica values and mass fractions changed."""
+    from mcspec import read_comp, run
     from mcspec.fit import modelfiles
-    from mcspec import read_spct
-    os.makedirs(directory)
-    dica = modelfiles.Dica(open(os.path.join(EXAMPLE, "dica.dat")).read())
-    for k, v in overrides.items():
-        dica.set(k, v)
-    comp = modelfiles.read_comp(open(os.path.join(EXAMPLE, "comp.ind")).read())
-    x = modelfiles.composition(comp, fractions or {}, "O")
-    open(os.path.join(directory, "dica.dat"), "w").write(dica.text())
-    open(os.path.join(directory, "comp.ind"), "w").write(modelfiles.comp_text(x))
-    subprocess.run([BINARY], cwd=directory, check=True, stdout=subprocess.DEVNULL,
-                   env=dict(os.environ, MCDATA=MCDATA, MCSPEC_THREADS="1"))
-    return read_spct(os.path.join(directory, "spct.dat"))
+    x = modelfiles.composition(list(read_comp(os.path.join(EXAMPLE, "comp.ind"))), fractions or {}, "O")
+    return run(example=EXAMPLE, comp=x, mcdata=MCDATA, workdir=directory, env={"MCSPEC_THREADS": "1"},
+               **{k.lower(): v for k, v in overrides.items()}).spct
 
 
 def test_injection_and_recovery(tmp_path):
