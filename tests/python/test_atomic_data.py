@@ -9,16 +9,14 @@ import sys
 
 import pytest
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-REPO = os.path.dirname(os.path.dirname(HERE))
-sys.path.insert(0, os.path.join(REPO, "tools"))
-sys.path.insert(0, HERE)
+import mcdata_records
+from conftest import REPO, SHARED
 
+sys.path.insert(0, os.path.join(REPO, "tools"))
 import build_atomic_data as bad  # noqa: E402
-import mcdata_records  # noqa: E402
 
 SOURCES = os.path.join(REPO, "data", "sources")
-REFERENCE = os.path.join(os.path.dirname(REPO), "shared", "mcdata")
+REFERENCE = str(SHARED / "mcdata")
 
 
 @pytest.fixture(scope="module")
@@ -146,8 +144,7 @@ def test_never_overwrites_and_leaves_nothing_half_written(tmp_path):
 
 def test_deterministic(built, tmp_path):
     out = tmp_path / "again"
-    subprocess.run([sys.executable, os.path.join(REPO, "tools", "build_atomic_data.py"), str(out)],
-                   check=True, capture_output=True)
+    subprocess.run([sys.executable, os.path.join(REPO, "tools", "build_atomic_data.py"), str(out)], check=True)
     for name in mcdata_records.FILES + ["BUILD-REPORT.txt"]:
         with open(os.path.join(built, name), "rb") as a, open(out / name, "rb") as b:
             assert a.read() == b.read(), name

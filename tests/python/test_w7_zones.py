@@ -8,8 +8,8 @@ import sys
 
 import pytest
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-REPO = os.path.dirname(os.path.dirname(HERE))
+from conftest import REPO
+
 TOOL = os.path.join(REPO, "tools", "w7_zones.py")
 MODEL = os.path.join(REPO, "data", "sources", "pubsed", "tests", "w7", "w7.mod")
 EXAMPLE = os.path.join(REPO, "examples", "sn2011fe-w7-layered", "zones.dat")
