@@ -71,9 +71,3 @@ std::string message_of(F&& f) {
 
 #define EXPECT_CONTAINS(text, part)                                                   \
   EXPECT_NE(std::string(text).find(part), std::string::npos) << "\"" << (part) << "\" not in:\n" << (text)
-
-#define MCSPEC_REQUIRE_SHARED()                                                                   \
-  do {                                                                                            \
-    if (::mcspec::test::shared_mcdata().empty())                                                  \
-      GTEST_SKIP() << "the shared atomic-data directory (../shared/mcdata) is not present";       \
-  } while (0)
