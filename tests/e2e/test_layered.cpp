@@ -2,7 +2,7 @@
 // example (H 0.7, He 0.3) and the generated data directory: one zone is the uniform
 // composition, byte for byte; hydrogen only outside 8125 km/s changes the nuclei per
 // gram in those shells alone and moves the Balmer absorptions out; both composition
-// files at once are refused before anything is written.
+// files at once, or a leftover composition.dat, are refused before anything is written.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -20,8 +20,9 @@ using namespace mcspec::test;
 
 namespace {
 
-// The hydrogen-envelope inputs with 20000 packets and the given composition files.
-std::unique_ptr<ToolRun> envelope_run(const std::string& comp, const std::string& zones) {
+// The hydrogen-envelope inputs with 20000 packets and the given composition files (and
+// a file "composition.dat" left over from an earlier run).
+std::unique_ptr<ToolRun> envelope_run(const std::string& comp, const std::string& zones, bool leftover = false) {
   auto r = std::make_unique<ToolRun>("mcspec-layered");
   const fs::path ex = fs::path(MCSPEC_SOURCE_DIR) / "examples/hydrogen-envelope";
   fs::copy_file(ex / "hydro.dat", r->dir / "hydro.dat");
@@ -30,6 +31,7 @@ std::unique_ptr<ToolRun> envelope_run(const std::string& comp, const std::string
   write_file(r->dir / "dica.dat", join_records(dica));
   if (!comp.empty()) write_file(r->dir / "comp.ind", comp);
   if (!zones.empty()) write_file(r->dir / "zones.dat", zones);
+  if (leftover) write_file(r->dir / "composition.dat", "");
   r->status = run_program(r->dir.path(), generated_data().dir / "data", &r->out, &r->err);
   return r;
 }
@@ -92,12 +94,19 @@ TEST_F(Layered, HydrogenOnlyOutsideTakesPartOnlyThere) {
   }
 }
 
-TEST_F(Layered, BothCompositionFilesAreAnInputError) {
-  const auto r = envelope_run("  1 H  1.0\n", "v_outer H\n50000 1\n");
-  EXPECT_EQ(r->status, 2);
-  EXPECT_CONTAINS(r->err, "\"zones.dat\"");
-  EXPECT_CONTAINS(r->err, "\"comp.ind\"");
-  EXPECT_EQ(listing(r->dir.path()), (std::vector<std::string>{"comp.ind", "dica.dat", "hydro.dat", "zones.dat"}));
+// Refused before anything is written: both composition files; a composition.dat of an
+// earlier run.
+TEST_F(Layered, RefusedInputsLeaveNothingBehind) {
+  const auto both = envelope_run("  1 H  1.0\n", "v_outer H\n50000 1\n");
+  EXPECT_EQ(both->status, 2);
+  EXPECT_CONTAINS(both->err, "\"zones.dat\"");
+  EXPECT_CONTAINS(both->err, "\"comp.ind\"");
+  EXPECT_EQ(listing(both->dir.path()), (std::vector<std::string>{"comp.ind", "dica.dat", "hydro.dat", "zones.dat"}));
+  const auto leftover = envelope_run("", "v_outer H\n50000 1\n", true);
+  EXPECT_EQ(leftover->status, 2);
+  EXPECT_CONTAINS(leftover->err, "\"composition.dat\": output file already exists");
+  EXPECT_EQ(listing(leftover->dir.path()),
+            (std::vector<std::string>{"composition.dat", "dica.dat", "hydro.dat", "zones.dat"}));
 }
 
 }  // namespace
