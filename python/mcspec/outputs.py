@@ -540,7 +540,8 @@ def read_stst(path: PathLike, complete: bool = True) -> RunLog:
         The file.
     complete : bool
         Require the closing records (``POWER:`` flux check and the magnitudes) of a run
-        that finished; False reads the log of a run that stopped.
+        that finished; False reads the log of a run that stopped, up to the first record
+        cut short or damaged (the pass or report it belongs to is left out).
 
     Returns
     -------
@@ -558,64 +559,70 @@ def read_stst(path: PathLike, complete: bool = True) -> RunLog:
     mags = set()
     i = 0
     while i < len(lines):
-        line, k = lines[i], i + 1
-        s = line.strip()
-        if s.startswith("XS") and "LOG RH" in s and "SH M" not in s and initial is None:
-            initial, i = _structure_rows(path, lines, i + 1)
-            continue
-        js = 0 if initial is None else len(initial)
-        if s.startswith("En consv"):
-            if initial is None:
-                raise FileFormatError(path, k, None, "Monte Carlo report before the shell table")
-            reports.append(McReport(parse_record(path, k, line, _CONSV if s.startswith("En consv.") else
-                                                 _CONSV_TOP_HAT)[0]))
-        elif s.startswith("NPK") and reports:
-            a, i = _table(path, lines, i + 1, _COUNTS, 1, "packet counters")
-            reports[-1].counts = a[0].astype(np.int64)
-            continue
-        elif s.startswith("PW(2)=") and reports:
-            reports[-1].pw2 = _values(path, k, s.replace("PW(2)=", " ").replace("RQ(JS,5)=", " "), 2, "PW(2)")[0]
-        elif s.startswith("TB=") and reports:
-            v = s.replace("TB=", " ").replace("CLP=", " ").replace("CL=", " ")
-            reports[-1].tb = _values(path, k, v, 3, "TB")[0]
-        elif s.startswith("JP") and reports:
-            j = _skip_blank(lines, i + 1)
-            top_hat = j < len(lines) and len(lines[j]) == record_length(_SHELLS_TOP_HAT)
-            reports[-1].shells, i = _table(path, lines, i + 1, _SHELLS_TOP_HAT if top_hat else _SHELLS, js,
-                                           "shell report")
-            continue
-        elif s.startswith("Scale:") and reports:
-            _check_length(path, k, line, 39, "Scale")
-            reports[-1].log_l, reports[-1].log_l_plus = _values(
-                path, k, s.replace("Scale:", " ").replace("L+ =", " ").replace("L =", " "), 2, "Scale")
-        elif s.startswith("L =") and "Log EP0 =" in s and reports:  # the top-hat boundary's final run
-            _check_length(path, k, line, 67, "L")
-            reports[-1].log_l, reports[-1].log_l_plus, reports[-1].log_ep0 = _values(
-                path, k, s.replace("L+ =", " ").replace("L =", " ").replace("Log EP0 =", " "), 3, "L")
-        elif s.startswith("TB1 =") and reports:
-            _check_length(path, k, line, 57, "TB1")
-            reports[-1].tb1, reports[-1].log_ep0 = _values(path, k, s.replace("TB1 =", " ").replace("Log EP0 =", " "),
-                                                           2, "TB1")
-        elif s.startswith("TEMP IT no:"):
-            number = _values(path, k, s.split(":", 1)[1], 1, "TEMP IT no", "i")[0]
-            j = _skip_blank(lines, i + 1)
-            if j >= len(lines):
-                raise FileFormatError(path, k, None, "temperature pass cut short")
-            v = parse_record(path, j + 1, lines[j], _PASS)
-            j = _skip_blank(lines, j + 1)  # the column header
-            table, i = _table(path, lines, j + 1, _STRUCT, js, f"temperature pass {number}")
-            passes.append(TemperaturePass(number, v[0], v[2], v[3], v[4], table, v[1]))
-            continue
-        elif s.startswith("POWER:"):
-            _check_length(path, k, line, 78, "POWER")
-            power, inflx, intflx = _values(
-                path, k, s.replace("POWER:", " ").replace("INPUT FLUX:", " ").replace("INT. FLUX:", " "), 3, "POWER")
-        else:
-            for label, n in _MAG_LENGTHS.items():
-                if s.startswith(label) and math.isfinite(power):
-                    _check_length(path, k, line, n, label.rstrip(":= "))
-                    mags.add(label)
-        i += 1
+        try:
+            line, k = lines[i], i + 1
+            s = line.strip()
+            if s.startswith("XS") and "LOG RH" in s and "SH M" not in s and initial is None:
+                initial, i = _structure_rows(path, lines, i + 1)
+                continue
+            js = 0 if initial is None else len(initial)
+            if s.startswith("En consv"):
+                if initial is None:
+                    raise FileFormatError(path, k, None, "Monte Carlo report before the shell table")
+                reports.append(McReport(parse_record(path, k, line, _CONSV if s.startswith("En consv.") else
+                                                     _CONSV_TOP_HAT)[0]))
+            elif s.startswith("NPK") and reports:
+                a, i = _table(path, lines, i + 1, _COUNTS, 1, "packet counters")
+                reports[-1].counts = a[0].astype(np.int64)
+                continue
+            elif s.startswith("PW(2)=") and reports:
+                reports[-1].pw2 = _values(path, k, s.replace("PW(2)=", " ").replace("RQ(JS,5)=", " "), 2, "PW(2)")[0]
+            elif s.startswith("TB=") and reports:
+                v = s.replace("TB=", " ").replace("CLP=", " ").replace("CL=", " ")
+                reports[-1].tb = _values(path, k, v, 3, "TB")[0]
+            elif s.startswith("JP") and reports:
+                j = _skip_blank(lines, i + 1)
+                top_hat = j < len(lines) and len(lines[j]) == record_length(_SHELLS_TOP_HAT)
+                reports[-1].shells, i = _table(path, lines, i + 1, _SHELLS_TOP_HAT if top_hat else _SHELLS, js,
+                                               "shell report")
+                continue
+            elif s.startswith("Scale:") and reports:
+                _check_length(path, k, line, 39, "Scale")
+                reports[-1].log_l, reports[-1].log_l_plus = _values(
+                    path, k, s.replace("Scale:", " ").replace("L+ =", " ").replace("L =", " "), 2, "Scale")
+            elif s.startswith("L =") and "Log EP0 =" in s and reports:  # the top-hat boundary's final run
+                _check_length(path, k, line, 67, "L")
+                reports[-1].log_l, reports[-1].log_l_plus, reports[-1].log_ep0 = _values(
+                    path, k, s.replace("L+ =", " ").replace("L =", " ").replace("Log EP0 =", " "), 3, "L")
+            elif s.startswith("TB1 =") and reports:
+                _check_length(path, k, line, 57, "TB1")
+                reports[-1].tb1, reports[-1].log_ep0 = _values(path, k, s.replace("TB1 =", " ").replace("Log EP0 =", " "),
+                                                               2, "TB1")
+            elif s.startswith("TEMP IT no:"):
+                number = _values(path, k, s.split(":", 1)[1], 1, "TEMP IT no", "i")[0]
+                j = _skip_blank(lines, i + 1)
+                if j >= len(lines):
+                    raise FileFormatError(path, k, None, "temperature pass cut short")
+                v = parse_record(path, j + 1, lines[j], _PASS)
+                j = _skip_blank(lines, j + 1)  # the column header
+                table, i = _table(path, lines, j + 1, _STRUCT, js, f"temperature pass {number}")
+                passes.append(TemperaturePass(number, v[0], v[2], v[3], v[4], table, v[1]))
+                continue
+            elif s.startswith("POWER:"):
+                _check_length(path, k, line, 78, "POWER")
+                power, inflx, intflx = _values(
+                    path, k, s.replace("POWER:", " ").replace("INPUT FLUX:", " ").replace("INT. FLUX:", " "), 3, "POWER")
+            else:
+                for label, n in _MAG_LENGTHS.items():
+                    if s.startswith(label) and math.isfinite(power):
+                        _check_length(path, k, line, n, label.rstrip(":= "))
+                        mags.add(label)
+            i += 1
+        except FileFormatError:
+            if complete:
+                raise
+            break  # a run that stopped: what came before the damage
+
     if initial is None:
         raise FileFormatError(path, reason="no shell table (no 'XS ... LOG RH' header): not a run log")
     for n, r in enumerate(reports, 1):
