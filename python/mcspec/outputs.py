@@ -289,7 +289,9 @@ class McFlux:
     escaped into it. Packets escape independently and N follows Poisson statistics, so
     Var = N <e^2>, and with packet energies nearly equal (they differ only by the
     Doppler factors of the last scattering, a few per cent) the relative error is
-    1/sqrt(N). A bin without packets gets no estimate (NaN). `smoothed` carries sigma
+    1/sqrt(N) (against five seeds: the scatter is 1.00 sigma on the SN 2011fe example,
+    0.86 sigma on the hydrogen one, whose many unscattered packets keep the boundary's
+    frequency stratification). A bin without packets gets no estimate (NaN). `smoothed` carries sigma
     through the program's seven-point smoothing of "spct.dat" (bins independent).
     """
     wavelength: np.ndarray

@@ -91,7 +91,9 @@ def test_mc_uncertainty_agrees_with_seed_scatter(tmp_path, hydrogen_data):
     s = np.nan_to_num([m.sigma for m in runs])
     use = np.mean([m.packets for m in runs], axis=0) >= 5
     ratio = np.sqrt(np.mean(f.std(axis=0, ddof=1)[use] ** 2) / np.mean((s ** 2).mean(axis=0)[use]))
-    assert use.sum() > 100 and 0.8 < ratio < 1.25, ratio
+    # 0.86 here (1.00 on the SN 2011fe example): the boundary emits stratified in frequency,
+    # so where packets escape unscattered the counts scatter a little less than Poisson.
+    assert use.sum() > 100 and 1 / 1.33 < ratio < 1.33, ratio
 
 
 def _incomplete(hydrogen_run, tmp_path):
