@@ -337,6 +337,10 @@ def plot_spectrum(run: RunLike, out: OutLike, observed=None, title: Optional[str
     ax.set_xlim(lo, hi)
     data_top = _robust_top(curves, lo, hi)
     marks = feature_markers(r, flux=a[:, col[0]]) if markers else []
+    for pos, _, _ in marks:  # no spike under a label
+        for x, y in curves:
+            near = (np.abs(x - pos) < 0.01 * (hi - lo)) & np.isfinite(y)
+            data_top = max(data_top, float(y[near].max()) if near.any() else 0.0)
     top = data_top / 0.76 if marks else data_top  # the top quarter holds the labels
     ax.set_ylim(0, top)
     _sci_ylabel(ax, top, "F$_\\lambda$ at the object's distance (erg s$^{-1}$ cm$^{-2}$ Å$^{-1}$)")
