@@ -66,7 +66,7 @@ def run(dica: Union[Params, Mapping, str, os.PathLike, None] = None,
         hydro: Union[tuple, str, os.PathLike, None] = None, *, example: Optional[Union[str, os.PathLike]] = None,
         mcdata: Optional[Union[str, os.PathLike]] = None, workdir: Optional[Union[str, os.PathLike]] = None,
         env: Optional[Mapping[str, str]] = None, binary: Optional[Union[str, os.PathLike]] = None,
-        timeout: Optional[float] = None, **params) -> RunResult:
+        timeout: Optional[float] = None, seed: Optional[int] = None, **params) -> RunResult:
     """Run mcspec in a new directory and return its results.
 
     Parameters
@@ -81,7 +81,8 @@ def run(dica: Union[Params, Mapping, str, os.PathLike, None] = None,
         (time in s, radii in cm, densities in g cm^-3).
     example : str or Path, optional
         A directory holding dica.dat / comp.ind / hydro.dat used for whatever of dica,
-        comp, hydro is not given.
+        comp, hydro is not given. A relative path not found from the current directory
+        is looked for in the checkout holding this package (examples/sn2011fe-max).
     mcdata : str or Path, optional
         The atomic-data directory (else the environment's MCDATA).
     workdir : str or Path, optional
@@ -93,6 +94,8 @@ def run(dica: Union[Params, Mapping, str, os.PathLike, None] = None,
         The program (see `find_binary`).
     timeout : float, optional
         Seconds the run may take.
+    seed : int, optional
+        The random seed (ISEED); the same as iseed=.
     **params
         Single parameters over dica (np4=1, iseed=5, ...; units as in Params).
 
@@ -111,8 +114,19 @@ def run(dica: Union[Params, Mapping, str, os.PathLike, None] = None,
         The program not found, or not finished within `timeout`.
     """
     exe = find_binary(binary)
+    if seed is not None:
+        if "iseed" in params and params["iseed"] != seed:
+            raise InputValueError(f"seed={seed!r} and iseed={params['iseed']!r} disagree; give one")
+        params["iseed"] = seed
     if example is not None:
         ex = Path(example)
+        if not ex.is_dir() and not ex.is_absolute() and (REPO / ex).is_dir():
+            ex = REPO / ex
+        if not ex.is_dir():
+            where = f"{ex.resolve()}" + ("" if ex.is_absolute() else f" nor {REPO / ex}")
+            raise InputValueError(f"{example}: no such example (no directory {where})")
+        if not any((ex / f).exists() for f in ("dica.dat", "comp.ind", "hydro.dat")):
+            raise InputValueError(f"{ex}: not an example (no dica.dat, comp.ind or hydro.dat)")
         if dica is None and (ex / "dica.dat").exists():
             dica = ex / "dica.dat"
         if comp is None and (ex / "comp.ind").exists():
