@@ -401,7 +401,7 @@ def plot_composition(run: RunLike, out: OutLike, title: Optional[str] = None, fl
     McspecError
         The run has no composition by shell.
     """
-    from matplotlib.ticker import FuncFormatter, LogLocator
+    from matplotlib.ticker import FixedLocator, FuncFormatter, LogLocator, NullFormatter
     plt = _pyplot()
     r = _run(run)
     c = r.composition
@@ -413,27 +413,37 @@ def plot_composition(run: RunLike, out: OutLike, title: Optional[str] = None, fl
     isotopes = [s for s in shown if s not in c.elements]
     fig, ax = plt.subplots(figsize=(9.5, 5.2))
     cmap = plt.get_cmap("tab20")
-    colours = {s: cmap(i % 20) for i, s in enumerate(elements)}
+    palette = [cmap(i) for i in range(0, 20, 2)] + [cmap(i) for i in range(1, 20, 2)]  # the strong colours first
+    # The strong colours go to the most abundant elements; the legend stays in order of Z.
+    by_peak = sorted(elements, key=lambda s: -np.max(c.fractions[s]))
+    colours = {s: palette[i % 20] for i, s in enumerate(by_peak)}
     parent = {"Ni56": "Ni", "Co56": "Co", "Fe52": "Fe", "Mn52": "Mn", "Cr48": "Cr", "V48": "V"}
     for s in elements:
         ax.stairs(np.maximum(c.fractions[s], floor / 10), edges, color=colours[s], lw=1.6, label=s, baseline=None)
     for i, s in enumerate(isotopes):
-        colour = colours.get(parent[s], cmap((len(elements) + i) % 20))
+        colour = colours.get(parent[s], palette[(len(elements) + i) % 20])
         ax.stairs(np.maximum(c.fractions[s], floor / 10), edges, color=colour, lw=1.3, ls="--",
                   label=_isotope_label(s),
                   baseline=None)
     vph = c.v_inner[0]
-    lo = vph - 0.06 * (edges[-1] - vph)
-    ax.axvspan(lo, vph, color="0.85", lw=0)
+    lo = vph / (edges[-1] / vph) ** 0.09
+    ax.axvspan(lo, vph, color="0.88", lw=0)
     ax.axvline(vph, color="k", lw=1.0)
-    ax.text(vph, 1.0, f" photosphere\n VPH = {vph:.0f} km/s", transform=ax.get_xaxis_transform(), va="top",
-            ha="left", fontsize=8)
+    ax.text(vph, 0.5, f"photosphere {vph:.0f} km/s ", transform=ax.get_xaxis_transform(), rotation=90, va="center",
+            ha="right", fontsize=8)
+    # Velocity on a log axis: the shells, equal steps in 1/v, crowd near the photosphere.
+    ax.set_xscale("log")
     ax.set_xlim(lo, edges[-1])
+    ticks = [t for t in (5e3, 6e3, 8e3, 1e4, 1.2e4, 1.5e4, 2e4, 2.5e4, 3e4, 4e4, 5e4, 6e4, 8e4, 1e5)
+             if lo <= t <= edges[-1]]
+    ax.xaxis.set_major_locator(FixedLocator(ticks))
+    ax.xaxis.set_major_formatter(FuncFormatter(lambda v, _: f"{v:.0f}"))
+    ax.xaxis.set_minor_formatter(NullFormatter())
     ax.set_yscale("log")
     ax.set_ylim(floor, 1.6)
     ax.yaxis.set_major_locator(LogLocator(base=10.0))
     ax.yaxis.set_major_formatter(FuncFormatter(lambda y, _: f"{y:g}"))
-    ax.grid(True, which="major", axis="y", color="0.9", lw=0.6)
+    ax.grid(True, which="major", color="0.9", lw=0.6)
     ax.set_xlabel("velocity (km/s)")
     ax.set_ylabel("mass fraction")
     ax.legend(fontsize=8, ncol=1 + len(shown) // 14, loc="upper left", bbox_to_anchor=(1.01, 1.0), frameon=False)
