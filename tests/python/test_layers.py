@@ -1,10 +1,13 @@
 """Layered ejecta in the package: composition.dat read strictly, zones.dat written and
 read back, and the uniform composition by shell placed where the program places shells."""
 
+from pathlib import Path
+
 import numpy as np
 import pytest
 
 import mcspec
+from mcspec import plot
 from mcspec.inputs import Params
 from mcspec.outputs import uniform_composition
 
@@ -97,3 +100,19 @@ def test_zones_refused_as_the_program_does(text, line, field, message):
     with pytest.raises(mcspec.FileFormatError, match=message) as e:
         mcspec.inputs.parse_zones(text)
     assert (e.value.line, e.value.field) == (line, field)
+
+
+def test_two_zone_run(tmp_path, hydrogen_data):
+    """A run with zones.dat: shells inside one zone take its fractions, the shell across the
+    boundary at 10000 km/s lies between; the composition plot is drawn."""
+    ex = Path(__file__).resolve().parents[2] / "examples" / "hydrogen-envelope"
+    zones = mcspec.Zones(np.array([10000.0, 40000.0]), {"H": np.array([0.7, 0.1]), "He": np.array([0.3, 0.9])})
+    r = mcspec.run(dica=ex / "dica.dat", zones=zones, hydro=ex / "hydro.dat", mcdata=hydrogen_data,
+                   workdir=tmp_path / "run", np4=1)
+    c = r.composition
+    assert c.layered and c.elements == ["H", "He"] and len(c.shell) == r.params.js
+    h = c.fractions["H"]
+    assert np.all(h[c.v_outer <= 10000] == 0.7) and np.all(h[c.v_inner >= 10000] == 0.1)
+    assert np.all((h > 0.1) & (h < 0.7) | (c.v_outer <= 10000) | (c.v_inner >= 10000))
+    out = plot.plot_composition(r, tmp_path / "composition.png")[0]
+    assert out.read_bytes()[:4] == b"\x89PNG"
