@@ -736,6 +736,9 @@ def zones_records(v_outer: Sequence[float], fractions: Mapping, comments: Sequen
             if col[k] < 0:
                 raise InputValueError(f"zones.dat zone {k + 1}: the mass fraction of {name} must be >= 0, "
                                       f"not {col[k]}")
+            if col[k] != 0 and Z_OF.get(name, 0) > MAX_IONISATION_DATA:
+                raise InputValueError(f"zones.dat zone {k + 1}: element {name} (Z = {Z_OF[name]}) has no ionisation "
+                                      "data; its fraction must be 0")
         total = sum(col[k] for col in cols.values())
         if not 0 < total < math.inf:
             raise InputValueError(f"zones.dat zone {k + 1}: the mass fractions must add up to a positive finite "
@@ -764,7 +767,8 @@ def write_zones(path: PathLike, v_outer: Union[Sequence[float], Zones], fraction
         Column name (element symbol H..Nd, case-sensitive, or an isotope of `ISOTOPES`)
         -> one mass fraction per zone (dimensionless, at the explosion). Each zone's
         fractions must be finite, >= 0 and have a positive sum (the program normalises
-        them to 1, warning when the sum is off by more than 1 %).
+        them to 1, warning when the sum is off by more than 1 %); elements beyond Z = 56
+        must be 0.
     comments : sequence of str
         Lines written first, each after "# ".
 

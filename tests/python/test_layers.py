@@ -82,6 +82,7 @@ def test_zones_round_trip_and_refusals(tmp_path):
                         (v, {"FE": [1, 1, 1]}, "case-sensitive: 'Fe'"),
                         (v, {"O": [1, float("nan"), 1]}, "finite"),
                         (v, {"O": [0, 0, 1]}, "positive finite"),
+                        (v, {"O": [1, 1, 1], "Pr": [0, 1, 0]}, "no ionisation data"),
                         (list(range(1, 102)), {"O": [1] * 101}, "1..100")]:
         with pytest.raises(mcspec.InputValueError, match=msg):
             mcspec.write_zones(tmp_path / "bad.dat", v2, x2)
