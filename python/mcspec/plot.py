@@ -1,6 +1,7 @@
 """Plots of a run with matplotlib (PNG, SVG or any format matplotlib knows from the
-file name): the spectrum with an observed one, the temperature structure per pass, and
-the decomposition of the escaping luminosity by the ion that last emitted it.
+file name): the spectrum with an observed one, the temperature structure per pass, the
+decomposition of the escaping luminosity by the ion that last emitted it, and the mass
+fractions by shell.
 
 Wavelength conventions: the program's spectra ("spct.dat") are given at rest-frame
 (emitted) air wavelengths, F_lambda at the object's distance; an observed spectrum is
