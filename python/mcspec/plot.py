@@ -430,8 +430,8 @@ def plot_composition(run: RunLike, out: OutLike, title: Optional[str] = None, fl
     lo = vph / (edges[-1] / vph) ** 0.09
     ax.axvspan(lo, vph, color="0.88", lw=0)
     ax.axvline(vph, color="k", lw=1.0)
-    ax.text(vph, 0.5, f"photosphere {vph:.0f} km/s ", transform=ax.get_xaxis_transform(), rotation=90, va="center",
-            ha="right", fontsize=8)
+    ax.text(math.sqrt(lo * vph), 0.5, f"photosphere {vph:.0f} km/s", transform=ax.get_xaxis_transform(),
+            rotation=90, va="center", ha="center", fontsize=8)
     # Velocity on a log axis: the shells, equal steps in 1/v, crowd near the photosphere.
     ax.set_xscale("log")
     ax.set_xlim(lo, edges[-1])
