@@ -1,7 +1,8 @@
 """Command line: python3 -m mcspec COMMAND ...
 
   plot RUN_DIR [--observed FILE] [--out DIR] [--formats png,svg]
-        spectrum, temperature structure and (when ionspec.dat exists) ions plots
+        spectrum, temperature structure, (when ionspec.dat exists) ions and (when
+        composition.dat exists: a run with zones.dat) composition plots
   spectrum RUN_DIR [--observed FILE] [-o FILE ...]   the spectrum plot only
   temperature RUN_DIR [-o FILE ...]                  temperature structure per pass
   ions RUN_DIR [--top N] [-o FILE ...]               escaping luminosity by ion
@@ -81,6 +82,8 @@ def cmd_plot(args):
         written += plot.plot_ions(r, _outputs(args, "ions"), top=args.top)
     else:
         print(f"mcspec: no ions plot: {plot.ION_SPECTRUM_HINT}", file=sys.stderr)
+    if r.composition is not None and r.composition.layered:
+        written += plot.plot_composition(r, _outputs(args, "composition"))
     return written
 
 

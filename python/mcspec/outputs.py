@@ -17,7 +17,7 @@ from typing import Optional, Union
 import numpy as np
 
 from .errors import FileFormatError, IncompleteRunError, McspecError
-from .inputs import ELEMENTS, Params, read_dica
+from .inputs import ELEMENTS, ISOTOPES, Params, read_comp, read_dica
 from .numbers import NumberFormatError, parse_float, parse_int, split_fields
 from .wavelengths import vacuum_to_air
 from .records import layout, parse_record, read_lines, record_length
@@ -27,6 +27,7 @@ __all__ = [
     "read_lhea", "read_ionspec", "read_atmd", "read_observed", "read_run", "species_label",
     "FinalSpectrum", "McSpectrum", "McFlux", "mc_flux", "EmissionLines", "TemperaturePass", "McReport", "RunLog", "Summary",
     "Ionisation", "PartitionFunctions", "LineList", "IonLevels", "IonSpectrum", "RunResult", "RUN_FILES",
+    "read_composition", "uniform_composition", "ShellComposition", "ISOTOPES",
 ]
 
 PathLike = Union[str, Path]
@@ -1129,6 +1130,146 @@ def read_observed(path: PathLike) -> np.ndarray:
     return a[np.argsort(a[:, 0], kind="stable")]
 
 
+# ---------------------------------------------------------------------------- composition.dat
+
+@dataclass
+class ShellComposition:
+    """The mass fractions of every shell at the epoch (after radioactive decay).
+
+    day: days since explosion; shell: shell numbers 1..JS; v_inner, v_outer: velocities
+    of the shell edges (km/s; v_inner[0] is the photosphere VPH); fractions: species name
+    -> array (JS,) of mass fractions (dimensionless), the elements present in any shell
+    in increasing Z (their sum is 1 in every shell; they include the isotopes left and
+    the products of decay), then the six radioactive isotopes Ni56, Co56, Fe52, Mn52,
+    Cr48, V48 (what is left of each: a part of its element, not added to the sum);
+    layered: True when read from "composition.dat" (a run with zones.dat), False for a
+    uniform composition (comp.ind: every shell the same, no isotopes).
+    """
+    day: float
+    shell: np.ndarray
+    v_inner: np.ndarray
+    v_outer: np.ndarray
+    fractions: dict
+    layered: bool = True
+
+    @property
+    def species(self) -> list[str]:
+        """The species (column names), elements in increasing Z then the isotopes."""
+        return list(self.fractions)
+
+    @property
+    def elements(self) -> list[str]:
+        """The element symbols among the species."""
+        return [s for s in self.fractions if s not in ISOTOPES]
+
+
+_COMP_TITLE = ("# mass fractions by shell after radioactive decay to DAY = ", " d (zones.dat)")
+
+
+def read_composition(path: PathLike) -> ShellComposition:
+    """The mass fractions by shell "composition.dat" of a run with "zones.dat".
+
+    Parameters
+    ----------
+    path : str or Path
+        The file: '#' comment records (the first ``# mass fractions by shell after
+        radioactive decay to DAY = <F8.2> d (zones.dat)``), a record of column names
+        ``shell v_inner v_outer`` + element symbols (increasing Z) + ``Ni56 Co56 Fe52
+        Mn52 Cr48 V48``, then one record per shell ``(I5, 2F11.1, nES12.4)``.
+
+    Returns
+    -------
+    ShellComposition
+        Velocities in km/s, dimensionless mass fractions.
+
+    Raises
+    ------
+    FileFormatError
+        Missing, empty or damaged file (file, record, field): a record cut short, a value
+        that is not a number, an unknown or misplaced column name, shells out of order or
+        not adjoining, a negative fraction, element fractions of a shell not summing to 1.
+    """
+    lines = read_lines(path)
+    first = lines[0]
+    a, b = _COMP_TITLE
+    if not (first.startswith(a) and first.endswith(b) and len(first) == len(a) + 8 + len(b)):
+        raise FileFormatError(path, 1, None, f"expected the title {a[2:]}<DAY> d (zones.dat)")
+    try:
+        day = parse_float(first[len(a):len(a) + 8])
+    except NumberFormatError as e:
+        raise FileFormatError(path, 1, "DAY", str(e)) from None
+    k = 1
+    while k < len(lines) and lines[k].startswith("#"):
+        k += 1
+    if k == len(lines):
+        raise FileFormatError(path, k, None, "no record of column names: the file is cut short")
+    names = lines[k].split()
+    k += 1
+    if names[:3] != ["shell", "v_inner", "v_outer"]:
+        raise FileFormatError(path, k, None, f"the column names must begin with 'shell v_inner v_outer', "
+                                             f"found {' '.join(names[:3])!r}")
+    elements, isotopes = names[3:len(names) - len(ISOTOPES)], names[len(names) - len(ISOTOPES):]
+    if tuple(isotopes) != ISOTOPES or len(names) < 3 + len(ISOTOPES):
+        raise FileFormatError(path, k, None, f"the column names must end with {' '.join(ISOTOPES)}")
+    zs = []
+    for e in elements:
+        if e not in ELEMENTS:
+            raise FileFormatError(path, k, e, f"{e!r} is not an element symbol H..Nd")
+        zs.append(ELEMENTS.index(e))
+        if len(zs) > 1 and zs[-1] <= zs[-2]:
+            raise FileFormatError(path, k, e, "element columns not in increasing Z")
+    if not elements:
+        raise FileFormatError(path, k, None, "no element column")
+    fields = layout(f"I5,2F11.1,{len(names) - 3}ES12.4", names)
+    rows = []
+    for j, line in enumerate(lines[k:], k + 1):
+        v = parse_record(path, j, line, fields)
+        if v[0] != len(rows) + 1:
+            raise FileFormatError(path, j, "shell", f"shell {v[0]} where shell {len(rows) + 1} was expected")
+        if not v[1] < v[2] or (rows and v[1] != rows[-1][2]):
+            raise FileFormatError(path, j, "v_inner", "the shell does not follow the one below "
+                                                      "(v_inner = v_outer of the shell below < v_outer)")
+        bad = [n for n, x in zip(names[3:], v[3:]) if not x >= 0]
+        if bad:
+            raise FileFormatError(path, j, bad[0], "a mass fraction must be >= 0")
+        total = sum(v[3:3 + len(elements)])
+        if abs(total - 1.0) > 1e-3:
+            raise FileFormatError(path, j, None, f"the element fractions of shell {v[0]} sum to {total:.5f}, not 1")
+        rows.append(v)
+    if not rows:
+        raise FileFormatError(path, reason="no shell records: the file is cut short")
+    a2 = np.array(rows, dtype=float)
+    return ShellComposition(day, a2[:, 0].astype(np.int64), a2[:, 1], a2[:, 2],
+                            {n: a2[:, 3 + i] for i, n in enumerate(names[3:])}, True)
+
+
+def uniform_composition(params: Params, fractions) -> ShellComposition:
+    """The per-shell composition of a uniform run (comp.ind): every shell the same.
+
+    Parameters
+    ----------
+    params : Params
+        The run's parameters: JS, XE1 (0 means 0.2), VPH (km/s) and DAY (days) place the
+        shells: edge j = VPH / (1 - (j - 1) (1 - XE1) / JS), j = 1..JS+1.
+    fractions : array_like
+        Mass fractions from Z = 1 (raw, as in comp.ind; normalised here).
+
+    Returns
+    -------
+    ShellComposition
+        With ``layered`` False, the elements of non-zero fraction and zero isotopes.
+    """
+    x = np.asarray(fractions, dtype=float)
+    x = x / x.sum()
+    xe1 = params.xe1 or 0.2
+    j = np.arange(params.js + 1)
+    edges = params.vph / (1.0 - j * (1.0 - xe1) / params.js)
+    ones = np.ones(params.js)
+    out = {ELEMENTS[z]: v * ones for z, v in enumerate(x) if v != 0}
+    out.update({name: 0.0 * ones for name in ISOTOPES})
+    return ShellComposition(float(params.day), j[1:].astype(np.int64), edges[:-1], edges[1:], out, False)
+
+
 # ---------------------------------------------------------------------------- run directory
 
 @dataclass
@@ -1141,7 +1282,10 @@ class RunResult:
     reports); summary: Summary (sbib.dat: magnitudes, strong lines); ionisation:
     Ionisation (yhea.dat); partition: PartitionFunctions (ptfn.dat); lines: LineList
     (lhea.dat); levels: list of IonLevels (atmd.oud); ion_spectrum: IonSpectrum
-    (ionspec.dat, only when requested); params: Params (dica.dat); stdout, stderr: the
+    (ionspec.dat, only when requested); params: Params (dica.dat); composition:
+    ShellComposition, the mass fractions by shell after decay (composition.dat of a run
+    with zones.dat; for a uniform run derived from comp.ind, or from the normalised
+    fractions of sbib.dat when the directory holds no comp.ind); stdout, stderr: the
     program's output when the run was made by mcspec.run; problems: file name -> what is
     missing, empty or damaged (only in a partial read; the field is then None or empty).
     """
@@ -1158,6 +1302,7 @@ class RunResult:
     ion_spectrum: Optional[IonSpectrum] = None
     levels: list = field(default_factory=list)
     params: Optional[Params] = None
+    composition: Optional[ShellComposition] = None
     stdout: str = ""
     stderr: str = ""
     problems: dict = field(default_factory=dict)
@@ -1188,8 +1333,9 @@ RUN_FILES = {
     "spct": ("spct.dat", read_spct), "mc_spectra": ("sica.dat", read_sica), "emission": ("eica.dat", read_eica),
     "summary": ("sbib.dat", read_sbib), "ionisation": ("yhea.dat", read_yhea), "partition": ("ptfn.dat", read_ptfn),
     "lines": ("lhea.dat", read_lhea), "levels": ("atmd.oud", read_atmd), "ion_spectrum": ("ionspec.dat", read_ionspec),
+    "composition": ("composition.dat", read_composition),
 }
-_OPTIONAL = {"ionspec.dat"}
+_OPTIONAL = {"ionspec.dat", "composition.dat"}  # composition.dat: only with zones.dat
 
 
 def _cross_check(r: RunResult) -> dict:
@@ -1223,6 +1369,30 @@ def _cross_check(r: RunResult) -> dict:
         if abs(r.spct[-1, 0] - last) > 0.25 * (w[-3] - w[-4]):
             out["spct.dat"] = f"last wavelength {r.spct[-1, 0]} A, {last:.2f} A expected (cut short?)"
     return out
+
+
+def _shell_composition(r: RunResult) -> None:
+    """composition.dat against the run's parameters; or the uniform composition."""
+    d, p, c = r.directory, r.params, r.composition
+    if c is not None:
+        if p is not None and (len(c.shell) != p.js or abs(c.v_inner[0] - p.vph) > 0.051
+                              or abs(c.day - p.day) > 0.0051):
+            r.problems["composition.dat"] = (f"{len(c.shell)} shells from {c.v_inner[0]} km/s at DAY = {c.day}; "
+                                             f"dica.dat has JS = {p.js}, VPH = {p.vph}, DAY = {p.day}")
+        return
+    if (d / "zones.dat").exists():
+        r.problems.setdefault("composition.dat", "missing (the run has zones.dat)")
+    elif p is not None:
+        try:
+            x = read_comp(d / "comp.ind") if (d / "comp.ind").exists() else None
+        except McspecError as e:
+            r.problems["comp.ind"] = str(e)
+            return
+        if x is None and r.summary is not None:
+            x = np.zeros(int(r.summary.composition[:, 0].max()))
+            x[r.summary.composition[:, 0].astype(int) - 1] = r.summary.composition[:, 2]
+        if x is not None and x.sum() > 0:
+            r.composition = uniform_composition(p, x)
 
 
 def read_run(directory: PathLike, partial: bool = False) -> RunResult:
@@ -1270,6 +1440,7 @@ def read_run(directory: PathLike, partial: bool = False) -> RunResult:
                     r.log = read_stst(p, complete=False)
                 except McspecError:
                     pass
+    _shell_composition(r)
     r.problems.update(_cross_check(r))
     if r.problems and not partial:
         raise IncompleteRunError(d, r.problems)

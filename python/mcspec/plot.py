@@ -1,6 +1,7 @@
 """Plots of a run with matplotlib (PNG, SVG or any format matplotlib knows from the
-file name): the spectrum with an observed one, the temperature structure per pass, and
-the decomposition of the escaping luminosity by the ion that last emitted it.
+file name): the spectrum with an observed one, the temperature structure per pass, the
+decomposition of the escaping luminosity by the ion that last emitted it, and the mass
+fractions by shell.
 
 Wavelength conventions: the program's spectra ("spct.dat") are given at rest-frame
 (emitted) air wavelengths, F_lambda at the object's distance; an observed spectrum is
@@ -20,7 +21,7 @@ from .bands import BANDS
 from .errors import McspecError
 from .outputs import RunResult, read_observed, read_run, species_label
 
-__all__ = ["plot_spectrum", "plot_temperature", "plot_ions", "feature_markers", "compare_observed",
+__all__ = ["plot_spectrum", "plot_temperature", "plot_ions", "plot_composition", "feature_markers", "compare_observed",
            "BANDS", "SI_II_REST"]
 
 RunLike = Union[RunResult, str, Path]
@@ -520,5 +521,91 @@ def plot_ions(run: RunLike, out: OutLike, top: int = 8, title: Optional[str] = N
     ax.legend(fontsize=7, loc="upper right")
     ax.set_title(title or f"{r.directory.name}: escaping luminosity by the ion of last emission (final run)",
                  fontsize=10)
+    fig.tight_layout()
+    return _save(fig, out)
+
+
+# ---------------------------------------------------------------------------- composition
+
+def _isotope_label(name: str) -> str:
+    """'Ni56' -> mathtext 56Ni with the mass number raised."""
+    sym = name.rstrip("0123456789")
+    return f"$^{{{name[len(sym):]}}}${sym}"
+
+
+def plot_composition(run: RunLike, out: OutLike, title: Optional[str] = None, floor: float = 1e-4) -> list[Path]:
+    """Mass fraction against velocity (km/s) of every species, shell by shell, after
+    radioactive decay to the epoch (a step per shell; log scale), the region below the
+    photosphere shaded.
+
+    Parameters
+    ----------
+    run : RunResult, str or Path
+        A run read by `read_run`, or its directory.
+    out : str, Path or list of them
+        The file(s) to write; the format follows the suffix.
+    title : str, optional
+    floor : float
+        Species whose fraction stays below `floor` in every shell are left out; the y
+        axis starts at `floor` (dimensionless).
+
+    Returns
+    -------
+    list of Path
+        The files written.
+
+    Raises
+    ------
+    McspecError
+        The run has no composition by shell.
+    """
+    from matplotlib.ticker import FixedLocator, FuncFormatter, LogLocator, NullFormatter
+    plt = _pyplot()
+    r = _run(run)
+    c = r.composition
+    if c is None:
+        raise McspecError(f"{r.directory}: no composition by shell (composition.dat or comp.ind)")
+    edges = np.append(c.v_inner, c.v_outer[-1])
+    shown = [s for s in c.species if np.max(c.fractions[s]) >= floor]
+    elements = [s for s in shown if s in c.elements]
+    isotopes = [s for s in shown if s not in c.elements]
+    fig, ax = plt.subplots(figsize=(9.5, 5.2))
+    cmap = plt.get_cmap("tab20")
+    palette = [cmap(i) for i in range(0, 20, 2)] + [cmap(i) for i in range(1, 20, 2)]  # the strong colours first
+    # The strong colours go to the most abundant elements; the legend stays in order of Z.
+    by_peak = sorted(elements, key=lambda s: -np.max(c.fractions[s]))
+    colours = {s: palette[i % 20] for i, s in enumerate(by_peak)}
+    parent = {"Ni56": "Ni", "Co56": "Co", "Fe52": "Fe", "Mn52": "Mn", "Cr48": "Cr", "V48": "V"}
+    for s in elements:
+        ax.stairs(np.maximum(c.fractions[s], floor / 10), edges, color=colours[s], lw=1.6, label=s, baseline=None)
+    for i, s in enumerate(isotopes):
+        colour = colours.get(parent[s], palette[(len(elements) + i) % 20])
+        ax.stairs(np.maximum(c.fractions[s], floor / 10), edges, color=colour, lw=1.3, ls="--",
+                  label=_isotope_label(s),
+                  baseline=None)
+    vph = c.v_inner[0]
+    lo = vph / (edges[-1] / vph) ** 0.09
+    ax.axvspan(lo, vph, color="0.88", lw=0)
+    ax.axvline(vph, color="k", lw=1.0)
+    ax.text(math.sqrt(lo * vph), 0.5, f"photosphere {vph:.0f} km/s", transform=ax.get_xaxis_transform(),
+            rotation=90, va="center", ha="center", fontsize=8)
+    # Velocity on a log axis: the shells, equal steps in 1/v, crowd near the photosphere.
+    ax.set_xscale("log")
+    ax.set_xlim(lo, edges[-1])
+    ticks = [t for t in (5e3, 6e3, 8e3, 1e4, 1.2e4, 1.5e4, 2e4, 2.5e4, 3e4, 4e4, 5e4, 6e4, 8e4, 1e5)
+             if lo <= t <= edges[-1]]
+    ax.xaxis.set_major_locator(FixedLocator(ticks))
+    ax.xaxis.set_major_formatter(FuncFormatter(lambda v, _: f"{v:.0f}"))
+    ax.xaxis.set_minor_formatter(NullFormatter())
+    ax.set_yscale("log")
+    ax.set_ylim(floor, 1.6)
+    ax.yaxis.set_major_locator(LogLocator(base=10.0))
+    ax.yaxis.set_major_formatter(FuncFormatter(lambda y, _: f"{y:g}"))
+    ax.grid(True, which="major", color="0.9", lw=0.6)
+    ax.set_xlabel("velocity (km/s)")
+    ax.set_ylabel("mass fraction")
+    ax.legend(fontsize=8, ncol=1 + len(shown) // 14, loc="upper left", bbox_to_anchor=(1.01, 1.0), frameon=False)
+    kind = "by shell (zones.dat)" if c.layered else "uniform (comp.ind)"
+    ax.set_title(title or f"{r.directory.name}: mass fractions {kind} after decay to day {c.day:g}", fontsize=10)
     fig.tight_layout()
     return _save(fig, out)

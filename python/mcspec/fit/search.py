@@ -48,9 +48,10 @@ class Fit:
 
         self.dica = modelfiles.Dica(cfg.dica_text, os.path.join(cfg.model_dir, "dica.dat"))
         for name, v in cfg.overrides.items():
-            if modelfiles.element_of(name) is None:
+            if modelfiles.element_of(name) is None and modelfiles.zone_fraction_of(name) is None:
                 self.dica.set(name, v)
-        self.base_comp = modelfiles.read_comp(cfg.comp_text)
+        self.base_zones = None if cfg.zones_text is None else modelfiles.parse_zones(cfg.zones_text)
+        self.base_comp = modelfiles.read_comp(cfg.comp_text) if self.base_zones is None else None
         z = cfg.redshift if cfg.redshift is not None else self.dica.get("ZRED")
         self.observed = objective.Observed.from_file(
             cfg.observed_file, cfg.windows, cfg.noise_floor, cfg.wavelengths, cfg.frame, z)
@@ -79,17 +80,22 @@ class Fit:
         dica = modelfiles.Dica(self.dica.text())
         fractions = {}
         for name, v in self.cfg.overrides.items():
-            el = modelfiles.element_of(name)
+            el = modelfiles.element_of(name) or modelfiles.zone_fraction_of(name)
             if el:
                 fractions[el] = float(v)
         for name, v in zip(self.cfg.names, key):
-            el = modelfiles.element_of(name)
+            el = modelfiles.element_of(name) or modelfiles.zone_fraction_of(name)
             if el:
                 fractions[el] = v
             else:
                 dica.set(name, v)
-        x = modelfiles.composition(self.base_comp, fractions, self.cfg.filler)
-        files = {"dica.dat": dica.text(), "comp.ind": modelfiles.comp_text(x)}
+        files = {"dica.dat": dica.text()}
+        if self.base_zones is not None:
+            z = modelfiles.zones_composition(self.base_zones, fractions, self.cfg.filler)
+            files["zones.dat"] = modelfiles.zones_text(z)
+        else:
+            x = modelfiles.composition(self.base_comp, fractions, self.cfg.filler)
+            files["comp.ind"] = modelfiles.comp_text(x)
         if self.cfg.hydro_text is not None:
             files["hydro.dat"] = self.cfg.hydro_text
         return files
