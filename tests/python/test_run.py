@@ -27,7 +27,7 @@ def check_run(r):
         assert rep.counts[0] == p.np4 * 10000 and b.packets.sum() <= rep.counts[2]  # emission: C++ BlackBodyEmission
         assert b.energy.sum() <= rep.pw2 * (1 + 1e-9)
     for e, rep in zip(r.emission, r.log.reports):
-        assert 0 < e.energy.sum() <= rep.pw2 * 1.001 and np.all(np.diff(e.wave_um) >= 0)
+        assert 0 < e.energy.sum() <= rep.pw2 * 1.001 and np.all(np.diff(e.wavelength_vacuum_um) >= 0)
     assert all(t.structure.shape == (p.js, 6) for t in r.log.passes)  # the schedule: C++ SnIaMax
     # sbib.dat: the distance from the modulus, magnitudes and colours agree.
     m = r.summary
