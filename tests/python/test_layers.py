@@ -1,8 +1,6 @@
 """Layered ejecta in the package: composition.dat read strictly, zones.dat written and
 read back, and the uniform composition by shell placed where the program places shells."""
 
-from pathlib import Path
-
 import numpy as np
 import pytest
 
@@ -10,6 +8,8 @@ import mcspec
 from mcspec import plot
 from mcspec.inputs import Params
 from mcspec.outputs import uniform_composition
+
+from conftest import REPO
 
 NAMES = "O Si Co Ni Ni56 Co56 Fe52 Mn52 Cr48 V48".split()
 # Three shells; the element fractions of each sum to 1; Ni56 and Co56 are part of Ni and Co.
@@ -106,7 +106,7 @@ def test_zones_refused_as_the_program_does(text, line, field, message):
 def test_two_zone_run(tmp_path, hydrogen_data):
     """A run with zones.dat: shells inside one zone take its fractions, the shell across the
     boundary at 10000 km/s lies between; the composition plot is drawn."""
-    ex = Path(__file__).resolve().parents[2] / "examples" / "hydrogen-envelope"
+    ex = REPO / "examples" / "hydrogen-envelope"
     zones = mcspec.Zones(np.array([10000.0, 40000.0]), {"H": np.array([0.7, 0.1]), "He": np.array([0.3, 0.9])})
     r = mcspec.run(dica=ex / "dica.dat", zones=zones, hydro=ex / "hydro.dat", mcdata=hydrogen_data,
                    workdir=tmp_path / "run", np4=1)
