@@ -24,11 +24,12 @@ EXAMPLE ?= sn2011fe-max
 PYTHON ?= $(shell command -v /usr/bin/python3 || command -v python3)
 
 # Only what an example needs: the program and the helper tools, not the tests.
+# Quiet where nothing needs doing: a warm build prints only the run's progress and report.
 example:
 	@bash tools/install_deps.sh build plots || true
-	$(MAKE) --no-print-directory $(BUILD)/build.ninja data
-	cmake --build $(BUILD) -j $(JOBS) --target mcspec mkdata
-	PYTHON=$(PYTHON) bash tools/run_example.sh $(BUILD) $(EXAMPLE)
+	@$(MAKE) --no-print-directory -s $(BUILD)/build.ninja data
+	@cmake --build $(BUILD) -j $(JOBS) --target mcspec mkdata
+	@PYTHON=$(PYTHON) bash tools/run_example.sh $(BUILD) $(EXAMPLE)
 
 # The atomic data, built once and again only when the builder or its sources change.
 data: $(BUILD)/mcdata/BUILD-REPORT.txt
