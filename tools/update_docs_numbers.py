@@ -69,6 +69,8 @@ def sn2011fe_numbers(r, stdout):
     out = {f"ratio_{lo:.0f}": f"{ratio:.2f}" for lo, hi, s, o, ratio in cmp["bands"]}
     out["si_min"] = _angstrom(cmp["si_min"][0])
     out["si_velocity"] = f"{round(cmp['si_velocity'][0] / 100) * 100:.0f}"
+    out["si_kms"] = f"{cmp['si_velocity'][0]:.0f}"
+    out["obs_si_kms"] = f"{cmp['si_velocity'][1]:.0f}"
     out["obs_si_min"] = _angstrom(cmp["si_min"][1])
     out["obs_si_velocity"] = f"{round(cmp['si_velocity'][1] / 100) * 100:.0f}"
     out["B"] = f"{r.summary.magnitudes['B']:.2f}"
@@ -89,9 +91,12 @@ def hydrogen_numbers(r, stdout):
     return out
 
 
-EXTRACT = {"sn2011fe-max": sn2011fe_numbers, "hydrogen-envelope": hydrogen_numbers}
-KEYS = {"sn2011fe-max": "ratio_3500 ratio_4500 ratio_5500 ratio_6500 (model/observed, as make example prints) "
-                        "si_min (A) si_velocity (km/s) obs_si_min obs_si_velocity (the observed spectrum's) B levels ions lines_kept last_pass",
+EXTRACT = {"sn2011fe-max": sn2011fe_numbers, "sn2011fe-w7-layered": sn2011fe_numbers,
+           "hydrogen-envelope": hydrogen_numbers}
+IA_KEYS = ("ratio_3500 ratio_4500 ratio_5500 ratio_6500 (model/observed, as make example prints) si_min (A) "
+           "si_velocity (km/s, to 100) si_kms (km/s) obs_si_min obs_si_velocity obs_si_kms (the observed "
+           "spectrum's) B levels ions lines_kept last_pass")
+KEYS = {"sn2011fe-max": IA_KEYS, "sn2011fe-w7-layered": IA_KEYS,
         "hydrogen-envelope": "M_V B_V last_pass halpha_peak halpha_trough halpha_velocity hbeta_peak "
                              "hbeta_trough hbeta_velocity"}
 
@@ -104,7 +109,7 @@ def run_example(name, binary, data, top):
     import mcspec
     d = top / name
     d.mkdir()
-    for f in ("dica.dat", "comp.ind", "hydro.dat"):
+    for f in ("dica.dat", "comp.ind", "zones.dat", "hydro.dat"):
         if (REPO / "examples" / name / f).exists():
             shutil.copy(REPO / "examples" / name / f, d)
     env = {k: v for k, v in os.environ.items() if not k.startswith("MCSPEC_")}
@@ -138,6 +143,7 @@ def main(argv=None) -> int:
     ap.add_argument("--mkdata", default=os.environ.get("MCSPEC_MKDATA") or REPO / "build/mkdata")
     ap.add_argument("--mcdata", help="atomic-data directory of the type Ia example")
     args = ap.parse_args(argv)
+    args.binary, args.mkdata = Path(args.binary).resolve(), Path(args.mkdata).resolve()
     texts = {p: p.read_text() for p in documents()}
     wanted = sorted({m.group(1) for t in texts.values() for m in MARK.finditer(t)})
     unknown = [w for w in wanted if w not in EXTRACT]
