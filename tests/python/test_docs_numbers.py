@@ -4,11 +4,9 @@ the same seed gives (tools/update_docs_numbers.py --check lists every difference
 import os
 import subprocess
 import sys
-from pathlib import Path
-
 import pytest
 
-REPO = Path(__file__).resolve().parents[2]
+from conftest import REPO
 
 
 def test_quoted_numbers_are_those_of_a_fresh_run(binary):
