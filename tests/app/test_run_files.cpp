@@ -89,16 +89,15 @@ TEST_F(OpeningTest, NamesTheDensityProfileTheDataFilesAndTheWorkdirNote) {
   }
 }
 
-// Closing: every output exists, only the level file stays open until exit. (An earlier
-// output stopping the run before anything is created is in the malformed-input corpus.)
-TEST_F(OpeningTest, ClosingLeavesEveryOutputAndOnlyTheLevelFileOpen) {
+// Closing: every output exists and is closed, the level file too (its closing flush is
+// checked like the others'). (An earlier output stopping the run before anything is
+// created is in the malformed-input corpus.)
+TEST_F(OpeningTest, ClosingLeavesEveryOutputClosed) {
   auto f = open_files(mcdata());
   f->stst.write_text("earlier log\n");
   f->atmd.write_text("levels\n");
   close_run_files(*f);
-  EXPECT_FALSE(f->stst.is_open() || f->sbib.is_open() || f->dica.is_open() || f->hydro.is_open());
-  EXPECT_TRUE(f->atmd.is_open());
-  f->atmd.close();
+  EXPECT_FALSE(f->stst.is_open() || f->sbib.is_open() || f->dica.is_open() || f->hydro.is_open() || f->atmd.is_open());
   for (const char* name : kOutputFiles) EXPECT_TRUE(fs::exists(name)) << name;
   EXPECT_EQ(read_file("atmd.oud") + read_file("diagn.dat") + read_file("taul.dat"), "levels\n");
 }
@@ -114,9 +113,10 @@ TEST_F(OpeningTest, StoppedRunsOutputsMoveIntoNewDirectoriesAndNothingElse) {
     f.stst.create_new("stst.dat");
     f.stst.write_text("log\n");
     f.sbib.create_new("sbib.dat");
-    std::string problem;
-    dirs.push_back(set_aside_outputs(f, &problem));
-    EXPECT_EQ(problem, "");
+    const SetAside r = set_aside_outputs(f);
+    dirs.push_back(r.dir);
+    EXPECT_EQ(r.moved, (std::vector<std::string>{"stst.dat", "sbib.dat"}));
+    EXPECT_TRUE(r.removed.empty() && r.left.empty() && r.cut_short.empty());
     EXPECT_EQ(read_file(work / dirs.back() / "stst.dat"), "log\n");
     EXPECT_EQ(test::listing(work / dirs.back()), (std::vector<std::string>{"sbib.dat", "stst.dat"}));
   }
