@@ -2,6 +2,7 @@
 #include "app/run.hpp"
 
 #include <cstdio>
+#include <string>
 
 #include "base/interrupt.hpp"
 #include "model/boundary_temperature.hpp"
@@ -14,6 +15,28 @@ void warn(const std::vector<std::string>& warnings) {
   for (const std::string& w : warnings) std::fprintf(stderr, "mcspec: warning: %s\n", w.c_str());
 }
 
+namespace {
+
+// A dilution factor is at most 1 (the black body of the boundary itself) and positive:
+// a Monte Carlo estimate outside that range (ejecta too opaque for the packets, too few
+// packets) is said, shell by shell; the run goes on.
+void warn_unphysical_dilution(int pass, const Shells& s) {
+  std::string shells;
+  for (int k = 1; k <= s.js; ++k) {
+    if (s.w(k) > 0.0 && s.w(k) <= 1.0) continue;
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%sshell %d W = %.4g", shells.empty() ? "" : ", ", k, s.w(k));
+    shells += buf;
+  }
+  if (shells.empty()) return;
+  warn({"temperature pass " + std::to_string(pass) +
+        ": the Monte Carlo estimate of the dilution factor W lies outside 0 < W <= 1 in " + shells +
+        "; the radiation field of these shells is not physical (too few packets reach them, or the ejecta are "
+        "too opaque)"});
+}
+
+}  // namespace
+
 void Run::set_up() {
   read_parameters();
   read_atomic_data();
@@ -22,6 +45,7 @@ void Run::set_up() {
 
 void Run::read_parameters() {
   read_run_parameters(f.dica, c, p, f.stst, f.sbib, f.out);
+  check_observer(p, c, f.dica.source_name());
   report_options(p, f.out);
 }
 
@@ -73,7 +97,11 @@ int Run::temperature_pass(int pass) {
   report_excitation_rates(a, s, f.out);
   McOutput mo = mc_outputs();
   run_monte_carlo(McMode::kTemperaturePass, irf, mc_inputs(), rng, est, sc, mo);
-  return update_temperatures(pass, p, c, s, est, sc, f.stst);
+  const int next = update_temperatures(pass, p, c, s, est, sc, f.stst);
+  // The first pass damps its estimate against the starting guess of TR, which can
+  // carry W of the innermost shells above 1 in any model: said from the second on.
+  if (pass >= 2) warn_unphysical_dilution(pass, s);
+  return next;
 }
 
 void Run::final_plasma_state(int pass) {
