@@ -4,6 +4,7 @@
 // named by MCDATA; the run's own inputs and all results live in the working directory.
 #include "app/run_files.hpp"
 
+#include <algorithm>
 #include <array>
 #include <climits>
 #include <cstddef>
@@ -285,6 +286,8 @@ SetAside set_aside_outputs(Files& f) {
     else
       r.left.push_back(path + " (" + ec.message() + ")");
   }
+  // Only what is kept can be cut short.
+  std::erase_if(r.cut_short, [&](const std::string& n) { return std::find(r.moved.begin(), r.moved.end(), n) == r.moved.end(); });
   if (!r.dir.empty() && r.moved.empty()) {
     std::filesystem::remove(r.dir, ec);
     r.dir.clear();
