@@ -42,7 +42,8 @@ def run_model(task: dict) -> dict:
     spct.dat (5 ms). task: index, files (name -> text), binary, mcdata, timeout,
     observed (objective.Observed), dereddened, keep_below, run_root, keep.
     Returns the evaluation record; never raises for a model that fails."""
-    from mcspec.io import McspecError, read_spct
+    from ..errors import McspecError
+    from ..outputs import read_spct
 
     t0 = time.perf_counter()
     rec = {"index": task["index"], "worker": worker_name(), "status": "ok", "chi2": float("inf"),
