@@ -20,7 +20,7 @@ namespace {
 // A dilution factor is at most 1 (the black body of the boundary itself) and positive:
 // a Monte Carlo estimate outside that range (ejecta too opaque for the packets, too few
 // packets) is said, shell by shell; the run goes on.
-void warn_unphysical_dilution(int pass, const Shells& s) {
+void warn_unphysical_dilution(const Shells& s) {
   std::string shells;
   for (int k = 1; k <= s.js; ++k) {
     if (s.w(k) > 0.0 && s.w(k) <= 1.0) continue;
@@ -29,8 +29,8 @@ void warn_unphysical_dilution(int pass, const Shells& s) {
     shells += buf;
   }
   if (shells.empty()) return;
-  warn({"temperature pass " + std::to_string(pass) +
-        ": the Monte Carlo estimate of the dilution factor W lies outside 0 < W <= 1 in " + shells +
+  warn({"after the last temperature pass the Monte Carlo estimate of the dilution factor W lies outside 0 < W <= 1 in " +
+        shells +
         "; the radiation field of these shells is not physical (too few packets reach them, or the ejecta are "
         "too opaque)"});
 }
@@ -97,14 +97,14 @@ int Run::temperature_pass(int pass) {
   report_excitation_rates(a, s, f.out);
   McOutput mo = mc_outputs();
   run_monte_carlo(McMode::kTemperaturePass, irf, mc_inputs(), rng, est, sc, mo);
-  const int next = update_temperatures(pass, p, c, s, est, sc, f.stst);
-  // The first pass damps its estimate against the starting guess of TR, which can
-  // carry W of the innermost shells above 1 in any model: said from the second on.
-  if (pass >= 2) warn_unphysical_dilution(pass, s);
-  return next;
+  return update_temperatures(pass, p, c, s, est, sc, f.stst);
 }
 
 void Run::final_plasma_state(int pass) {
+  // The early passes can carry W of the innermost shells above 1 while the boundary
+  // temperature moves from its starting guess: the state the spectrum is made from, after
+  // the last temperature update, is the one judged.
+  warn_unphysical_dilution(s);
   plasma_state(pass);
   line_opacities();
 }
