@@ -2,7 +2,8 @@
 program run there, the results read back.
 
 The program is found as: the `binary` argument, else the environment variable
-MCSPEC_BINARY, else build/mcspec of the checkout this package lives in.
+MCSPEC_BINARY, else build/mcspec of the checkout this package lives in, else `mcspec` on
+the PATH (an installed program, `make install`).
 """
 
 from __future__ import annotations
@@ -29,7 +30,8 @@ def find_binary(binary: Optional[Union[str, Path]] = None) -> Path:
     Parameters
     ----------
     binary : str or Path, optional
-        Its path; else $MCSPEC_BINARY, else build/mcspec of the checkout holding this package.
+        Its path; else $MCSPEC_BINARY, else build/mcspec of the checkout holding this
+        package, else mcspec on the PATH.
 
     Returns
     -------
@@ -41,10 +43,14 @@ def find_binary(binary: Optional[Union[str, Path]] = None) -> Path:
     RunError
         No executable file there.
     """
-    cand = binary or os.environ.get("MCSPEC_BINARY") or REPO / "build" / "mcspec"
+    cand = binary or os.environ.get("MCSPEC_BINARY")
+    if not cand:
+        checkout = REPO / "build" / "mcspec"
+        cand = checkout if checkout.is_file() else shutil.which("mcspec") or checkout
     p = Path(cand)
     if not (p.is_file() and os.access(p, os.X_OK)):
-        raise RunError(f"the mcspec program was not found at {p}; build it (make build) or set MCSPEC_BINARY")
+        raise RunError(f"the mcspec program was not found at {p} nor on the PATH; build it (make build), "
+                       f"install it (make install) or set MCSPEC_BINARY")
     return p.resolve()
 
 
