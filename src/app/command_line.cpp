@@ -53,7 +53,8 @@ std::string usage_text() {
   s +=
       "\n"
       "Exit status: 0 finished; 2 input error or bad argument; 3 run stopped by a failed\n"
-      "check; 4 internal error; 130 interrupted (SIGINT), 143 terminated (SIGTERM).\n"
+      "check or write (full disk, closed pipe); 4 internal error; 130 interrupted\n"
+      "(SIGINT), 143 terminated (SIGTERM).\n"
       "\n"
       "Documentation: README.md and docs/ in the source tree.\n";
   return s;

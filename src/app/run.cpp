@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <string>
 
 #include "base/interrupt.hpp"
 #include "model/boundary_temperature.hpp"
@@ -15,6 +16,28 @@ void warn(const std::vector<std::string>& warnings) {
   for (const std::string& w : warnings) std::fprintf(stderr, "mcspec: warning: %s\n", w.c_str());
 }
 
+namespace {
+
+// A dilution factor is at most 1 (the black body of the boundary itself) and positive:
+// a Monte Carlo estimate outside that range (ejecta too opaque for the packets, too few
+// packets) is said, shell by shell; the run goes on.
+void warn_unphysical_dilution(const Shells& s) {
+  std::string shells;
+  for (int k = 1; k <= s.js; ++k) {
+    if (s.w(k) > 0.0 && s.w(k) <= 1.0) continue;
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%sshell %d W = %.4g", shells.empty() ? "" : ", ", k, s.w(k));
+    shells += buf;
+  }
+  if (shells.empty()) return;
+  warn({"after the last temperature pass the Monte Carlo estimate of the dilution factor W lies outside 0 < W <= 1 in " +
+        shells +
+        "; the radiation field of these shells is not physical (too few packets reach them, or the ejecta are "
+        "too opaque)"});
+}
+
+}  // namespace
+
 void Run::set_up() {
   read_parameters();
   read_atomic_data();
@@ -23,6 +46,7 @@ void Run::set_up() {
 
 void Run::read_parameters() {
   read_run_parameters(f.dica, c, p, f.stst, f.sbib, f.out);
+  check_observer(p, c, f.dica.source_name());
   report_options(p, f.out);
 }
 
@@ -101,6 +125,10 @@ int Run::temperature_pass(int pass) {
 }
 
 void Run::final_plasma_state(int pass) {
+  // The early passes can carry W of the innermost shells above 1 while the boundary
+  // temperature moves from its starting guess: the state the spectrum is made from, after
+  // the last temperature update, is the one judged.
+  warn_unphysical_dilution(s);
   plasma_state(pass);
   line_opacities();
 }
