@@ -25,8 +25,9 @@ constexpr std::size_t kEnvFieldLength = 256;
 enum class Where { kWorkdir, kDataDir };
 // kRead: the file must exist. Atomic-data files are never created: a missing one is
 // reported at once instead of leaving an empty file behind in the shared data directory.
+// kReadIfPresent: an optional input, read when it exists in the working directory.
 // kCreateNew: the file must not exist and is created; results are never overwritten.
-enum class Status { kRead, kCreateNew };
+enum class Status { kRead, kReadIfPresent, kCreateNew };
 
 struct Unit {
   int number;
@@ -41,7 +42,7 @@ struct Unit {
 };
 
 // The units in the order in which opening connects them.
-constexpr std::array<Unit, 22> kUnits{{
+constexpr std::array<Unit, 24> kUnits{{
     {2, "dica.dat", Where::kWorkdir, Status::kRead, "run parameters", &Files::dica, nullptr, nullptr, true},
     {11, "/ihea.ind", Where::kDataDir, Status::kRead, "ionisation potentials", &Files::ihea, nullptr, nullptr,
      true},
@@ -57,6 +58,8 @@ constexpr std::array<Unit, 22> kUnits{{
     {19, "hydro.dat", Where::kWorkdir, Status::kRead, "density profile", &Files::hydro, nullptr, "/rhw7.dat",
      true},
     {41, "/filters.dat", Where::kDataDir, Status::kRead, "filter curves", &Files::filters, nullptr, nullptr, true},
+    {47, "warmstart.dat", Where::kWorkdir, Status::kReadIfPresent, "radiation field to start from", &Files::warm,
+     nullptr, nullptr, true},
     {3, "stst.dat", Where::kWorkdir, Status::kCreateNew, "run log", nullptr, &Files::stst, nullptr, true},
     {10, "diagn.dat", Where::kWorkdir, Status::kCreateNew, "diagnostics (left empty)", nullptr, &Files::diagn,
      nullptr, true},
@@ -79,6 +82,8 @@ constexpr std::array<Unit, 22> kUnits{{
     {43, "taul.dat", Where::kWorkdir, Status::kCreateNew, "line optical depths (left empty)", nullptr,
      &Files::taul, nullptr, true},
     {46, "sbib.dat", Where::kWorkdir, Status::kCreateNew, "summary", nullptr, &Files::sbib, nullptr, true},
+    {48, "radfield.dat", Where::kWorkdir, Status::kCreateNew, "radiation field", nullptr, &Files::radfield, nullptr,
+     true},
 }};
 
 // An environment value as a 256-character field: cut to 256 characters, trailing
@@ -171,7 +176,12 @@ void open_run_files(Files& f, const char* mcdata, const char* pwd) {
 
   bool data_checked = false;  // before the first data-directory file
   for (const Unit& u : kUnits) {
-    if (u.status != Status::kRead) continue;
+    if (u.status == Status::kCreateNew) continue;
+    if (u.status == Status::kReadIfPresent) {
+      std::error_code ec;
+      if (std::filesystem::exists(path_of(f, u.where, u.name), ec)) open_input(f.*(u.in), path_of(f, u.where, u.name), u);
+      continue;
+    }
     if (u.where == Where::kDataDir && !data_checked) {
       check_data_directory(mcdata, f.datapath);
       data_checked = true;
