@@ -21,6 +21,11 @@ import sys
 from pathlib import Path
 
 
+def _read_run(args):
+    from .outputs import read_run
+    return read_run(args.run)
+
+
 def _outputs(args, stem):
     if args.output:
         return args.output
@@ -54,8 +59,8 @@ def cmd_ions(args):
 
 
 def cmd_plot(args):
-    from . import io, plot
-    r = io.read_run(args.run)
+    from . import plot
+    r = _read_run(args)
     written = []
     written += plot.plot_spectrum(r, _outputs(args, "spectrum"), observed=args.observed, title=args.title,
                                   markers=not args.no_markers)
@@ -81,8 +86,8 @@ def comparison_text(cmp, observed_name) -> str:
 
 
 def cmd_report(args):
-    from . import io, plot
-    r = io.read_run(args.run)
+    from . import plot
+    r = _read_run(args)
     written = plot.plot_spectrum(r, _outputs(args, "spectrum"), observed=args.observed, title=args.title,
                                  observed_label=args.observed_label)
     written += plot.plot_temperature(r, _outputs(args, "temperature"))
@@ -97,8 +102,7 @@ def cmd_report(args):
 
 
 def cmd_summary(args):
-    from . import io
-    r = io.read_run(args.run)
+    r = _read_run(args)
     m = r.summary.magnitudes if r.summary else {}
     print(f"{r.directory}")
     if r.log:
@@ -154,7 +158,7 @@ def main(argv=None) -> int:
     p.set_defaults(fn=cmd_summary)
     sub.add_parser("fit", help="spectrum fitting (see python3 -m mcspec fit --help)")
     args = ap.parse_args(argv)
-    from .io import McspecError
+    from .errors import McspecError
     try:
         written = args.fn(args)
     except (McspecError, OSError) as e:

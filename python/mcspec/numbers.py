@@ -20,10 +20,12 @@ import re
 
 import numpy as np
 
+from .errors import McspecError
+
 __all__ = ["parse_float", "parse_int", "fixed_fields", "split_fields", "NumberFormatError"]
 
 
-class NumberFormatError(ValueError):
+class NumberFormatError(McspecError, ValueError):
     """A field that is not a number in any form the program writes."""
 
 

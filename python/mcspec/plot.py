@@ -12,16 +12,19 @@ from __future__ import annotations
 
 import math
 from pathlib import Path
-from typing import Optional, Sequence
+from typing import Optional, Sequence, Union
 
 import numpy as np
 
-from .io import McspecError, RunResult, read_observed, read_run, species_label
+from .bands import BANDS
+from .errors import McspecError
+from .outputs import RunResult, read_observed, read_run, species_label
 
 __all__ = ["plot_spectrum", "plot_temperature", "plot_ions", "feature_markers", "compare_observed",
            "BANDS", "SI_II_REST"]
 
-BANDS = ((3500, 4500), (4500, 5500), (5500, 6500), (6500, 8000))
+RunLike = Union[RunResult, str, Path]
+OutLike = Union[str, Path, Sequence[Union[str, Path]]]
 SI_II_REST = 6355.0  # A, air: gf-weighted centre of the Si II 6347/6371 doublet
 C_KMS = 299792.458
 
@@ -48,7 +51,7 @@ def _save(fig, out) -> list[Path]:
 
 # ---------------------------------------------------------------------------- markers
 
-def feature_markers(run, n: int = 10, min_separation: float = 120.0) -> list[tuple[float, float, str]]:
+def feature_markers(run: RunLike, n: int = 10, min_separation: float = 120.0) -> list[tuple[float, float, str]]:
     """Features to mark, taken from the run's own strong-line list ("sbib.dat").
 
     Greedy by equivalent width (the saturated-absorption width S1 of the list): the
@@ -86,7 +89,7 @@ def _smooth(y, n):
     return ys
 
 
-def compare_observed(run, observed, bands=BANDS) -> dict:
+def compare_observed(run: RunLike, observed, bands=BANDS) -> dict:
     """Figures comparing the synthetic spectrum with an observed one.
 
     The synthetic spectrum is the smoothed formal-integral F_lambda of "spct.dat"
@@ -126,12 +129,39 @@ def compare_observed(run, observed, bands=BANDS) -> dict:
     return out
 
 
-def plot_spectrum(run, out, observed=None, title: Optional[str] = None, markers: bool = True,
-                  observed_label: Optional[str] = None, xlim: Optional[Sequence[float]] = None):
+def plot_spectrum(run: RunLike, out: OutLike, observed=None, title: Optional[str] = None, markers: bool = True,
+                  observed_label: Optional[str] = None, xlim: Optional[Sequence[float]] = None) -> list[Path]:
     """The observed-flux spectrum: formal integral, Monte Carlo and black body of
     "spct.dat" (F_lambda at the object's distance against rest-frame air wavelength),
     with an observed spectrum (same conventions) when given, and the strongest features
-    of the run's own line list marked by ion. out: a path or a list of paths."""
+    of the run's own line list marked by ion.
+
+    Parameters
+    ----------
+    run : RunResult, str or Path
+        A run read by `read_run`, or its directory.
+    out : str, Path or list of them
+        The file(s) to write; the format follows the suffix (png, svg, pdf, ...).
+    observed : str, Path or numpy.ndarray, optional
+        An observed spectrum: wavelength (A, rest frame, air), F_lambda at Earth
+        (erg s^-1 cm^-2 A^-1)[, error]; a file for `read_observed` or its array.
+    title, observed_label : str, optional
+        Plot title; legend label of the observed spectrum.
+    markers : bool
+        Mark the strongest features (see `feature_markers`).
+    xlim : (float, float), optional
+        Wavelength range in A.
+
+    Returns
+    -------
+    list of Path
+        The files written.
+
+    Raises
+    ------
+    McspecError
+        The run lacks the file plotted, or a file cannot be read.
+    """
     plt = _pyplot()
     r = _run(run)
     if r.spct is None or len(r.spct) == 0:
@@ -188,9 +218,29 @@ def plot_spectrum(run, out, observed=None, title: Optional[str] = None, markers:
 
 # ---------------------------------------------------------------------------- temperature
 
-def plot_temperature(run, out, title: Optional[str] = None):
-    """Radiation temperature and dilution factor against velocity for every temperature
-    pass (the start model dashed), and the largest and mean relative change of TR per pass."""
+def plot_temperature(run: RunLike, out: OutLike, title: Optional[str] = None) -> list[Path]:
+    """Radiation temperature (K) and dilution factor against velocity (km/s) for every
+    temperature pass (the start model dashed), and the largest and mean relative change
+    of TR per pass.
+
+    Parameters
+    ----------
+    run : RunResult, str or Path
+        A run read by `read_run`, or its directory.
+    out : str, Path or list of them
+        The file(s) to write; the format follows the suffix (png, svg, pdf, ...).
+    title : str, optional
+
+    Returns
+    -------
+    list of Path
+        The files written.
+
+    Raises
+    ------
+    McspecError
+        The run lacks the file plotted, or a file cannot be read.
+    """
     plt = _pyplot()
     r = _run(run)
     if r.log is None or not r.log.passes:
@@ -240,11 +290,34 @@ ION_SPECTRUM_HINT = ("the decomposition by ion needs ionspec.dat: run mcspec wit
                      "mcspec.run(..., env={'MCSPEC_ION_SPECTRUM': '1'}))")
 
 
-def plot_ions(run, out, top: int = 8, title: Optional[str] = None, rebin: int = 5):
-    """Escaping Monte Carlo luminosity per wavelength bin of the final run, split by the
-    ion whose line last emitted it ("ionspec.dat"): the `top` ions with the most
-    luminosity named, the rest grouped, packets not last emitted by a line apart.
-    rebin: consecutive bins averaged together against the Monte Carlo noise (1: none)."""
+def plot_ions(run: RunLike, out: OutLike, top: int = 8, title: Optional[str] = None, rebin: int = 5) -> list[Path]:
+    """Escaping Monte Carlo luminosity L_lambda (erg s^-1 cm^-1) per wavelength bin of the
+    final run, split by the ion whose line last emitted it ("ionspec.dat"): the `top`
+    ions with the most luminosity named, the rest grouped, packets not last emitted by a
+    line apart.
+
+    Parameters
+    ----------
+    run : RunResult, str or Path
+        A run read by `read_run`, or its directory.
+    out : str, Path or list of them
+        The file(s) to write; the format follows the suffix (png, svg, pdf, ...).
+    top : int
+        Ions named.
+    title : str, optional
+    rebin : int
+        Consecutive bins averaged together against the Monte Carlo noise (1: none).
+
+    Returns
+    -------
+    list of Path
+        The files written.
+
+    Raises
+    ------
+    McspecError
+        The run lacks the file plotted, or a file cannot be read.
+    """
     plt = _pyplot()
     r = _run(run)
     if r.ion_spectrum is None:

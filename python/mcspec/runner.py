@@ -12,37 +12,39 @@ import shutil
 import subprocess
 import tempfile
 from pathlib import Path
-from typing import Mapping, Optional, Union
+from typing import Mapping, Optional, Sequence, Union
 
-import numpy as np
-
-from .io import McspecError, Params, RunResult, read_run, write_comp, write_dica, write_hydro
+from .errors import InputValueError, RunError, RunFailed
+from .inputs import Params, read_dica, write_comp, write_dica, write_hydro
+from .outputs import RunResult, read_run
 
 __all__ = ["run", "find_binary", "RunFailed"]
 
 REPO = Path(__file__).resolve().parents[2]
 
 
-class RunFailed(McspecError):
-    """The program ended with a non-zero exit status; the message is its own (stderr).
-
-    status: exit status (2 input error, 3 run stopped, 4 internal fault, 130/143
-    interrupted); directory: the run directory; stdout, stderr: the program's output.
-    """
-
-    def __init__(self, message, status, directory, stdout, stderr):
-        super().__init__(message)
-        self.status = status
-        self.directory = directory
-        self.stdout = stdout
-        self.stderr = stderr
-
-
 def find_binary(binary: Optional[Union[str, Path]] = None) -> Path:
+    """The program to run.
+
+    Parameters
+    ----------
+    binary : str or Path, optional
+        Its path; else $MCSPEC_BINARY, else build/mcspec of the checkout holding this package.
+
+    Returns
+    -------
+    Path
+        The resolved path of an executable file.
+
+    Raises
+    ------
+    RunError
+        No executable file there.
+    """
     cand = binary or os.environ.get("MCSPEC_BINARY") or REPO / "build" / "mcspec"
     p = Path(cand)
     if not (p.is_file() and os.access(p, os.X_OK)):
-        raise McspecError(f"the mcspec program was not found at {p}; build it (make build) or set MCSPEC_BINARY")
+        raise RunError(f"the mcspec program was not found at {p}; build it (make build) or set MCSPEC_BINARY")
     return p.resolve()
 
 
@@ -53,34 +55,60 @@ def _place(value, name: str, directory: Path, writer) -> None:
     if isinstance(value, (str, os.PathLike)):
         src = Path(value)
         if not src.is_file():
-            raise McspecError(f"{src}: no such input file (for {name})")
+            raise InputValueError(f"{src}: no such input file (for {name})")
         shutil.copyfile(src, directory / name)
     else:
         writer(directory / name, value)
 
 
 def run(dica: Union[Params, Mapping, str, os.PathLike, None] = None,
-        comp=None, hydro=None, *, example: Optional[Union[str, os.PathLike]] = None,
+        comp: Union[Sequence[float], Mapping, str, os.PathLike, None] = None,
+        hydro: Union[tuple, str, os.PathLike, None] = None, *, example: Optional[Union[str, os.PathLike]] = None,
         mcdata: Optional[Union[str, os.PathLike]] = None, workdir: Optional[Union[str, os.PathLike]] = None,
         env: Optional[Mapping[str, str]] = None, binary: Optional[Union[str, os.PathLike]] = None,
         timeout: Optional[float] = None, **params) -> RunResult:
-    """Run mcspec in a new directory and return its results (mcspec.io.RunResult).
+    """Run mcspec in a new directory and return its results.
 
-    dica: Params, a dict of parameter values, or the path of a dica.dat; keyword
-        arguments (np4=1, seed...) override single parameters.
-    comp: mass fractions (sequence from Z = 1, or dict {Z or symbol: fraction}) or the
-        path of a comp.ind.
-    hydro: None (the data directory's W7 profile), the path of a hydro.dat, or a tuple
-        (time_s, radius_cm, density).
-    example: a directory holding dica.dat / comp.ind / hydro.dat used for whatever
-        of dica, comp, hydro is not given.
-    mcdata: the atomic-data directory (else the environment's MCDATA).
-    workdir: the run directory, created new (must not exist); default a new temporary
+    Parameters
+    ----------
+    dica : Params, dict, str or Path, optional
+        Params, a dict of parameter values, or the path of a dica.dat (default Params()).
+    comp : sequence of float, dict, str or Path
+        Mass fractions (sequence from Z = 1, or dict {Z or symbol: fraction}) or the path
+        of a comp.ind.
+    hydro : tuple, str or Path, optional
+        None (the data directory's W7 profile), the path of a hydro.dat, or a tuple
+        (time in s, radii in cm, densities in g cm^-3).
+    example : str or Path, optional
+        A directory holding dica.dat / comp.ind / hydro.dat used for whatever of dica,
+        comp, hydro is not given.
+    mcdata : str or Path, optional
+        The atomic-data directory (else the environment's MCDATA).
+    workdir : str or Path, optional
+        The run directory, created new (must not exist); default a new temporary
         directory, kept after the run (its path is result.directory).
-    env: extra environment variables (e.g. {"MCSPEC_ION_SPECTRUM": "1"}).
+    env : dict, optional
+        Extra environment variables (e.g. {"MCSPEC_ION_SPECTRUM": "1"}).
+    binary : str or Path, optional
+        The program (see `find_binary`).
+    timeout : float, optional
+        Seconds the run may take.
+    **params
+        Single parameters over dica (np4=1, iseed=5, ...; units as in Params).
 
-    Raises RunFailed (a McspecError) with the program's error message when it ends
-    with a non-zero status.
+    Returns
+    -------
+    RunResult
+        `read_run` of the directory, with .stdout and .stderr.
+
+    Raises
+    ------
+    InputValueError
+        A bad input or argument (nothing is run).
+    RunFailed
+        The program ended with a non-zero status; the message is its own.
+    RunError
+        The program not found, or not finished within `timeout`.
     """
     exe = find_binary(binary)
     if example is not None:
@@ -94,14 +122,13 @@ def run(dica: Union[Params, Mapping, str, os.PathLike, None] = None,
     if dica is None:
         dica = Params()
     if comp is None:
-        raise McspecError("run needs a composition (comp=...)")
+        raise InputValueError("run needs a composition (comp=...)")
     if params:
-        from .io import read_dica
         base = read_dica(dica) if isinstance(dica, (str, os.PathLike)) else (
-            Params(**dica) if isinstance(dica, Mapping) else dica)
-        dica = Params(**{**base.__dict__, **params})
+            Params().replace(**dica) if isinstance(dica, Mapping) else dica)
+        dica = base.replace(**params)
     elif isinstance(dica, Mapping):
-        dica = Params(**dica)
+        dica = Params().replace(**dica)
     if isinstance(dica, Params):
         dica.check()  # before anything is created
 
@@ -112,7 +139,7 @@ def run(dica: Union[Params, Mapping, str, os.PathLike, None] = None,
         try:
             d.mkdir(parents=True)
         except FileExistsError:
-            raise McspecError(f"{d}: exists already; a run needs a new directory") from None
+            raise InputValueError(f"{d}: exists already; a run needs a new directory") from None
 
     _place(dica, "dica.dat", d, write_dica)
     _place(comp, "comp.ind", d, write_comp)
@@ -128,12 +155,12 @@ def run(dica: Union[Params, Mapping, str, os.PathLike, None] = None,
     if env:
         e.update({k: str(v) for k, v in env.items()})
     if not e.get("MCDATA"):
-        raise McspecError("no atomic-data directory: pass mcdata=... or set MCDATA")
+        raise InputValueError("no atomic-data directory: pass mcdata=... or set MCDATA")
     e["PWD"] = str(d)
     try:
         proc = subprocess.run([str(exe)], cwd=d, env=e, capture_output=True, text=True, timeout=timeout)
     except subprocess.TimeoutExpired as t:
-        raise McspecError(f"mcspec in {d} did not finish within {timeout} s") from t
+        raise RunError(f"mcspec in {d} did not finish within {timeout} s") from t
     if proc.returncode != 0:
         msg = proc.stderr.strip() or f"mcspec ended with status {proc.returncode}"
         raise RunFailed(msg, proc.returncode, d, proc.stdout, proc.stderr)

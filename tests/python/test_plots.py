@@ -10,15 +10,11 @@ import mcspec
 from mcspec import plot
 from mcspec.__main__ import main
 
-IONSPEC = """# bin  wavelength_A  species  share
-# shares of a bin sum to 1
-    1   3000.0   14.01  0.75
-    1   3000.0    0.00  0.25
-    2   3010.0   20.01  0.5
-    2   3010.0   14.01  0.3
-    2   3010.0   26.01  0.2
-    4   3030.0    1.00  1.0
-"""
+# A hand-made ionspec.dat in the program's layout (I7, F14.3, F8.2, E13.5).
+IONSPEC = "# bin  wavelength_A  species  share\n# shares of a bin sum to 1\n" + "".join(
+    f"{b:7d}{w:14.3f}{s:8.2f}{x:13.5E}\n" for b, w, s, x in
+    [(1, 3000.0, 14.01, 0.75), (1, 3000.0, 0.0, 0.25), (2, 3010.0, 20.01, 0.5), (2, 3010.0, 14.01, 0.3),
+     (2, 3010.0, 26.01, 0.2), (4, 3030.0, 1.0, 1.0)])
 
 
 def test_ionspec_reader(tmp_path):

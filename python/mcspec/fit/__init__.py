@@ -14,6 +14,7 @@ import shutil
 import sys
 import time
 
+from ..errors import McspecError
 from .config import Config, ConfigError, load
 
 __all__ = ["Config", "ConfigError", "load", "fit", "main"]
@@ -71,10 +72,10 @@ def write_results(fit, elapsed: float, n_workers: int, startup: float = 0.0) -> 
     if best is not None:
         spct = fit.spectra.get(best["eval"])
         if spct is None and best["run_dir"]:
-            from mcspec.io import read_spct
+            from ..outputs import read_spct
             try:
                 spct = read_spct(os.path.join(best["run_dir"], "spct.dat"))
-            except OSError:
+            except McspecError:
                 spct = None
         summary["best"] = {"eval": best["eval"],
                            "parameters": {n: best[n] for n in cfg.names},
@@ -138,6 +139,8 @@ def summary_line(cfg: Config, s: dict) -> str:
 
 
 def main(argv=None) -> int:
+    """`python3 -m mcspec fit CONFIG.toml [--scheduler ADDRESS]`; exits 2 on a bad
+    configuration or input, 130 when interrupted (run again to resume)."""
     p = argparse.ArgumentParser(prog="python3 -m mcspec fit",
                                 description="Fit an observed spectrum (see docs/fitting.md).")
     p.add_argument("config", help="the fit configuration (TOML)")
@@ -148,7 +151,7 @@ def main(argv=None) -> int:
         if a.scheduler is not None:
             cfg.scheduler = a.scheduler
         s = fit(cfg)
-    except (ConfigError, FileNotFoundError, ValueError) as e:
+    except (McspecError, FileNotFoundError, ValueError) as e:
         print(f"mcspec fit: {e}", file=sys.stderr)
         raise SystemExit(2)
     except KeyboardInterrupt:

@@ -10,15 +10,12 @@ import os
 import tomllib
 from dataclasses import dataclass, field
 
-from .modelfiles import DICA_FIELDS, Z_OF, Dica, ModelFileError, element_of, read_comp
+from ..errors import ConfigError, McspecError
+from .modelfiles import DICA_FIELDS, Z_OF, Dica, element_of, read_comp
 
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(
     os.path.abspath(__file__)))))
-
-
-class ConfigError(ValueError):
-    """A configuration that cannot be used; the message names the file, section and key."""
 
 
 # Physically sensible ranges of the dica.dat values a fit may vary or override
@@ -194,7 +191,7 @@ def load(path: str) -> Config:
     try:
         dica = Dica(texts["dica.dat"], os.path.join(model_dir, "dica.dat"))
         base_comp = read_comp(texts["comp.ind"], os.path.join(model_dir, "comp.ind"))
-    except ModelFileError as e:
+    except McspecError as e:
         raise ConfigError(str(e)) from None
 
     obs = _path(base, w("observed", "file"), o["file"])

@@ -45,7 +45,8 @@ def run_model(task: dict) -> dict:
     "warmstart.dat". The record holds the run's radfield.dat text ("radfield") and its
     number of temperature passes ("passes").
     Returns the evaluation record; never raises for a model that fails."""
-    from mcspec.io import McspecError, read_spct
+    from ..errors import McspecError
+    from ..outputs import read_spct
 
     t0 = time.perf_counter()
     rec = {"index": task["index"], "worker": worker_name(), "status": "ok", "chi2": float("inf"),

@@ -12,32 +12,15 @@ from __future__ import annotations
 
 import numpy as np
 
+from ..bands import BANDS
+from ..errors import InputValueError
+from ..outputs import read_observed
+from ..wavelengths import air_to_vacuum, vacuum_to_air
+
 # spct.dat columns: wavelength (A, air), smoothed formal flux, the same reddened,
 # smoothed Monte Carlo flux, the same reddened, reddened black body (erg/s/cm^2/A).
 COL_WAVE, COL_FORMAL, COL_FORMAL_REDDENED = 0, 1, 2
 
-BANDS = ((3500.0, 4000.0), (4000.0, 5000.0), (5000.0, 6000.0), (6000.0, 7000.0),
-         (7000.0, 9000.0))
-
-
-def refractive_index(wave_vac):
-    """Refractive index of standard air (Edlen 1953) at vacuum wavelengths in A."""
-    s = (1.0e4 / np.asarray(wave_vac, dtype=float)) ** 2
-    return 1.000064328 + 0.0294981 / (146.0 - s) + 0.0002554 / (41.0 - s)
-
-
-def air_to_vacuum(wave_air):
-    """Inverse of vacuum_to_air by fixed-point iteration (converges to 1e-10 A in 3 steps)."""
-    wa = np.asarray(wave_air, dtype=float)
-    wv = wa.copy()
-    for _ in range(4):
-        wv = np.where(wa >= 2000.0, wa * refractive_index(wv), wa)
-    return wv
-
-
-def vacuum_to_air(wave_vac):
-    wv = np.asarray(wave_vac, dtype=float)
-    return np.where(wv >= 2000.0, wv / refractive_index(wv), wv)
 
 
 class Observed:
@@ -56,18 +39,14 @@ class Observed:
         self.err = np.abs(err[keep][order])
         self.noise_floor = float(noise_floor)
         if self.wave.size == 0:
-            raise ValueError("no observed point lies inside the fit windows")
+            raise InputValueError("no observed point lies inside the fit windows")
 
     @classmethod
     def from_file(cls, path, windows, noise_floor, wavelengths="air", frame="rest",
                   redshift=0.0):
-        from mcspec.io import McspecError, read_observed
-        try:
-            data = read_observed(path)
-        except McspecError as e:
-            raise ValueError(str(e)) from None
+        data = read_observed(path)
         if data.shape[1] < 3:
-            raise ValueError(f"{path}: a fit needs the error column (wavelength, flux, error)")
+            raise InputValueError(f"{path}: a fit needs the error column (wavelength, flux, error)")
         wave = data[:, 0]
         # To rest-frame vacuum, then to the model's air convention.
         if wavelengths == "air":
@@ -105,11 +84,11 @@ def chi2(spct, observed: Observed, dereddened=True):
     col = COL_FORMAL if dereddened else COL_FORMAL_REDDENED
     use, obs, var = observed.bin_to(spct[:, COL_WAVE])
     if use.size == 0:
-        raise ValueError("no model bin inside the fit windows holds an observed point")
+        raise InputValueError("no model bin inside the fit windows holds an observed point")
     model = spct[use, col]
     bad = ~np.isfinite(model)
     if bad.any():
-        raise ValueError(f"model flux not finite in {int(bad.sum())} bins of the fit windows")
+        raise InputValueError(f"model flux not finite in {int(bad.sum())} bins of the fit windows")
     return float(np.sum((model - obs) ** 2 / var)), int(use.size)
 
 

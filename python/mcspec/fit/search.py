@@ -21,6 +21,7 @@ import time
 
 from scipy.optimize import differential_evolution
 
+from ..errors import RunError
 from . import modelfiles, objective
 from .engine import run_model
 from .results import Table
@@ -35,12 +36,8 @@ class BudgetSpent(Exception):
 
 
 def default_binary() -> str:
-    from mcspec.runner import find_binary
-    from mcspec.io import McspecError
-    try:
-        return str(find_binary())
-    except McspecError as e:
-        raise FileNotFoundError(str(e)) from None
+    from ..runner import find_binary
+    return str(find_binary())
 
 
 class Fit:
@@ -69,9 +66,8 @@ class Fit:
             cfg.observed_file, cfg.windows, cfg.noise_floor, cfg.wavelengths, cfg.frame, z)
         self.binary = cfg.binary or default_binary()
         if not os.access(self.binary, os.X_OK):
-            raise FileNotFoundError(f"the program {self.binary} does not exist or cannot be "
-                                    f"run; build it (make build) or set MCSPEC_BINARY or "
-                                    f"[model] binary")
+            raise RunError(f"the program {self.binary} does not exist or cannot be run; build it "
+                           f"(make build) or set MCSPEC_BINARY or [model] binary")
         self.started = time.time()
         self.new_evals = 0
         self.vectors_seen = 0   # vectors handed over by the optimiser (memoised ones too)

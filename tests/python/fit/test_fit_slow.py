@@ -125,7 +125,7 @@ def test_cluster_on_localhost_survives_a_dead_worker(tmp_path):
 def run_program(directory, overrides, fractions=None):
     """One run of the program on the example with dica values and mass fractions changed."""
     from mcspec.fit import modelfiles
-    from mcspec.io import read_spct
+    from mcspec import read_spct
     os.makedirs(directory)
     dica = modelfiles.Dica(open(os.path.join(EXAMPLE, "dica.dat")).read())
     for k, v in overrides.items():

@@ -1,0 +1,212 @@
+"""Readers on damaged copies of a real run's files; writers on bad arguments; round trips
+writer -> reader; any cut of a run's file either reads identically or raises."""
+
+import math
+import shutil
+from pathlib import Path
+
+import numpy as np
+import pytest
+from hypothesis import HealthCheck, given, settings, strategies as st
+
+import mcspec
+from mcspec import outputs
+from mcspec.__main__ import main
+from mcspec.fit import modelfiles
+from mcspec.inputs import Params
+
+READERS = {name: fn for name, fn in outputs.RUN_FILES.values()}
+
+
+def cut(n):
+    return lambda b: b[:-n]
+
+
+def line_dropped(k):
+    return lambda b: b"\n".join(l for i, l in enumerate(b.split(b"\n")) if i != k)
+
+
+def replaced(old, new):
+    return lambda b: b.replace(old, new, 1)
+
+
+GARBAGE = bytes(range(256)) * 4
+
+# file, damage, what the message names ('' for any message)
+DAMAGED = [
+    ("spct.dat", cut(5), "field blackbody_reddened: record cut short"),   # 0.41005E-12 -> 0.41005
+    ("lhea.dat", cut(5), "field tau_max: record cut short"),              # 0.283E-02 -> 0.283
+    ("sica.dat", cut(3), "field log_l: record cut short"),
+    ("yhea.dat", cut(5), "field IV: record cut short"),
+    ("ionspec.dat", cut(5), "field share: record cut short"),
+    ("stst.dat", cut(5), "record"),
+    ("sbib.dat", cut(5), "MBol"),
+    ("eica.dat", cut(5), "field energy: record cut short"),
+    ("atmd.oud", cut(5), "field J: record cut short"),
+    ("ptfn.dat", cut(5), "field igt: record cut short"),
+    ("spcp.dat", lambda b: b[:len(b) // 2], "cut short"),
+    ("spcp.dat", lambda b: b[:b.rindex(b"     Iteration")], "no final spectrum"),
+    ("lhea.dat", line_dropped(3), "transition 5 out of order"),
+    ("atmd.oud", line_dropped(5), "level 3 out of order"),
+    ("ptfn.dat", line_dropped(3), "shell with"),
+    ("sica.dat", line_dropped(8), "block of"),
+    ("spct.dat", replaced(b"E-1", b"X-1"), "record 1, field formal: not a number"),
+    ("stst.dat", lambda b: GARBAGE, "record 2: undecodable byte 0x80"),
+    ("sbib.dat", lambda b: GARBAGE, "record 2: undecodable byte 0x80"),
+    ("sbib.dat", lambda b: b"\0" + b, "record 1: control character 0x00"),
+    ("stst.dat", lambda b: b[:b.index(b"POWER:")], "no closing flux check"),
+    ("sbib.dat", lambda b: b[:b.index(b"DISTANCE")], "no DISTANCE"),
+] + [(name, lambda b: b"", "empty") for name in ("spct.dat", "spcp.dat", "sica.dat", "stst.dat", "sbib.dat",
+                                                  "yhea.dat", "ptfn.dat", "lhea.dat", "atmd.oud", "ionspec.dat")]
+
+
+@pytest.fixture(scope="module")
+def run_dir(tmp_path_factory, hydrogen_data):
+    """A run with every file, ionspec.dat too."""
+    example = Path(__file__).resolve().parents[2] / "examples" / "hydrogen-envelope"
+    return mcspec.run(example=example, mcdata=hydrogen_data, np4=1, itt=1,
+                      env={"MCSPEC_ION_SPECTRUM": "1", "MCSPEC_QUIET": "1"}, workdir=tmp_path_factory.mktemp("runs") / "h").directory
+
+
+@pytest.mark.parametrize("name, damage, message", DAMAGED, ids=[f"{d[0]}-{i}" for i, d in enumerate(DAMAGED)])
+def test_damaged_file_raises_naming_it(run_dir, tmp_path, name, damage, message):
+    p = tmp_path / name
+    p.write_bytes(damage((run_dir / name).read_bytes()))
+    with pytest.raises(mcspec.FileFormatError, match=None) as e:
+        READERS[name](p)
+    assert str(p) in str(e.value) and message in str(e.value)
+
+
+def test_run_reports_missing_and_damaged_files(run_dir, tmp_path, capsys):
+    d = tmp_path / "incomplete-run"
+    shutil.copytree(run_dir, d)
+    (d / "sica.dat").unlink()
+    (d / "spcp.dat").write_bytes((run_dir / "spcp.dat").read_bytes()[:-3000])
+    with pytest.raises(mcspec.IncompleteRunError) as e:
+        mcspec.read_run(d)
+    assert e.value.problems["sica.dat"] == "missing" and "spcp.dat" in e.value.problems
+    r = mcspec.read_run(d, partial=True)
+    assert set(r.problems) == {"sica.dat", "spcp.dat"} and r.spectrum is None and r.lines is not None
+    # The command line: the file and the record, no traceback, status 1.
+    (d / "spcp.dat").write_bytes(GARBAGE)
+    assert main(["summary", str(d)]) == 1
+    err = capsys.readouterr().err
+    assert "spcp.dat\", record 2: undecodable" in err and "Traceback" not in err
+
+
+@pytest.fixture(scope="module")
+def scratch(run_dir, tmp_path_factory):
+    d = tmp_path_factory.mktemp("cut") / "run"
+    shutil.copytree(run_dir, d)
+    return d, mcspec.read_run(d)
+
+
+@settings(max_examples=60, deadline=None, database=None,
+          suppress_health_check=[HealthCheck.function_scoped_fixture])
+@given(data=st.data())
+def test_any_cut_reads_identically_or_raises(run_dir, scratch, data):
+    # eica.dat and ionspec.dat hold no counts: a cut between two of their entries is only
+    # seen when it falls inside a record.
+    name = data.draw(st.sampled_from(sorted(READERS)))
+    whole = (run_dir / name).read_bytes()
+    n = data.draw(st.integers(0, len(whole) - 1))
+    while name in ("eica.dat", "ionspec.dat") and n > 0 and b"\n" in (whole[n - 1:n], whole[n:n + 1]):
+        n -= 1  # into a record
+    d, ref = scratch
+    (d / name).write_bytes(whole[:n])
+    try:
+        r = mcspec.read_run(d)
+    except mcspec.McspecError as e:
+        assert name in str(e)
+        return
+    finally:
+        (d / name).write_bytes(whole)
+    assert whole[n:].strip() == b""  # only blanks were cut
+    assert _same(r, ref)
+
+
+def _same(a, b):
+    if hasattr(a, "__dataclass_fields__"):
+        return all(_same(getattr(a, f), getattr(b, f)) for f in a.__dataclass_fields__)
+    if isinstance(a, (list, tuple)):
+        return len(a) == len(b) and all(map(_same, a, b))
+    if isinstance(a, dict):
+        return a.keys() == b.keys() and all(_same(a[k], b[k]) for k in a)
+    if isinstance(a, np.ndarray):
+        return a.shape == b.shape and (list(a) == list(b) if a.dtype == object else np.array_equal(a, b, True))
+    return a == b or (a != a and b != b)
+
+
+# ---------------------------------------------------------------------------- writers
+
+BAD_WRITES = [
+    (mcspec.write_dica, dict(np4=True)), (mcspec.write_dica, dict(np4=1.5)), (mcspec.write_dica, dict(logls="9.6")),
+    (mcspec.write_dica, dict(vph=math.nan)), (mcspec.write_dica, dict(day=math.inf)),
+    (mcspec.write_dica, dict(iopt=(1, 1, True, 0, 0))), (mcspec.write_dica, dict(iopt=(1, 1, 1))),
+    (mcspec.write_dica, dict(js=2)), (mcspec.write_dica, dict(js=86)), (mcspec.write_dica, dict(kb=1)),
+    (mcspec.write_dica, dict(kb=503)), (mcspec.write_dica, dict(xe1=1.0)), (mcspec.write_dica, dict(vph=0.0)),
+    (mcspec.write_dica, dict(tb=-1.0)), (mcspec.write_dica, dict(day=-1.0)), (mcspec.write_dica, dict(wvm1=0.0)),
+    (mcspec.write_dica, dict(wvm2=0.1, wvm1=0.2)), (mcspec.write_dica, dict(kg=5001)),
+    (mcspec.write_dica, dict(np4=0)), (mcspec.write_dica, dict(np4=214749)),
+    (mcspec.write_dica, dict(iopt=(1, 1, 0, 0, 0), wth1=0.0)), (mcspec.write_dica, dict(seed=1)),
+    (mcspec.write_comp, dict(fractions=[0.5, -0.1])), (mcspec.write_comp, dict(fractions=[0.0, 0.0])),
+    (mcspec.write_comp, dict(fractions=[math.nan])), (mcspec.write_comp, dict(fractions=[0.0] * 56 + [0.1])),
+    (mcspec.write_comp, dict(fractions=[True])), (mcspec.write_comp, dict(fractions=["0.5"])),
+    (mcspec.write_comp, dict(fractions=[1e308, 1e308])), (mcspec.write_comp, dict(fractions={"Xx": 1.0})),
+    (mcspec.write_comp, dict(fractions=[0.1] * 61)), (mcspec.write_comp, dict(fractions="0.5")),
+    (mcspec.write_hydro, dict(time_s=86400.0, radius_cm=[1e13], density=[1e-10])),
+    (mcspec.write_hydro, dict(time_s=86400.0, radius_cm=[2e13, 1e13], density=[1e-10, 1e-11])),
+    (mcspec.write_hydro, dict(time_s=86400.0, radius_cm=[1e13, 2e13], density=[1e-10, 0.0])),
+    (mcspec.write_hydro, dict(time_s=86400.0, radius_cm=[1e13, 2e13], density=[1e-10, math.nan])),
+    (mcspec.write_hydro, dict(time_s=math.nan, radius_cm=[1e13, 2e13], density=[1e-10, 1e-11])),
+    (mcspec.write_hydro, dict(time_s="1", radius_cm=[1e13, 2e13], density=[1e-10, 1e-11])),
+    (mcspec.write_hydro, dict(time_s=1.0, radius_cm=["1e13", "2e13"], density=[1e-10, 1e-11])),
+    (mcspec.write_hydro, dict(time_s=1.0, radius_cm=[1e13, 2e13], density=[1e-10, 1e-11], velocity_kms=[1, math.inf])),
+]
+
+
+@pytest.mark.parametrize("writer, args", BAD_WRITES, ids=[f"{w.__name__}-{a}" for w, a in BAD_WRITES])
+def test_bad_values_are_refused_and_nothing_written(tmp_path, writer, args):
+    target = tmp_path / "input"
+    target.write_text("before\n")
+    with pytest.raises(mcspec.InputValueError):
+        writer(target, **args)
+    assert target.read_text() == "before\n" and [p.name for p in tmp_path.iterdir()] == ["input"]
+
+
+def test_failed_replacement_leaves_no_temporary_file(tmp_path):
+    (tmp_path / "dica.dat").mkdir()  # the target cannot be replaced
+    with pytest.raises(OSError):
+        mcspec.write_dica(tmp_path / "dica.dat")
+    assert [p.name for p in tmp_path.iterdir()] == ["dica.dat"]
+
+
+finite = st.floats(-1e30, 1e30, allow_nan=False, allow_subnormal=False)
+
+
+@settings(max_examples=50, deadline=None, database=None,
+          suppress_health_check=[HealthCheck.function_scoped_fixture])
+@given(st.builds(Params, np4=st.integers(1, 214748), itt=st.integers(0, 100), js=st.integers(3, 85),
+                 kb=st.integers(2, 502), xe1=st.floats(0.01, 0.99), logls=finite, vph=st.floats(1.0, 1e5),
+                 tb=st.floats(1.0, 1e6), day=st.floats(1e-3, 1e4), dmod=finite, iseed=st.integers(-2**31, 2**31 - 1),
+                 kg=st.integers(1, 5000), wvm2=st.floats(1.0, 100.0), iopt=st.tuples(*[st.integers(0, 1)] * 5)),
+       st.lists(st.floats(0, 1e3), min_size=1, max_size=56).filter(lambda x: sum(x) > 0))
+def test_written_inputs_read_back(tmp_path, p, x):
+    mcspec.write_dica(tmp_path / "dica.dat", p)
+    assert mcspec.read_dica(tmp_path / "dica.dat") == p
+    mcspec.write_comp(tmp_path / "comp.ind", x)
+    assert list(mcspec.read_comp(tmp_path / "comp.ind")) == x
+
+
+def test_hydro_round_trip(tmp_path):
+    r = np.geomspace(1e13, 1e15, 50)
+    mcspec.write_hydro(tmp_path / "hydro.dat", 86400.0, r, 1e-10 * (r / 1e13) ** -7)
+    t, a = mcspec.read_hydro(tmp_path / "hydro.dat")
+    assert t == 86400.0 and np.array_equal(a[:, 2], r) and np.allclose(a[:, 1], r / 86400 / 1e5, rtol=1e-15)
+
+
+def test_fit_reads_comp_past_a_blank_record():
+    # Regression: the fit's reader stopped at the first blank record, so the model files of
+    # every evaluation lost the elements after it; the program skips blank records.
+    x = modelfiles.read_comp("  1 H  0.5\n\n  2 He 0.5\n")
+    assert x == [0.5, 0.5] and modelfiles.comp_text(modelfiles.composition(x, {}, "H")).count("\n") == 2
