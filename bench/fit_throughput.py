@@ -6,7 +6,7 @@ the evaluations per hour, the mean temperature passes per model, the mean progra
 model and the best chi^2 reached, and their ratios to the cold fit.
 
     PYTHONPATH=python /usr/bin/python3 bench/fit_throughput.py [--evaluations 24] [--popsize 2]
-        [--ramp 0.25] [--workers 2] [--mcdata DIR] [--binary PATH] [--keep DIR]
+        [--ramp 0.25] [--seed 1] [--workers 2] [--mcdata DIR] [--binary PATH] [--keep DIR]
 
 The first generation (popsize x 3 models) always starts cold; later ones start from the
 nearest model of the earlier generations. Other work on the machine slows every figure:
@@ -41,7 +41,7 @@ NP4 = 1
 [fit]
 max_evaluations = {evaluations}
 popsize = {popsize}
-seed = 1
+seed = {seed}
 output = "{output}"
 warm_start = {warm}
 packet_ramp = {ramp}
@@ -59,7 +59,7 @@ def run_fit(work, name, args, warm, ramp):
             binary=args.binary,
             observed=os.path.join(REPO, "data", "observed",
                                   "SN2011fe_2011-09-10_09-22-00_HST_STIS_HST-Ia.dat"),
-            evaluations=args.evaluations, popsize=args.popsize, output=out,
+            evaluations=args.evaluations, popsize=args.popsize, seed=args.seed, output=out,
             warm="true" if warm else "false", ramp=ramp, workers=args.workers))
     env = dict(os.environ, PYTHONPATH=os.path.join(REPO, "python"))
     subprocess.run([sys.executable, "-m", "mcspec", "fit", cfg], env=env, check=True,
@@ -86,6 +86,7 @@ def main():
     p.add_argument("--evaluations", type=int, default=24)
     p.add_argument("--popsize", type=int, default=2)
     p.add_argument("--ramp", type=float, default=0.25)
+    p.add_argument("--seed", type=int, default=1, help="seed of the optimiser")
     p.add_argument("--workers", type=int, default=2)
     p.add_argument("--mcdata", default=os.environ.get("MCDATA", os.path.join(REPO, "build", "mcdata")))
     p.add_argument("--binary", default=os.environ.get("MCSPEC_BINARY",
