@@ -132,8 +132,18 @@ class Fit:
                 best = (d, ev)
         return None if best is None else best[1]
 
+    @staticmethod
+    def _usable(field: str) -> bool:
+        """A field the program takes as warmstart.dat: 0 < W <= 1 in every shell (its own
+        smoothing can extrapolate W of an end shell beyond that)."""
+        try:
+            rows = [ln.split() for ln in field.splitlines() if ln.strip() and ln.lstrip()[0] != "#"]
+            return len(rows) > 1 and all(0 < float(r[3]) <= 1 for r in rows[1:])
+        except (ValueError, IndexError):
+            return False
+
     def _record(self, key, rec):
-        if rec.get("radfield"):
+        if rec.get("radfield") and self._usable(rec["radfield"]):
             with open(self._field_path(rec["index"]), "w") as f:
                 f.write(rec["radfield"])
         row = {"eval": rec["index"], **dict(zip(self.cfg.names, key)),

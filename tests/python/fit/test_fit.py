@@ -52,6 +52,10 @@ def setup(tmp_path):
     return tmp_path
 
 
+def field(index):
+    return f"# of eval {index}\n12000\n1 10000 11000 0.5 9900\n"
+
+
 class Fake:
     """A paraboloid chi^2; fails (as the program would, with a message) when VPH > fail_vph."""
 
@@ -68,7 +72,7 @@ class Fake:
         x = (d.get("LOGLS"), d.get("VPH"), x_si)
         rec = {"index": task["index"], "worker": "fake", "wall_s": 0.01, "program_s": 0.009,
                "run_dir": "", "spct": None, "nbins": 10, "message": "", "status": "ok",
-               "radfield": f"field of {task['index']}\n", "passes": 11}
+               "radfield": field(task["index"]), "passes": 11}
         self.warm[task["index"]] = task["files"].get("warmstart.dat")
         if x[1] > self.fail_vph:
             rec.update(status="failed", chi2=math.inf,
@@ -212,7 +216,7 @@ def test_warm_start_from_the_nearest_model_of_earlier_generations(setup):
         want = min(earlier, default=None, key=lambda o: (sum(
             ((float(r[n]) - float(o[n])) / s) ** 2 for n, s in zip(names, scale)), int(o["eval"])))
         assert r["warm_from"] == (want["eval"] if want else ""), ev
-        assert fake.warm[ev] == (f"field of {want['eval']}\n" if want else None), ev
+        assert fake.warm[ev] == (field(want["eval"]) if want else None), ev
     assert sum(r["warm_from"] != "" for r in rows) == len(rows) - 9
     # Without warm starts every run starts cold.
     cold = Fake()
