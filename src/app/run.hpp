@@ -15,6 +15,7 @@
 #include "model/line_list.hpp"
 #include "model/plasma.hpp"
 #include "model/shells.hpp"
+#include "model/zones.hpp"
 #include "montecarlo/montecarlo.hpp"
 #include "montecarlo/random.hpp"
 #include "montecarlo/sampling_table.hpp"
@@ -38,6 +39,7 @@ struct Run : MonteCarloState {
   Rng rng;
   int irf = 0;             // radiation-field pass counter
   bool computing = false;  // set-up done: the temperature iteration has begun
+  ZoneComposition zones;   // the composition at the epoch by velocity zones (one when uniform)
   int first_check = kFirstCheckedPass;  // first pass that can end the iteration (1 after a warm start)
   bool full_count = true;  // the next temperature pass sends NPK packets (false while a packet ramp runs)
 
@@ -48,12 +50,14 @@ struct Run : MonteCarloState {
   void set_up();
   // The run parameters ("dica.dat") and the option switches.
   void read_parameters();
-  // Composition and element tables, the boundary temperature's check against them, the
-  // energy levels, and the warnings on the composition.
+  // Composition ("comp.ind", or by velocity zones "zones.dat" decayed to the epoch) and
+  // element tables, the boundary temperature's check against them, the energy levels,
+  // and the warnings on the composition.
   void read_atomic_data();
-  // The shells and the plasma tables; the boundary temperature and the generator start
-  // from the values read (the radiation field from "warmstart.dat" when there is one),
-  // and the per-ion spectrum is opened when asked for.
+  // The shells, the composition of each and the plasma tables (with "zones.dat": the
+  // echo of the mean composition and "composition.dat"); the boundary temperature and
+  // the generator start from the values read (the radiation field from "warmstart.dat"
+  // when there is one), and the per-ion spectrum is opened when asked for.
   void build_ejecta();
   // The warm start: TB and the shells' TR, W, TE from "warmstart.dat" (noted in the run
   // log with the shell table); convergence is then tested from the first pass on.
