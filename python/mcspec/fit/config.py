@@ -11,7 +11,7 @@ import tomllib
 from dataclasses import dataclass, field
 
 from ..errors import ConfigError, McspecError
-from .modelfiles import DICA_FIELDS, Z_OF, Dica, element_of, read_comp
+from .modelfiles import DICA_FIELDS, ISOTOPES, Z_OF, Dica, element_of, parse_zones, read_comp, zone_fraction_of
 
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(
@@ -82,12 +82,13 @@ class Config:
     dica_text: str = ""
     comp_text: str = ""
     hydro_text: str | None = None
+    zones_text: str | None = None   # the model's zones.dat (then comp_text is "")
 
     def fingerprint(self) -> str:
         """Hash of everything that decides the evaluations' results (not the output, the
         program's path or the cluster), so that a rerun resumes only the same fit."""
         h = hashlib.sha256()
-        for part in (self.dica_text, self.comp_text, self.hydro_text or "",
+        for part in (self.dica_text, self.comp_text, self.hydro_text or "", self.zones_text or "",
                      repr((self.mcdata, self.names, self.bounds, sorted(self.overrides.items()),
                            self.filler, self.windows, self.wavelengths, self.frame,
                            self.redshift, self.dereddened, self.noise_floor, self.method,
@@ -117,6 +118,12 @@ def _path(base, where, v):
 
 
 def _check_name(where, name):
+    zone = zone_fraction_of(name)
+    if zone is not None:
+        if zone[0] not in Z_OF and zone[0] not in ISOTOPES:
+            raise ConfigError(f"{where}: unknown column {zone[0]!r} (zones.dat holds the elements H..Nd and "
+                              f"the isotopes {', '.join(ISOTOPES)})")
+        return zone
     el = element_of(name)
     if el is not None:
         if el not in Z_OF:
@@ -178,7 +185,8 @@ def load(path: str) -> Config:
     binary = _path(base, w("model", "binary"), binary) if binary else ""
 
     texts = {}
-    for name in ("dica.dat", "comp.ind", "hydro.dat"):
+    layered = os.path.exists(os.path.join(model_dir, "zones.dat"))
+    for name in ("dica.dat", "zones.dat" if layered else "comp.ind", "hydro.dat"):
         p = os.path.join(model_dir, name)
         try:
             with open(p) as f:
@@ -188,9 +196,15 @@ def load(path: str) -> Config:
                 raise ConfigError(f"{w('model', 'dir')}: {p} does not exist") from None
         except OSError as e:
             raise ConfigError(f"{w('model', 'dir')}: cannot read {p}: {e.strerror}") from None
+    if layered and os.path.exists(os.path.join(model_dir, "comp.ind")):
+        raise ConfigError(f"{w('model', 'dir')}: {model_dir} holds both zones.dat and comp.ind; the program "
+                          f"takes one composition: remove one of them")
     try:
         dica = Dica(texts["dica.dat"], os.path.join(model_dir, "dica.dat"))
-        base_comp = read_comp(texts["comp.ind"], os.path.join(model_dir, "comp.ind"))
+        if layered:
+            zones = parse_zones(texts["zones.dat"], os.path.join(model_dir, "zones.dat"))
+        else:
+            base_comp = read_comp(texts["comp.ind"], os.path.join(model_dir, "comp.ind"))
     except McspecError as e:
         raise ConfigError(str(e)) from None
 
@@ -217,8 +231,8 @@ def load(path: str) -> Config:
                               f"(WVM1, WVM2 of dica.dat)")
     cfg = Config(path=path, model_dir=model_dir, mcdata=mcdata, binary=binary,
                  observed_file=obs, windows=windows,
-                 dica_text=texts["dica.dat"], comp_text=texts["comp.ind"],
-                 hydro_text=texts.get("hydro.dat"))
+                 dica_text=texts["dica.dat"], comp_text=texts.get("comp.ind", ""),
+                 hydro_text=texts.get("hydro.dat"), zones_text=texts.get("zones.dat"))
     cfg.wavelengths = o.get("wavelengths", "air")
     if cfg.wavelengths not in ("air", "vacuum"):
         raise ConfigError(f"{w('observed', 'wavelengths')}: \"air\" or \"vacuum\", "
@@ -251,7 +265,7 @@ def load(path: str) -> Config:
             raise ConfigError(f"{ww}: lower bound {lo} is not below upper bound {hi}")
         if el is not None:
             rlo, rhi = 0.0, 1.0
-            if el == doc.get("composition", {}).get("filler", "O"):
+            if (el[0] if isinstance(el, tuple) else el) == doc.get("composition", {}).get("filler", "O"):
                 raise ConfigError(f"{ww}: the filler element cannot be a fitted parameter")
         else:
             rlo, rhi = RANGES[name]
@@ -268,7 +282,8 @@ def load(path: str) -> Config:
         el = _check_name(ww, name)
         if name in params:
             raise ConfigError(f"{ww}: also a fitted parameter")
-        if el is not None and el == doc.get("composition", {}).get("filler", "O"):
+        if el is not None and (el[0] if isinstance(el, tuple) else el) == doc.get("composition", {}).get("filler",
+                                                                                                        "O"):
             raise ConfigError(f"{ww}: the filler element takes what the others leave; "
                               f"it cannot be set")
         integer = el is None and DICA_FIELDS[name][2] is int
@@ -279,9 +294,15 @@ def load(path: str) -> Config:
         cfg.overrides[name] = v
 
     filler = doc.get("composition", {}).get("filler", "O")
-    if filler not in Z_OF:
+    if filler not in Z_OF and not (layered and filler in ISOTOPES):
         raise ConfigError(f"{path}: [composition] filler: unknown element {filler!r}")
     cfg.filler = filler
+    if layered:
+        _check_zones(path, cfg, zones)
+        return _fit_section(path, cfg, fit, doc, w, base)
+    if any(zone_fraction_of(n) for n in [*cfg.names, *cfg.overrides]):
+        raise ConfigError(f"{path}: [parameters]/[overrides]: X(El)@k names a zone; the model "
+                          f"{model_dir} has comp.ind (one uniform composition), not zones.dat")
     # The free and fixed fractions at their lower bounds must leave room for the filler.
     fixed = {element_of(n): v for n, v in cfg.overrides.items() if element_of(n)}
     free = {element_of(n): lo for n, (lo, _) in zip(cfg.names, cfg.bounds) if element_of(n)}
@@ -293,6 +314,38 @@ def load(path: str) -> Config:
         raise ConfigError(f"{path}: [parameters]/[overrides]: the mass fractions other than "
                           f"the filler {filler} sum to {least:.4g} > 1 even at the lower bounds")
 
+    return _fit_section(path, cfg, fit, doc, w, base)
+
+
+def _check_zones(path, cfg, zones):
+    """The zone fractions of a model with zones.dat: zones that exist, and room for the
+    filler in each zone changed with the fractions at their lower bounds."""
+    names = [*cfg.names, *cfg.overrides]
+    if any(element_of(n) for n in names):
+        raise ConfigError(f"{path}: [parameters]/[overrides]: the model has zones.dat: name the zone of a "
+                          f"mass fraction, X(El)@k (k = 1 innermost .. {zones.nz})")
+    least = {n: lo for n, (lo, _) in zip(cfg.names, cfg.bounds)}
+    least.update(cfg.overrides)
+    rows = {}
+    for n in names:
+        zf = zone_fraction_of(n)
+        if zf is None:
+            continue
+        col, k = zf
+        if not 1 <= k <= zones.nz:
+            raise ConfigError(f"{path}: {n}: zones.dat has zones 1..{zones.nz} (1 innermost), not {k}")
+        rows.setdefault(k, {})[col] = least[n]
+    x = zones.normalised()
+    for k, set_ in sorted(rows.items()):
+        row = {c: float(v[k - 1]) for c, v in x.items()}
+        row.update(set_)
+        rest = sum(v for c, v in row.items() if c != cfg.filler)
+        if rest > 1.0 + 1e-12:
+            raise ConfigError(f"{path}: [parameters]/[overrides]: in zone {k} the mass fractions other than the "
+                              f"filler {cfg.filler} sum to {rest:.4g} > 1 even at the lower bounds")
+
+
+def _fit_section(path, cfg, fit, doc, w, base):
     cfg.method = fit.get("method", "differential_evolution")
     if cfg.method != "differential_evolution":
         raise ConfigError(f"{w('fit', 'method')}: only \"differential_evolution\" is available")
