@@ -59,6 +59,7 @@ void run_schedule(Run& r) {
     progress.end_pass(pass, next, r.p.iopt[3] == 1 ? r.p.itt : 1, r.s.tr.data(), r.s.js);
     pass = next;
   }
+  r.save_radiation_field();
 
   // Final plasma state (pass 31: the diagnostic files are written)
   stop_if_interrupted();
@@ -121,7 +122,8 @@ int main(int argc, char** argv) {
   mcspec::catch_interrupts();
   auto run = std::make_unique<mcspec::Run>();
   try {
-    // MCSPEC_THREADS, MCSPEC_STREAMS, MCSPEC_ION_SPECTRUM: checked before any file is made
+    // MCSPEC_THREADS, MCSPEC_STREAMS, MCSPEC_ION_SPECTRUM, MCSPEC_PACKET_RAMP: checked
+    // before any file is made
     run->par = mcspec::read_parallel_config();
     mcspec::run_schedule(*run);
     return 0;

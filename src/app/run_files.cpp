@@ -31,8 +31,9 @@ constexpr const char* kCompositionFile = "composition.dat";   // output with zon
 enum class Where { kWorkdir, kDataDir };
 // kRead: the file must exist. Atomic-data files are never created: a missing one is
 // reported at once instead of leaving an empty file behind in the shared data directory.
+// kReadIfPresent: an optional input, read when it exists in the working directory.
 // kCreateNew: the file must not exist and is created; results are never overwritten.
-enum class Status { kRead, kCreateNew };
+enum class Status { kRead, kReadIfPresent, kCreateNew };
 
 struct Unit {
   int number;
@@ -46,7 +47,7 @@ struct Unit {
 };
 
 // The units in the order in which opening connects them.
-constexpr std::array<Unit, 22> kUnits{{
+constexpr std::array<Unit, 24> kUnits{{
     {2, "dica.dat", Where::kWorkdir, Status::kRead, "run parameters", &Files::dica, nullptr, nullptr},
     {11, "/ihea.ind", Where::kDataDir, Status::kRead, "ionisation potentials", &Files::ihea, nullptr, nullptr},
     {12, "comp.ind", Where::kWorkdir, Status::kRead, "composition", &Files::comp, nullptr, nullptr},
@@ -58,6 +59,8 @@ constexpr std::array<Unit, 22> kUnits{{
      nullptr},
     {19, "hydro.dat", Where::kWorkdir, Status::kRead, "density profile", &Files::hydro, nullptr, "/rhw7.dat"},
     {41, "/filters.dat", Where::kDataDir, Status::kRead, "filter curves", &Files::filters, nullptr, nullptr},
+    {47, "warmstart.dat", Where::kWorkdir, Status::kReadIfPresent, "radiation field to start from", &Files::warm,
+     nullptr, nullptr},
     {3, "stst.dat", Where::kWorkdir, Status::kCreateNew, "run log", nullptr, &Files::stst, nullptr},
     {10, "diagn.dat", Where::kWorkdir, Status::kCreateNew, "diagnostics (left empty)", nullptr, &Files::diagn,
      nullptr},
@@ -76,6 +79,7 @@ constexpr std::array<Unit, 22> kUnits{{
     {43, "taul.dat", Where::kWorkdir, Status::kCreateNew, "line optical depths (left empty)", nullptr,
      &Files::taul, nullptr},
     {46, "sbib.dat", Where::kWorkdir, Status::kCreateNew, "summary", nullptr, &Files::sbib, nullptr},
+    {48, "radfield.dat", Where::kWorkdir, Status::kCreateNew, "radiation field", nullptr, &Files::radfield, nullptr},
 }};
 
 // An environment value whole, trailing blanks removed; empty when the variable is not set.
@@ -179,7 +183,12 @@ void open_run_files(Files& f, const char* mcdata, const char* pwd) {
 
   bool data_checked = false;  // before the first data-directory file
   for (const Unit& u : kUnits) {
-    if (u.status != Status::kRead) continue;
+    if (u.status == Status::kCreateNew) continue;
+    if (u.status == Status::kReadIfPresent) {
+      std::error_code ec;
+      if (std::filesystem::exists(path_of(f, u.where, u.name), ec)) open_input(f.*(u.in), path_of(f, u.where, u.name), u);
+      continue;
+    }
     if (u.where == Where::kDataDir && !data_checked) {
       check_data_directory(mcdata, f.datapath);
       data_checked = true;

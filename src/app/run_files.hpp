@@ -23,6 +23,7 @@ struct Files {
   InFile nbba;     // unit 18, MCDATA "/nbba.ind"
   InFile hydro;    // unit 19, "hydro.dat" or MCDATA "/rhw7.dat"
   InFile filters;  // unit 41, MCDATA "/filters.dat"
+  InFile warm;     // unit 47, "warmstart.dat", optional: the radiation field to start from
   // Outputs, created new in the working directory
   OutFile stst;   // unit 3,  "stst.dat"  run log
   OutFile diagn;  // unit 10, "diagn.dat" created, left empty
@@ -36,6 +37,7 @@ struct Files {
   OutFile ptfn;   // unit 42, "ptfn.dat"
   OutFile taul;   // unit 43, "taul.dat"  created, left empty
   OutFile sbib;   // unit 46, "sbib.dat"  summary
+  OutFile radfield;  // unit 48, "radfield.dat"  radiation field after the temperature iteration
   OutFile ionspec;  // "ionspec.dat", only with MCSPEC_ION_SPECTRUM=1 (opened by the estimators)
   OutFile composition;  // "composition.dat", only with "zones.dat": the shells' mass fractions
   OutFile out;    // standard output
