@@ -59,12 +59,23 @@ TEST(Threads, EveryThreadCountGivesTheSameBytes) {
   }
 }
 
+// A packet ramp changes only how many packets the early passes send: with per-packet
+// streams the outputs stay the same for every thread count.
+TEST(Threads, PacketRampGivesTheSameBytesOnEveryThreadCount) {
+  MCSPEC_REQUIRE_SHARED_EXAMPLE();
+  const std::string ramp = "MCSPEC_STREAMS=1 MCSPEC_PACKET_RAMP=0.25 MCSPEC_THREADS=";
+  const RunDir& one = run_with(ramp + "1", false);
+  expect_same(one, run_with(ramp + "3", false), "packet ramp, 3 threads");
+  EXPECT_NE(one.read("stst.dat"), run_with("MCSPEC_STREAMS=1 MCSPEC_THREADS=1", false).read("stst.dat")) << "no effect";
+}
+
 TEST(Threads, BadSettingsStopBeforeAnyFileIsMade) {
   const struct {
     const char* env;
     const char* names;
   } cases[] = {{"MCSPEC_THREADS=two", "MCSPEC_THREADS"}, {"MCSPEC_STREAMS=yes", "MCSPEC_STREAMS"},
-               {"MCSPEC_ION_SPECTRUM=on", "MCSPEC_ION_SPECTRUM"}};  // the values refused: base Parallel
+               {"MCSPEC_ION_SPECTRUM=on", "MCSPEC_ION_SPECTRUM"},
+               {"MCSPEC_PACKET_RAMP=0", "MCSPEC_PACKET_RAMP"}};  // the values refused: base Parallel
   for (const auto& c : cases) {
     RunDir dir("mcspec-threads-bad");
     EXPECT_EQ(dir.run(std::string(c.env) + " MCDATA=/nonexistent"), 2) << c.env;

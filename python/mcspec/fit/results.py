@@ -1,14 +1,17 @@
 """The evaluations table of a fit (evaluations.tsv in the output directory): one row per
 finished evaluation, appended and flushed to disk as it finishes, so that an interrupted fit
 resumes from it. Parameter values and chi^2 are written with repr(), which reads back to the
-same floats, so a resumed search meets exactly the vectors it memoised.
+same floats, so a resumed search meets exactly the vectors it memoised. warm_from: the
+evaluation whose radiation field the run started from (empty: a cold start); passes: its
+temperature passes (0 when it did not run).
 """
 from __future__ import annotations
 
 import math
 import os
 
-FIXED_COLUMNS = ("chi2", "nbins", "status", "wall_s", "program_s", "worker", "run_dir", "message")
+FIXED_COLUMNS = ("chi2", "nbins", "status", "wall_s", "program_s", "worker", "run_dir", "message",
+                 "warm_from", "passes")
 
 
 def _clean(text: str) -> str:
@@ -44,6 +47,7 @@ class Table:
             for k in self.names + ["chi2", "wall_s", "program_s"]:
                 row[k] = float(row[k])
             row["nbins"] = int(row["nbins"])
+            row["passes"] = int(row["passes"])
             self.rows.append(row)
             good_len += len(line) + 1
         if len(text) != good_len:
