@@ -399,12 +399,13 @@ TEST(Corpus, AClosedPipeOnStandardOutputStopsTheRunWithoutASignal) {
 }
 
 // A real full disk, where not even the set-aside directory can be made: a tmpfs of 1 MB
-// and 16 inodes (root only; skipped elsewhere). Status 3 with the system's reason, and
-// what cannot be moved is removed, as said: the directory is usable for the next run.
+// and 17 inodes, room for the inputs and every output (root only; skipped elsewhere).
+// Status 3 with the system's reason, and what cannot be moved is removed, as said: the
+// directory is usable for the next run.
 TEST(Corpus, AFullDiskLeavesTheDirectoryUsable) {
   ASSERT_EQ(good().made.status, 0) << good().made.err;
   Dirs d;
-  const std::string mount = "mount -t tmpfs -o size=1m,nr_inodes=16 tmpfs '" + d.path().string() + "' 2>/dev/null";
+  const std::string mount = "mount -t tmpfs -o size=1m,nr_inodes=17 tmpfs '" + d.path().string() + "' 2>/dev/null";
   if (geteuid() != 0 || std::system(mount.c_str()) != 0) GTEST_SKIP() << "no tmpfs can be mounted here (needs root)";
   good_run_dir(d);
   const int status = d.run(d.env);
