@@ -399,9 +399,9 @@ TEST(Corpus, AClosedPipeOnStandardOutputStopsTheRunWithoutASignal) {
 }
 
 // A real full disk, where not even the set-aside directory can be made: a tmpfs of 1 MB
-// and 17 inodes, room for the inputs and every output (root only; skipped elsewhere).
-// Status 3 with the system's reason, and what cannot be moved is removed, as said: the
-// directory is usable for the next run.
+// and 17 inodes, the directory's own and one per input and output (root only; skipped
+// elsewhere). Status 3 with the system's reason, and what cannot be moved is removed,
+// as said: the directory is usable for the next run.
 TEST(Corpus, AFullDiskLeavesTheDirectoryUsable) {
   ASSERT_EQ(good().made.status, 0) << good().made.err;
   Dirs d;
