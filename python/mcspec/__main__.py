@@ -110,6 +110,8 @@ def cmd_report(args):
         written += plot.plot_ions(r, _outputs(args, "ions"), top=args.top)
     else:
         print(f"mcspec: no ions plot: {plot.ION_SPECTRUM_HINT}", file=sys.stderr)
+    if r.composition is not None and r.composition.layered:
+        written += plot.plot_composition(r, _outputs(args, "composition"))
     if args.observed:
         cmp = plot.compare_observed(r, args.observed)
         print(comparison_text(cmp, args.observed_label or Path(args.observed).name))
