@@ -14,7 +14,7 @@ import time
 
 from scipy.optimize import differential_evolution
 
-from ..errors import RunError
+from ..errors import McspecError, RunError
 from . import modelfiles, objective
 from .engine import run_model
 from .results import Table
@@ -26,6 +26,10 @@ FAILED_CHI2 = 1.0e30
 
 class BudgetSpent(Exception):
     """Raised from the map when max_evaluations vectors have been evaluated."""
+
+
+class NoModelSucceeded(McspecError):
+    """Every model of the first generation failed: the rest would fail alike."""
 
 
 def default_binary() -> str:
@@ -61,6 +65,7 @@ class Fit:
         self.started = time.time()
         self.new_evals = 0
         self.vectors_seen = 0   # vectors handed over by the optimiser (memoised ones too)
+        self.generations = 0
 
     # -- one parameter vector -> input files
     def files_for(self, key) -> dict:
@@ -141,6 +146,13 @@ class Fit:
                           "run_root": self.run_root, "keep": self.cfg.keep_runs})
         for task, rec in self.engine.map(self.run_fn, tasks):
             self._record(task["key"], rec)
+        self.generations += 1
+        if self.generations == 1 and self.best is None and self.table.rows:
+            rows = self.table.rows
+            first = next((r for r in rows if r["status"] in ("failed", "error")), rows[0])
+            raise NoModelSucceeded(
+                f"all {len(rows)} models of the first generation failed; eval {first['eval']}: "
+                f"{first['status']}: {first['message']}")
         out = []
         for key in keys:
             c = self.memo.get(key, math.inf)
