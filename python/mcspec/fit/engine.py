@@ -132,6 +132,10 @@ class Engine:
             ca, cert, key = self.tls
             security = Security(tls_ca_file=ca, tls_client_cert=cert, tls_client_key=key,
                                 require_encryption=True)
+        elif addr.startswith("tls://"):
+            raise RunError(f"cannot connect to the Dask scheduler {addr} ([cluster] scheduler "
+                           f"or --scheduler): it uses TLS; set [cluster] tls_ca_file, tls_cert "
+                           f"and tls_key")
         elif not is_loopback(addr):
             self.log(f"fit: warning: scheduler {addr} is not on this machine's loopback and "
                      f"the connection has no TLS: whoever reaches the scheduler can run code "
@@ -176,10 +180,20 @@ class Engine:
         return self
 
     def __exit__(self, *exc):
-        if self.client is not None:
-            self.client.close()
-        if self.cluster is not None:
-            self.cluster.close()
+        # Connections cut while closing are logged with their tracebacks; they tell nothing.
+        import logging
+        loggers = [logging.getLogger(n) for n in ("distributed", "asyncio", "tornado")]
+        levels = [lg.level for lg in loggers]
+        for lg in loggers:
+            lg.setLevel(logging.CRITICAL)
+        try:
+            if self.client is not None:
+                self.client.close()
+            if self.cluster is not None:
+                self.cluster.close()
+        finally:
+            for lg, level in zip(loggers, levels):
+                lg.setLevel(level)
         return False
 
     def map(self, fn, tasks):
