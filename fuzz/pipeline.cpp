@@ -38,6 +38,7 @@ constexpr std::array<FileName, 10> kFiles = {{{"dica.dat", false},
                                               {"lines/varn2", true},
                                               {"filters.dat", true}}};
 
+
 [[noreturn]] void finding(const std::string& what) {
   std::fprintf(stderr, "FUZZ FINDING: %s\n", what.c_str());
   std::fflush(stderr);
@@ -85,18 +86,34 @@ void open_files(Files& f, Slot fuzzed, std::string_view bytes) {
   for (std::size_t k = 0; k < std::size(inputs); ++k) open_input(*inputs[k], static_cast<Slot>(k), fuzzed, bytes);
   f.out = OutFile::memory("standard output");
   for (OutFile* o : {&f.stst, &f.sbib, &f.atmd, &f.ptfn, &f.yhea, &f.lhea, &f.spcp}) *o = OutFile::memory("output");
+  if (fuzzed == Slot::zones) {  // the layered composition in place of "comp.ind"
+    f.layered = true;
+    f.zones.open_text("zones.dat", bytes);
+    f.composition = OutFile::memory("output");
+  }
 }
 
-// The normalised composition: finite fractions of 0 or more that add up to 1.
-void check_composition(const Atoms& a) {
-  if (a.nel < 1 || a.nel > kMaxElements) finding("composition read with NEL = " + std::to_string(a.nel));
+// The normalised composition: finite fractions of 0 or more that add up to 1, in the
+// uniform composition or, layered, in every shell.
+void check_fractions(const double* x, int n, const std::string& where) {
   double sum = 0;
-  for (int z = 1; z <= a.nel; ++z) {
-    const double x = a.xmass(z);
-    if (!std::isfinite(x) || x < 0) finding("mass fraction of Z = " + std::to_string(z) + " is " + std::to_string(x));
-    sum += x;
+  for (int z = 1; z <= n; ++z) {
+    const double v = x[z - 1];
+    if (!std::isfinite(v) || v < 0) finding("mass fraction of Z = " + std::to_string(z) + where + " is " + std::to_string(v));
+    sum += v;
   }
-  if (!(std::fabs(sum - 1.0) < 1e-9)) finding("normalised mass fractions add up to " + std::to_string(sum));
+  if (!(std::fabs(sum - 1.0) < 1e-9)) finding("normalised mass fractions" + where + " add up to " + std::to_string(sum));
+}
+
+void check_composition(const Run& r) {
+  const Atoms& a = r.a;
+  if (!r.f.layered) {
+    if (a.nel < 1 || a.nel > kMaxElements) finding("composition read with NEL = " + std::to_string(a.nel));
+    check_fractions(a.xmass.data(), a.nel, "");
+    return;
+  }
+  for (int k = 1; k <= a.xshell.cols(); ++k)
+    check_fractions(a.xshell.column(k), a.xshell.rows(), " in shell " + std::to_string(k));
 }
 
 // A profile accepted by the reader gives every shell a finite density.
@@ -137,6 +154,7 @@ Stage stage_of(Slot slot) {
     case Slot::dica: return kParameters;
     case Slot::nbba:
     case Slot::comp:
+    case Slot::zones:
     case Slot::nbia:
     case Slot::ihea:
     case Slot::varn1: return kAtomicData;
@@ -154,7 +172,7 @@ void run_stage(Stage stage, Run& r, Slot fuzzed) {
       return;
     case kAtomicData:
       r.read_atomic_data();
-      check_composition(r.a);
+      check_composition(r);
       return;
     case kEjecta:
       r.build_ejecta();
@@ -207,6 +225,7 @@ void run_stages(Slot fuzzed, std::string_view bytes) {
   r.c = good.c;
   r.p = good.p;
   r.a = good.a;
+  r.zones = good.zones;
   r.s = good.s;
   r.pl = good.pl;
   r.rng = good.rng;

@@ -1,6 +1,7 @@
 // The set-up stages of a run driven on in-memory files, for the fuzzing harnesses: one
 // input file is replaced by the fuzzer's bytes, the others are the good files of a small
-// model (the hydrogen example on the generated data directory). The run goes from the
+// model (the hydrogen example on the generated data directory; for "zones.dat", a
+// layered version of its composition in place of "comp.ind"). The run goes from the
 // parameters through the first pass's line list, the stages that read and use the files.
 #pragma once
 
@@ -10,7 +11,7 @@
 
 namespace mcspec::fuzz {
 
-enum class Slot { dica, comp, hydro, nbba, nbia, ihea, nama, varn1, varn2, filters };
+enum class Slot { dica, comp, hydro, nbba, nbia, ihea, nama, varn1, varn2, filters, zones };
 
 // Runs the stages with `bytes` in place of the file in `slot`. An InputError (the file
 // is refused with a message naming it) or a RunError (the run stops with a message of

@@ -15,7 +15,7 @@ repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${FUZZ_BUILD:-$repo/build-fuzz}
 seconds=${FUZZ_SECONDS:-30}
 jobs=${FUZZ_JOBS:-2}
-targets=${FUZZ_TARGETS:-"dica comp hydro nbba nbia ihea nama varn1 varn2 filters format"}
+targets=${FUZZ_TARGETS:-"dica comp zones hydro nbba nbia ihea nama varn1 varn2 filters format"}
 shared=${MCSPEC_SHARED_DIR:-$repo/../shared}
 
 if [ ! -f "$build/build.ninja" ]; then
@@ -57,6 +57,9 @@ ia=$shared/examples/sn-ia-max
 sd=$shared/mcdata
 seed dica hydrogen "$example/dica.dat";  seed dica sn-ia-max "$ia/dica.dat"
 seed comp hydrogen "$example/comp.ind";  seed comp sn-ia-max "$ia/comp.ind"
+mkdir -p "$seeds/zones"
+printf '# two zones\nv_outer H He Ni56\n 9000 0.60 0.38 0.02\n30000 0.70 0.30 0.00\n' >"$seeds/zones/two-zones"
+seed zones w7 "$repo/examples/sn2011fe-w7-layered/zones.dat"
 seed hydro hydrogen "$example/hydro.dat"; seed hydro w7 "$sd/rhw7.dat"
 for f in nbba nbia ihea nama; do seed "$f" generated "$data/$f.ind"; seed "$f" shared "$sd/$f.ind"; done
 seed varn1 generated "$data/lines/varn1.new"; seed varn1 shared-slice "$sd/lines/varn1.new" 6000

@@ -16,8 +16,8 @@ build=${1:?usage: run_example.sh BUILDDIR [EXAMPLE]}
 build=$(cd "$build" && pwd)
 name=${2:-sn2011fe-max}
 example="$repo/examples/$name"
-[ -f "$example/dica.dat" ] && [ -f "$example/comp.ind" ] || {
-  echo "run_example: no example '$name' (examples/$name/dica.dat and comp.ind); choose one of:" \
+[ -f "$example/dica.dat" ] && { [ -f "$example/comp.ind" ] || [ -f "$example/zones.dat" ]; } || {
+  echo "run_example: no example '$name' (examples/$name/dica.dat and comp.ind or zones.dat); choose one of:" \
        "$(cd "$repo/examples" && ls -d */ | tr -d / | tr '\n' ' ')" >&2
   exit 1
 }
@@ -55,7 +55,7 @@ while ! mkdir "$run" 2>/dev/null; do
   k=$((k + 1))
   run="$repo/runs/$name-$stamp-$k"
 done
-for f in dica.dat comp.ind hydro.dat; do
+for f in dica.dat comp.ind zones.dat hydro.dat; do
   [ -f "$example/$f" ] && cp "$example/$f" "$run/"
 done
 
@@ -77,6 +77,7 @@ fi
 echo
 echo "Run finished in ${seconds} s. Results: $run"
 echo "  spct.dat  observed-flux spectrum;  sbib.dat  summary and magnitudes;  stst.dat  run log"
+[ -f "$run/composition.dat" ] && echo "  composition.dat  mass fractions by shell after radioactive decay"
 
 # ---------------------------------------------------------------- plot and report
 # The one place where the finished run is drawn and compared; everything above only

@@ -1,6 +1,7 @@
 // The stages of a run.
 #include "app/run.hpp"
 
+#include <cmath>
 #include <cstdio>
 
 #include "base/interrupt.hpp"
@@ -26,14 +27,37 @@ void Run::read_parameters() {
 }
 
 void Run::read_atomic_data() {
-  read_elements_and_composition(f.nbba, f.comp, f.nbia, f.ihea, a, f.out, f.sbib, f.stst);
+  if (f.layered) {
+    std::vector<std::string> w;
+    zones = decay_to_epoch(read_zones(f.zones, w), p.day);
+    warn(w);
+    // Which elements take part follows from the shells' composition, on the x grid
+    // that the shells will have.
+    Shells grid;
+    lay_x_grid(p, grid);
+    a.xshell = shell_composition(zones, shell_velocity_edges(p.vph, grid.xs)).x;
+    read_elements_for_shells(f.nbba, f.nbia, f.ihea, a, f.zones.source_name(), f.out, f.stst);
+  } else {
+    read_elements_and_composition(f.nbba, f.comp, f.nbia, f.ihea, a, f.out, f.sbib, f.stst);
+    zones = decay_to_epoch(one_zone(a.xmass), p.day);
+  }
   check_boundary_temperature(p, a, f.dica.source_name());
   read_levels(p, f.varn1, a, f.out, f.atmd);
-  warn(composition_warnings(a, p, f.comp.source_name(), f.varn1.source_name()));
+  warn(composition_warnings(a, p, (f.layered ? f.zones : f.comp).source_name(), f.varn1.source_name()));
 }
 
 void Run::build_ejecta() {
   build_shells(p, c, f.hydro, s, f.stst, f.out);
+  // Each shell's composition: the uniform one copied bit for bit into every shell.
+  const std::vector<double> edges = shell_velocity_edges(p.vph, s.xs);
+  const ShellComposition shells = shell_composition(zones, edges);
+  a.xshell = shells.x;
+  if (f.layered) {
+    Array1<double> mass(s.js);  // in units of (4/3) pi R^3 g/cm3
+    for (int k = 1; k <= s.js; ++k) mass(k) = s.dvol(k) * std::pow(10.0, s.logrh(k));
+    echo_mean_composition(a, mass, f.sbib);
+    write_shell_composition(p.day, edges, shells, f.composition);
+  }
   pl.allocate(s.js);
   sc.tb = p.tb;
   rng = Rng(p.iseed);

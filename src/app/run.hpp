@@ -15,6 +15,7 @@
 #include "model/line_list.hpp"
 #include "model/plasma.hpp"
 #include "model/shells.hpp"
+#include "model/zones.hpp"
 #include "montecarlo/montecarlo.hpp"
 #include "montecarlo/random.hpp"
 #include "montecarlo/sampling_table.hpp"
@@ -37,6 +38,7 @@ struct Run : MonteCarloState {
   Rng rng;
   int irf = 0;             // radiation-field pass counter
   bool computing = false;  // set-up done: the temperature iteration has begun
+  ZoneComposition zones;   // the composition at the epoch by velocity zones (one when uniform)
 
   McOutput mc_outputs() { return {f.out, f.stst, f.sbib, f.sica, f.eica}; }
   SpectrumOutput spectrum_outputs() { return {f.out, f.spcp, f.spct, f.sbib, f.stst}; }
@@ -45,11 +47,14 @@ struct Run : MonteCarloState {
   void set_up();
   // The run parameters ("dica.dat") and the option switches.
   void read_parameters();
-  // Composition and element tables, the boundary temperature's check against them, the
-  // energy levels, and the warnings on the composition.
+  // Composition ("comp.ind", or by velocity zones "zones.dat" decayed to the epoch) and
+  // element tables, the boundary temperature's check against them, the energy levels,
+  // and the warnings on the composition.
   void read_atomic_data();
-  // The shells and the plasma tables; the boundary temperature and the generator start
-  // from the values read, and the per-ion spectrum is opened when asked for.
+  // The shells, the composition of each and the plasma tables (with "zones.dat": the
+  // echo of the mean composition and "composition.dat"); the boundary temperature and
+  // the generator start from the values read, and the per-ion spectrum is opened when
+  // asked for.
   void build_ejecta();
   // Partition functions and ionisation balance of temperature pass `pass` (pass 31: the
   // final plasma state, whose diagnostic files are written).

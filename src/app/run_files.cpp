@@ -22,6 +22,10 @@ namespace {
 // trailing blanks are not part of the value.
 constexpr std::size_t kEnvFieldLength = 256;
 
+constexpr const char* kZonesFile = "zones.dat";               // optional input
+constexpr const char* kUniformFile = "comp.ind";              // unit 12
+constexpr const char* kCompositionFile = "composition.dat";   // output with zones.dat
+
 enum class Where { kWorkdir, kDataDir };
 // kRead: the file must exist. Atomic-data files are never created: a missing one is
 // reported at once instead of leaving an empty file behind in the shared data directory.
@@ -169,6 +173,14 @@ void open_run_files(Files& f, const char* mcdata, const char* pwd) {
   f.workdir = env_field(pwd);
   f.out.list(" opening");
 
+  // The layered composition replaces the uniform one; both at once would leave it
+  // open which of them the run is meant to use.
+  f.layered = name_taken(kZonesFile);
+  if (f.layered && name_taken(kUniformFile))
+    throw InputError(kZonesFile, 0, 0,
+                     std::string("both \"") + kZonesFile + "\" (the composition by velocity zones) and \"" +
+                         kUniformFile + "\" (the uniform composition) are in the working directory; remove one of them");
+
   bool data_checked = false;  // before the first data-directory file
   for (const Unit& u : kUnits) {
     if (u.status != Status::kRead) continue;
@@ -178,15 +190,22 @@ void open_run_files(Files& f, const char* mcdata, const char* pwd) {
     }
     if (u.fallback != nullptr) {
       open_model(f, u);
+    } else if (f.layered && u.in == &Files::comp) {
+      f.zones.open(kZonesFile, "composition by velocity zones");
     } else {
       open_input(f.*(u.in), path_of(f, u.where, u.name), u);
     }
   }
 
   refuse_existing_outputs();
+  if (f.layered && name_taken(kCompositionFile))
+    throw InputError(kCompositionFile, 0, 0,
+                     "output file already exists (mass fractions by shell); a run needs a working directory without "
+                     "the output files of an earlier run");
   for (const Unit& u : kUnits) {
     if (u.status == Status::kCreateNew) (f.*(u.out)).create_new(u.name);
   }
+  if (f.layered) f.composition.create_new(kCompositionFile);
 
   if (!f.workdir.empty() && f.workdir.back() == '/') f.out.write("(A)", "Interesting: snipped workdir");
 }
@@ -199,6 +218,8 @@ void close_run_files(Files& f) {
     if (u.in != nullptr) (f.*(u.in)).close();
     if (u.out != nullptr) (f.*(u.out)).close();
   }
+  if (f.zones.is_open()) f.zones.close();
+  if (f.composition.is_open()) f.composition.close();
   if (f.ionspec.is_open()) f.ionspec.close();
 }
 
@@ -209,6 +230,7 @@ template <class F>
 void for_each_open_output(Files& f, F&& fn) {
   for (const Unit& u : kUnits)
     if (u.out != nullptr && (f.*(u.out)).is_open()) fn(f.*(u.out));
+  if (f.composition.is_open()) fn(f.composition);
   if (f.ionspec.is_open()) fn(f.ionspec);
 }
 

@@ -13,7 +13,8 @@ struct Files {
   // Inputs
   InFile dica;     // unit 2,  "dica.dat"
   InFile ihea;     // unit 11, MCDATA "/ihea.ind"
-  InFile comp;     // unit 12, "comp.ind"
+  InFile comp;     // unit 12, "comp.ind" (not opened when "zones.dat" is present)
+  InFile zones;    // "zones.dat": the layered composition, instead of "comp.ind" (optional)
   InFile varn2;    // unit 13, MCDATA "/lines/varn2"
   InFile varn1;    // unit 15, MCDATA "/lines/varn1.new"
   InFile nbia;     // unit 16, MCDATA "/nbia.ind"
@@ -35,10 +36,15 @@ struct Files {
   OutFile taul;   // unit 43, "taul.dat"  created, left empty
   OutFile sbib;   // unit 46, "sbib.dat"  summary
   OutFile ionspec;  // "ionspec.dat", only with MCSPEC_ION_SPECTRUM=1 (opened by the estimators)
+  OutFile composition;  // "composition.dat", only with "zones.dat": the shells' mass fractions
   OutFile out;    // standard output
+  // The composition comes by velocity zones from "zones.dat" (else uniform, "comp.ind").
+  bool layered = false;
 };
 
-// Connects every file of the run. Reads MCDATA and PWD from the environment.
+// Connects every file of the run. Reads MCDATA and PWD from the environment. With
+// "zones.dat" in the working directory it is read instead of "comp.ind" (both present:
+// an input error) and "composition.dat" is created with the other outputs.
 void open_run_files(Files& f);
 // As opening, with the environment given (tests).
 void open_run_files(Files& f, const char* mcdata, const char* pwd);

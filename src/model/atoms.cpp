@@ -2,6 +2,7 @@
 // normalised to sum 1, the number fractions X(Z)/A(Z) normalised likewise, the
 // atomic weights A(Z) [amu], the ionisation potentials CHI(j, Z) [eV] and log10 of
 // the ground-state recombination fractions zeta(j, Z) used by the ionisation balance.
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -133,6 +134,8 @@ void read_elements_and_composition(InFile& nbba, InFile& comp, InFile& nbia, InF
   a.xsum = sum;
   a.xmass.fill(0.0);
   for (int z = 1; z <= a.nel; ++z) a.xmass(z) = raw[static_cast<std::size_t>(z)] / sum;
+  a.layered = false;
+  a.xpeak = a.xmass;
 
   // Number fractions n(Z) ~ X(Z) / A(Z), normalised to sum 1.
   std::vector<int> iz(static_cast<std::size_t>(a.nel + 1), 0);
@@ -157,6 +160,55 @@ void read_elements_and_composition(InFile& nbba, InFile& comp, InFile& nbia, InF
   }
   stst.write("(/, F27.4, /, /)", sum);
   read_ionisation_tables(ihea, a);
+}
+
+void read_elements_for_shells(InFile& nbba, InFile& nbia, InFile& ihea, Atoms& a, const std::string& zones_file,
+                              OutFile& out, OutFile& stst) {
+  read_symbols(nbba, a);
+  a.layered = true;
+  a.nel = 0;
+  a.xpeak.fill(0.0);
+  a.xmass.fill(0.0);
+  for (int z = 1; z <= kMaxElements; ++z) {
+    for (int k = 1; k <= a.xshell.cols(); ++k) a.xpeak(z) = std::max(a.xpeak(z), a.xshell(z, k));
+    if (a.xpeak(z) == 0.0) continue;
+    if (z > kMaxIonisationData)
+      throw InputError(zones_file, 0, 0,
+                       "element Z = " + std::to_string(z) + " has no ionisation data: mass fractions beyond Z = " +
+                           std::to_string(kMaxIonisationData) + " must be 0");
+    a.nel = z;
+  }
+  out.write("(5X 'Read abundances for' I3 ' elements.')", a.nel);
+  a.xsum = 1.0;  // every zone is normalised on reading
+  for (int z = 1; z <= a.nel; ++z) {
+    int iz = 0;
+    std::string sym;
+    double awt = 0;
+    nbia.read("(I3, A3, F9.4)", {iz, sym, awt});
+    if (a.xpeak(z) != 0.0 && !(awt > 0.0))
+      throw InputError(nbia.source_name(), nbia.record_number(), 3,
+                       "expected a positive atomic weight for element Z = " + std::to_string(z));
+    a.awt(z) = awt;
+  }
+  stst.write("(/, F27.4, /, /)", a.xsum);
+  read_ionisation_tables(ihea, a);
+}
+
+void echo_mean_composition(Atoms& a, const Array1<double>& shell_mass, OutFile& sbib) {
+  double msum = 0;
+  for (int k = 1; k <= shell_mass.size(); ++k) msum += shell_mass(k);
+  double nsum = 0;
+  for (int z = 1; z <= a.nel; ++z) {
+    double x = 0;
+    for (int k = 1; k <= shell_mass.size(); ++k) x += shell_mass(k) * a.xshell(z, k);
+    a.xmass(z) = x / msum;
+    if (a.xmass(z) != 0.0) nsum += a.xmass(z) / a.awt(z);
+  }
+  for (int z = 1; z <= a.nel; ++z) {
+    if (a.xmass(z) == 0.0) continue;
+    sbib.write("(I9, 2X, A3, 3F13.6)", z, a.elsym[static_cast<std::size_t>(z)], a.xmass(z), a.xmass(z),
+               a.xmass(z) / a.awt(z) / nsum);
+  }
 }
 
 }  // namespace mcspec

@@ -33,6 +33,11 @@ struct Atoms {
   int nel = 0;                       // elements read from the composition, Z = 1..nel
   Array1<double> xmass{kMaxElements};// mass fraction of element Z, normalised to sum 1
   double xsum = 0;                   // sum of the mass fractions as read
+  // By shell: the uniform composition is the same in every shell; a layered one
+  // ("zones.dat") differs, and XMASS is then the mean over the shells, by mass.
+  bool layered = false;
+  Array1<double> xpeak{kMaxElements};  // largest mass fraction of element Z in any shell
+  Array2<double> xshell;               // xshell(Z, k): mass fraction of element Z in shell k
   Array1<double> awt{kMaxElements};  // atomic weight [amu]
   // Texts are kept blank-padded to 8 characters: an A3 (symbol) or A5/A6 (label) edit
   // descriptor takes their first characters, e.g. " Fe     " and " II     ".
@@ -61,6 +66,17 @@ struct Atoms {
 // atomic weights (nbia) and the ionisation potentials and zeta table (ihea).
 void read_elements_and_composition(InFile& nbba, InFile& comp, InFile& nbia, InFile& ihea, Atoms& a, OutFile& out, OutFile& sbib,
            OutFile& stst);
+
+// The element tables of a layered composition, a.xshell(Z, k) set for Z = 1..60: the
+// element symbols, the atomic weights and the ionisation tables as for the uniform one,
+// NEL the highest element present in any shell and XPEAK. Elements beyond the
+// ionisation data must be absent (an input error naming zones_file).
+void read_elements_for_shells(InFile& nbba, InFile& nbia, InFile& ihea, Atoms& a, const std::string& zones_file,
+                              OutFile& out, OutFile& stst);
+
+// XMASS, the mean of the shells' fractions weighted by the shell masses, and its echo
+// in sbib as for the uniform composition (the fractions "as read" are the mean too).
+void echo_mean_composition(Atoms& a, const Array1<double>& shell_mass, OutFile& sbib);
 
 // Sets the ion flags from the composition and CHL, reads the levels (varn1) and
 // builds the ion list; writes atmd.

@@ -32,7 +32,7 @@ std::string shown(double v, int decimals) {
 double lowest_boundary_temperature(const Atoms& a) {
   double chi1 = 0.0;
   for (int z = 1; z <= std::min(a.nel, kMaxIonisationData); ++z) {
-    if (!(a.xmass(z) > 0.0)) continue;
+    if (!(a.xpeak(z) > 0.0)) continue;  // present in some shell
     if (chi1 == 0.0 || a.chi(1, z) < chi1) chi1 = a.chi(1, z);
   }
   return kThetaTemperature * chi1 / kSahaDecades;

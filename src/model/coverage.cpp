@@ -54,9 +54,9 @@ std::vector<std::string> composition_warnings(const Atoms& a, const Params& p, c
     w.push_back("the mass fractions of \"" + comp_file + "\" add up to " + fixed(a.xsum, 4) +
                 ", not 1; they are normalised to 1");
   for (int z = 1; z <= a.nel; ++z) {
-    if (!(a.xmass(z) >= kNoticeableFraction) || takes_part(a, z)) continue;
-    w.push_back(trimmed(a.elsym[static_cast<std::size_t>(z)]) + " (Z = " + std::to_string(z) + ", mass fraction " +
-                fixed(a.xmass(z), 4) + ") is left out of the line physics: " + reason_left_out(a, p, z, level_file));
+    if (!(a.xpeak(z) >= kNoticeableFraction) || takes_part(a, z)) continue;
+    w.push_back(trimmed(a.elsym[static_cast<std::size_t>(z)]) + " (Z = " + std::to_string(z) +
+                (a.layered ? ", mass fraction up to " : ", mass fraction ") + fixed(a.xpeak(z), 4) + ") is left out of the line physics: " + reason_left_out(a, p, z, level_file));
   }
   if (a.nion == 0)
     w.push_back("no ion takes part: the spectrum will be the boundary's continuum scattered by electrons, without "

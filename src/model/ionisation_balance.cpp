@@ -83,14 +83,17 @@ double electron_density(int k, const Atoms& a, const Plasma& pl) {
   return ne;
 }
 
-// n(Z) = rho X(Z) / (A(Z) m_u) [cm^-3], and the total of nuclei.
+// n(Z) = rho X(Z) / (A(Z) m_u) [cm^-3] with the shell's own X(Z), and the total of nuclei.
 void set_element_densities(const Shells& s, const Atoms& a, Plasma& pl) {
+  if (a.xshell.rows() < a.nel || a.xshell.cols() != s.js)
+    throw InternalError("the composition by shell has " + std::to_string(a.xshell.cols()) + " shells, the model " +
+                        std::to_string(s.js));
   const double mu = std::pow(10.0, kLogAmu);
   for (int k = 1; k <= s.js; ++k) {
     const double rho = std::pow(10.0, s.logrh(k));
     double total = 0;
     for (int z = 1; z <= a.nel; ++z) {
-      pl.nelem(z, k) = a.xmass(z) == 0.0 ? 0.0 : rho * a.xmass(z) / (mu * a.awt(z));
+      pl.nelem(z, k) = a.xshell(z, k) == 0.0 ? 0.0 : rho * a.xshell(z, k) / (mu * a.awt(z));
       total += pl.nelem(z, k);
     }
     pl.ntot(k) = total;
@@ -99,7 +102,7 @@ void set_element_densities(const Shells& s, const Atoms& a, Plasma& pl) {
 
 void write_fractions(const Params& p, const Shells& s, const Atoms& a, const Plasma& pl, OutFile& yhea) {
   for (int z = 1; z <= std::min(a.nel, kMaxIonisationData); ++z) {
-    if (!(a.xmass(z) > 0.0)) continue;
+    if (!(a.xpeak(z) > 0.0)) continue;  // present in some shell
     yhea.write("( / I3 2X A3 33X 4( 4X A6 2X ) )", z, a.elsym[static_cast<std::size_t>(z)], a.stlab[1], a.stlab[2],
                a.stlab[3], a.stlab[4]);
     for (int k = 1; k <= s.js; ++k) {

@@ -22,7 +22,7 @@ constexpr double kHeliumLevelLimit = 425000.0;  // [cm^-1]
 void set_ion_flags(const Params& p, Atoms& a) {
   a.ionflag.fill(0);
   for (int z = 1; z <= a.nel; ++z) {
-    const int present = a.xmass(z) != 0.0 ? 1 : 0;
+    const int present = a.xpeak(z) != 0.0 ? 1 : 0;  // in any shell
     a.ionflag(z, 1) = present;
     for (int j = 2; j <= 8; ++j) a.ionflag(z, j) = a.chi(j - 1, z) <= p.chl ? present : 0;
   }

@@ -22,25 +22,6 @@ struct Profile {
   double zrh(int l) const { return zrh1[static_cast<std::size_t>(l - 1)]; }
 };
 
-void lay_x_grid(const Params& p, Shells& s) {
-  if (p.js < 1 || p.js > kMaxShells)
-    throw InputError("the number of shells JS = " + std::to_string(p.js) + " is outside 1.." +
-                     std::to_string(kMaxShells));
-  if (!(p.xe1 > 0.0 && p.xe1 < 1.0))
-    throw InputError("XE1, x = R/r at the outer edge of the model, must lie between 0 and 1");
-  s.js = p.js;
-  s.nx = 2 * p.js + 1;
-  s.dx = (1.0 - p.xe1) / (2.0 * p.js);
-  s.xs.assign(s.nx);
-  for (int i = 1; i <= s.nx; ++i) s.xs(i) = 1.0 - (i - 1) * s.dx;
-  s.vs.assign(s.js);
-  s.logrh.assign(s.js);
-  s.dvol.assign(s.js);
-  s.tr.assign(s.js);
-  s.te.assign(s.js);
-  s.w.assign(s.js);
-}
-
 // Record 1: LMAX, DT1SEC; then LMAX records: point number, velocity, radius, density.
 // Radii and densities must be positive (they are used as logarithms) and the radii
 // must increase (the cell boundaries and the interpolation assume it).
@@ -166,6 +147,25 @@ void write_shell_masses(const Params& p, const Constants& c, const Shells& s, Ou
 }
 
 }  // namespace
+
+void lay_x_grid(const Params& p, Shells& s) {
+  if (p.js < 1 || p.js > kMaxShells)
+    throw InputError("the number of shells JS = " + std::to_string(p.js) + " is outside 1.." +
+                     std::to_string(kMaxShells));
+  if (!(p.xe1 > 0.0 && p.xe1 < 1.0))
+    throw InputError("XE1, x = R/r at the outer edge of the model, must lie between 0 and 1");
+  s.js = p.js;
+  s.nx = 2 * p.js + 1;
+  s.dx = (1.0 - p.xe1) / (2.0 * p.js);
+  s.xs.assign(s.nx);
+  for (int i = 1; i <= s.nx; ++i) s.xs(i) = 1.0 - (i - 1) * s.dx;
+  s.vs.assign(s.js);
+  s.logrh.assign(s.js);
+  s.dvol.assign(s.js);
+  s.tr.assign(s.js);
+  s.te.assign(s.js);
+  s.w.assign(s.js);
+}
 
 void write_shell_table(const Shells& s, OutFile& stst) {
   stst.write("(/ 8X 'XS' 8X 'VS' 10X 'LOG RH' 7X 'TE' 10X 'TR' 9X 'W' /)");

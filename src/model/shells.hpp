@@ -26,6 +26,9 @@ struct Shells {
 // Capacity of the input density profile.
 inline constexpr int kMaxProfilePoints = 300;
 
+// The x grid of the shells from JS and XE1 (checked), every per-shell table sized.
+void lay_x_grid(const Params& p, Shells& s);
+
 // Reads the density profile (hydro), scales it to the epoch and lays the shells;
 // writes the profile and shell tables to stst and a line to out.
 void build_shells(const Params& p, const Constants& c, InFile& hydro, Shells& s, OutFile& stst, OutFile& out);

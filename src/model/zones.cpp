@@ -275,4 +275,42 @@ ShellComposition shell_composition(const ZoneComposition& z, std::span<const dou
           mix_into_shells(z.v_outer, z.product, v_edges)};
 }
 
+void write_shell_composition(double day, std::span<const double> v_edges, const ShellComposition& sc,
+                             OutFile& out) {
+  const int js = sc.x.cols();
+  if (static_cast<int>(v_edges.size()) != js + 1)
+    throw InternalError("write_shell_composition: " + std::to_string(js) + " shells and " +
+                        std::to_string(v_edges.size()) + " edges");
+  std::vector<int> elements;
+  for (int z = 1; z <= std::min(sc.x.rows(), kZoneElements); ++z)
+    for (int j = 1; j <= js; ++j)
+      if (sc.x(z, j) != 0.0) {
+        elements.push_back(z);
+        break;
+      }
+  out.write("('# mass fractions by shell after radioactive decay to DAY = ' F8.2 ' d (zones.dat)')", day);
+  out.write("('# v_inner, v_outer: the velocities of the shell edges [km/s]; the elements include the products "
+            "of decay; Ni56 .. V48: what is left of each isotope')");
+  const auto right = [](std::string_view name, std::size_t width) {
+    std::string t(width > name.size() ? width - name.size() : 0, ' ');
+    return t.append(name);
+  };
+  std::string header = right("shell", 5) + right("v_inner", 11) + right("v_outer", 11);
+  for (const int z : elements) header += right(zone_element_symbol(z), 12);
+  for (int i = 1; i <= kIsotopes; ++i) header += right(isotope_name(i), 12);
+  out.write("(A)", header);
+  const std::string fmt =
+      "(I5, 2F11.1, " + std::to_string(elements.size() + static_cast<std::size_t>(kIsotopes)) + "ES12.4)";
+  std::vector<FmtArg> row;
+  for (int j = 1; j <= js; ++j) {
+    row.clear();
+    row.emplace_back(j);
+    row.emplace_back(v_edges[static_cast<std::size_t>(j - 1)]);
+    row.emplace_back(v_edges[static_cast<std::size_t>(j)]);
+    for (const int z : elements) row.emplace_back(sc.x(z, j));
+    for (int i = 1; i <= kIsotopes; ++i) row.emplace_back(sc.isotope(i, j));
+    out.write_args(fmt, row);
+  }
+}
+
 }  // namespace mcspec

@@ -113,4 +113,10 @@ struct ShellComposition {
 };
 ShellComposition shell_composition(const ZoneComposition& z, std::span<const double> v_edges);
 
+// "composition.dat": comment lines ("#"), a line of column names (shell, v_inner,
+// v_outer [km/s], the elements present in any shell, the six isotopes), then one row
+// per shell of its mass fractions at the epoch day.
+void write_shell_composition(double day, std::span<const double> v_edges, const ShellComposition& sc,
+                             OutFile& out);
+
 }  // namespace mcspec

@@ -6,6 +6,7 @@
 
 #include "base/errors.hpp"
 #include "model/plasma.hpp"
+#include "model/zones.hpp"
 #include "support/atomic_data.hpp"
 #include "support/line_model.hpp"
 
@@ -23,6 +24,7 @@ struct PlasmaRun : LoadedData {
     s.te.fill(te_over_tr * tr);
     s.w.fill(w);
     pl.allocate(2);
+    a.xshell = shell_composition(decay_to_epoch(one_zone(a.xmass), 19.0), shell_velocity_edges(1e4, s.xs)).x;
   }
   void solve(int iter) {
     InFile nama = open_input(dir / "nama.ind");

@@ -46,7 +46,7 @@ inline const ToolRun& generated_data() {
 // Copies an example's inputs into dir; under the sanitizers (MCSPEC_SANITIZED set) the
 // run asks for 10000 packets.
 inline void copy_example(const std::filesystem::path& example, const std::filesystem::path& dir) {
-  for (const char* name : {"comp.ind", "hydro.dat"})
+  for (const char* name : {"comp.ind", "zones.dat", "hydro.dat"})
     if (std::filesystem::exists(example / name)) std::filesystem::copy_file(example / name, dir / name);
   std::string dica = read_file(example / "dica.dat");
   if (std::getenv("MCSPEC_SANITIZED") != nullptr) {
