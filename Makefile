@@ -2,6 +2,8 @@
 #   make example   build the program, build the atomic data once, run the SN 2011fe example
 #                  (make example EXAMPLE=hydrogen-envelope: the hydrogen-envelope example)
 #   make data      build the atomic-data directory $(BUILD)/mcdata from data/sources
+#   make install   install mcspec into PREFIX/bin (default /usr/local), its data and examples
+#                  into PREFIX/share/mcspec
 #   make test      build and run the whole test suite
 #   make sanitize  the test suite under AddressSanitizer and UndefinedBehaviorSanitizer
 #   make bench     build and run the benchmarks
@@ -10,7 +12,7 @@ BUILD ?= build
 SANBUILD ?= build-sanitize
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build example data test sanitize bench fuzz clean
+.PHONY: all build example data install test sanitize bench fuzz clean
 
 all: build
 
@@ -24,11 +26,17 @@ EXAMPLE ?= sn2011fe-max
 PYTHON ?= $(shell command -v /usr/bin/python3 || command -v python3)
 
 # Only what an example needs: the program and the helper tools, not the tests.
+# Quiet where nothing needs doing: a warm build prints only the run's progress and report.
 example:
 	@bash tools/install_deps.sh build plots || true
-	$(MAKE) --no-print-directory $(BUILD)/build.ninja data
+	@$(MAKE) --no-print-directory -s $(BUILD)/build.ninja data
+	@cmake --build $(BUILD) -j $(JOBS) --target mcspec mkdata
+	@PYTHON=$(PYTHON) bash tools/run_example.sh $(BUILD) $(EXAMPLE)
+
+PREFIX ?= /usr/local
+install: $(BUILD)/build.ninja data
 	cmake --build $(BUILD) -j $(JOBS) --target mcspec mkdata
-	PYTHON=$(PYTHON) bash tools/run_example.sh $(BUILD) $(EXAMPLE)
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 # The atomic data, built once and again only when the builder or its sources change.
 data: $(BUILD)/mcdata/BUILD-REPORT.txt

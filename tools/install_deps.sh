@@ -3,7 +3,8 @@
 #   build    the program and its helper tools (CMake, Ninja, g++, the Random123 header
 #            library for the per-packet random streams)
 #   plots    the Python package's plots (Debian's python3-numpy, python3-matplotlib)
-#   test     the test suite and benchmarks (GoogleTest, Google Benchmark, pytest)
+#   test     the test suite and benchmarks (GoogleTest, Google Benchmark, pytest; nbclient and
+#            ipykernel execute the tutorial notebook)
 #   fit      spectrum fitting (SciPy's optimiser, the Dask engine)
 #   fuzz     the fuzzing harnesses (clang with the libFuzzer and sanitizer runtimes)
 #   all      everything above
@@ -29,6 +30,8 @@ if want test; then
   [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
   [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
   $py -c 'import pytest' 2>/dev/null || need+=(python3-pytest)
+  $py -c 'import nbclient' 2>/dev/null || need+=(python3-nbclient)
+  $py -c 'import ipykernel' 2>/dev/null || need+=(python3-ipykernel)
 fi
 if want fit || want test; then
   $py -c 'import scipy' 2>/dev/null || need+=(python3-scipy)

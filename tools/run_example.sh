@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs an example model end to end: makes sure its atomic-data directory exists (built
 # once under the build directory and reused), runs mcspec on examples/EXAMPLE in a new
-# directory under runs/, then draws and reports the spectrum.
+# directory under runs/, then draws and reports the spectrum. The program's own messages
+# (standard output) go to RUN/mcspec.log; the terminal shows its progress and warnings
+# (standard error, also kept in the log), where the results are and the comparison.
 #
 #   usage: tools/run_example.sh BUILDDIR [EXAMPLE]      EXAMPLE defaults to sn2011fe-max
 #
@@ -59,24 +61,27 @@ for f in dica.dat comp.ind zones.dat hydro.dat; do
   [ -f "$example/$f" ] && cp "$example/$f" "$run/"
 done
 
-echo "Running mcspec in $run"
+log="$run/mcspec.log"
+echo "Running mcspec in $run (its messages: mcspec.log)"
 start=$(date +%s%N)
 set +e
 # The per-ion spectrum (ionspec.dat) feeds the plot of the escaping light by ion; it changes
-# no other output.
-(cd "$run" && MCDATA="$data" MCSPEC_ION_SPECTRUM=${MCSPEC_ION_SPECTRUM:-1} "$build/mcspec") 2>&1 | tee "$run/mcspec.out"
+# no other output. Standard output to the log only; standard error to the terminal and the
+# log (both appending, so the log keeps the order of the two).
+: > "$log"
+(cd "$run" && MCDATA="$data" MCSPEC_ION_SPECTRUM=${MCSPEC_ION_SPECTRUM:-1} "$build/mcspec" 2>&1 >> "$log") | tee -a "$log" >&2
 status=${PIPESTATUS[0]}
 set -e
 ms=$((($(date +%s%N) - start) / 1000000))
 seconds=$(printf '%d.%d' $((ms / 1000)) $(((ms % 1000) / 100)))
 if [ "$status" -ne 0 ]; then
-  echo "run_example: mcspec ended with status $status; its output is in $run/mcspec.out" >&2
+  echo "run_example: mcspec ended with status $status; the end of its messages ($log):" >&2
+  tail -n 15 "$log" >&2
   exit "$status"
 fi
 
-echo
 echo "Run finished in ${seconds} s. Results: $run"
-echo "  spct.dat  observed-flux spectrum;  sbib.dat  summary and magnitudes;  stst.dat  run log"
+echo "  spct.dat  observed-flux spectrum;  sbib.dat  summary and magnitudes;  stst.dat  run log;  mcspec.log  messages"
 [ -f "$run/composition.dat" ] && echo "  composition.dat  mass fractions by shell after radioactive decay"
 
 # ---------------------------------------------------------------- plot and report
@@ -89,7 +94,11 @@ observed=()
 obs="$repo/data/observed/SN2011fe_2011-09-10_09-22-00_HST_STIS_HST-Ia.dat"
 case "$example" in *sn2011fe*) [ -f "$obs" ] && observed=(--observed "$obs" --observed-label "SN 2011fe, HST/STIS, +0.1 d") ;; esac
 if /usr/bin/python3 -c 'import numpy, matplotlib' 2>/dev/null; then
-  PYTHONPATH="$repo/python" /usr/bin/python3 -m mcspec report "$run" "${observed[@]}" --formats png,svg
+  # One line for the plots instead of one per file written.
+  PYTHONPATH="$repo/python" /usr/bin/python3 -m mcspec report "$run" "${observed[@]}" --formats png,svg \
+    | { grep -v '^wrote ' || true; }
+  [ "${PIPESTATUS[0]}" -eq 0 ] || exit 1
+  echo "  plots: $(cd "$run" && ls ./*.svg | sed 's|^\./||; s|\.svg$||' | tr '\n' ' ')(.png and .svg)"
 else
   echo "run_example: no plots: Debian's python3-numpy and python3-matplotlib are needed (apt-get install python3-numpy python3-matplotlib)" >&2
 fi

@@ -1,7 +1,8 @@
 """Command line: python3 -m mcspec COMMAND ...
 
   plot RUN_DIR [--observed FILE] [--out DIR] [--formats png,svg]
-        spectrum, temperature structure and (when ionspec.dat exists) ions plots
+        spectrum, temperature structure, (when ionspec.dat exists) ions and (when
+        composition.dat exists: a run with zones.dat) composition plots
   spectrum RUN_DIR [--observed FILE] [-o FILE ...]   the spectrum plot only
   temperature RUN_DIR [-o FILE ...]                  temperature structure per pass
   ions RUN_DIR [--top N] [-o FILE ...]               escaping luminosity by ion
@@ -21,9 +22,9 @@ import sys
 from pathlib import Path
 
 
-def _read_run(args):
+def _read_run(args, partial=False):
     from .outputs import read_run
-    return read_run(args.run)
+    return read_run(args.run, partial=partial)
 
 
 def _outputs(args, stem):
@@ -36,7 +37,8 @@ def _outputs(args, stem):
 def _common(p, out=True):
     p.add_argument("run", help="run directory (holds stst.dat, spct.dat, ...)")
     if out:
-        p.add_argument("-o", "--output", action="append", help="output file (repeatable; format from the suffix)")
+        p.add_argument("-o", "--output", action="extend", nargs="+", metavar="FILE",
+                       help="output file(s), e.g. -o a.png a.svg (repeatable; format from the suffix)")
         p.add_argument("--out", help="directory for the plots (default: the run directory)")
         p.add_argument("--formats", default="png,svg", help="formats when --output is not given (default png,svg)")
         p.add_argument("--title", help="plot title")
@@ -59,16 +61,29 @@ def cmd_ions(args):
 
 
 def cmd_plot(args):
+    """Every plot the run's files allow; a run that stopped (an incomplete-* directory)
+    gets those of the files it wrote, with a note on the others."""
     from . import plot
-    r = _read_run(args)
+    r = _read_run(args, partial=True)
     written = []
-    written += plot.plot_spectrum(r, _outputs(args, "spectrum"), observed=args.observed, title=args.title,
-                                  markers=not args.no_markers)
-    written += plot.plot_temperature(r, _outputs(args, "temperature"))
+    if r.spct is not None and len(r.spct):
+        written += plot.plot_spectrum(r, _outputs(args, "spectrum"), observed=args.observed, title=args.title,
+                                      markers=not args.no_markers)
+    else:
+        print(f"mcspec: no spectrum plot: spct.dat {r.problems.get('spct.dat', 'missing')}", file=sys.stderr)
+    if r.log is not None and r.log.passes:
+        written += plot.plot_temperature(r, _outputs(args, "temperature"))
+    else:
+        print("mcspec: no temperature plot: stst.dat records no temperature pass", file=sys.stderr)
+    if r.problems:
+        print(f"mcspec: {r.directory} is incomplete: " + "; ".join(f"{k}: {v}" for k, v in r.problems.items()),
+              file=sys.stderr)
     if r.ion_spectrum is not None:
         written += plot.plot_ions(r, _outputs(args, "ions"), top=args.top)
     else:
         print(f"mcspec: no ions plot: {plot.ION_SPECTRUM_HINT}", file=sys.stderr)
+    if r.composition is not None and r.composition.layered:
+        written += plot.plot_composition(r, _outputs(args, "composition"))
     return written
 
 
@@ -112,10 +127,10 @@ def cmd_summary(args):
     e = r.last_emission
     if e is not None:
         tot = e.energy.sum()
-        print("  strongest last-emission lines of the final run:")
+        print("  strongest last-emission lines of the final run (rest-frame wavelengths, air above 2000 A):")
         s = e.strongest(8)
         for k in range(len(s.energy)):
-            print(f"    {s.element[k]:>2s} {s.stage[k]:<4s} {s.wave_um[k] * 1e4:9.1f} A (vacuum)"
+            print(f"    {s.element[k]:>2s} {s.stage[k]:<4s} {s.wavelength[k]:9.1f} A"
                   f"  {100 * s.energy[k] / tot:5.1f} % of the line emission")
     return []
 
@@ -143,7 +158,8 @@ def main(argv=None) -> int:
                        help="observed spectrum: wavelength (A, rest frame, air), F_lambda at Earth[, error]")
         p.add_argument("--observed-label", help="legend label of the observed spectrum")
         p.add_argument("--no-markers", action="store_true", help="no feature markers")
-        p.add_argument("--top", type=int, default=8, help="ions named in the ions plot")
+        if name != "spectrum":
+            p.add_argument("--top", type=int, default=8, help="ions named in the ions plot")
         p.set_defaults(fn=fn)
     p = sub.add_parser("temperature")
     _common(p)

@@ -25,7 +25,8 @@ from .errors import FileFormatError, InputValueError
 from .numbers import NumberFormatError, parse_float, parse_int
 
 __all__ = ["ELEMENTS", "Z_OF", "Params", "DICA_LAYOUT", "DICA_FIELDS", "Dica", "read_dica", "write_dica",
-           "read_comp", "parse_comp", "comp_records", "write_comp", "read_hydro", "write_hydro"]
+           "read_comp", "parse_comp", "comp_records", "write_comp", "read_hydro", "write_hydro", "ISOTOPES", "Zones",
+           "read_zones", "parse_zones", "zones_records", "write_zones"]
 
 PathLike = Union[str, Path]
 
@@ -33,6 +34,8 @@ PathLike = Union[str, Path]
 ELEMENTS = tuple(("H He Li Be B C N O F Ne Na Mg Al Si P S Cl Ar K Ca Sc Ti V Cr Mn Fe Co Ni Cu Zn "
                   "Ga Ge As Se Br Kr Rb Sr Y Zr Nb Mo Tc Ru Rh Pd Ag Cd In Sn Sb Te I Xe Cs Ba La Ce Pr Nd").split())
 Z_OF = {s: z for z, s in enumerate(ELEMENTS, start=1)}
+# The radioactive isotopes of zones.dat and composition.dat: parent, daughter of each chain.
+ISOTOPES = ("Ni56", "Co56", "Fe52", "Mn52", "Cr48", "V48")
 
 # The program's limits (docs/inputs.md).
 MAX_SHELLS, MIN_SHELLS = 85, 3
@@ -40,6 +43,7 @@ MAX_SAMPLING, MIN_SAMPLING = 502, 2
 MAX_BINS = 5000
 MAX_ELEMENTS, MAX_IONISATION_DATA = 60, 56
 MAX_PROFILE_POINTS = 300
+MAX_ZONES = 100
 INT_MAX = 2 ** 31 - 1
 PACKETS_PER_UNIT = 10000
 
@@ -573,3 +577,213 @@ def read_hydro(path: PathLike) -> tuple[float, np.ndarray]:
         raise FileFormatError(path, reason=f"{len(lines) - 1} points, {n} announced in record 1")
     rows = [nums(k, line, 4, "ffff") for k, line in lines[1:n + 1]]
     return t, np.array(rows, dtype=float).reshape(-1, 4)
+
+
+# ---------------------------------------------------------------------------- zones.dat
+
+@dataclass
+class Zones:
+    """The composition by velocity zones "zones.dat", as written (at the explosion).
+
+    v_outer: outer velocity of each zone, innermost first (km/s, increasing); fractions:
+    column name (element symbol H..Nd or isotope of `ISOTOPES`) -> array (nz,) of mass
+    fractions (dimensionless, raw: the program normalises each zone to sum 1), in the
+    file's column order. Zone k holds v_outer[k-2] < v <= v_outer[k-1]; the innermost
+    reaches down to the photosphere, the outermost out to the model's edge.
+    """
+    v_outer: np.ndarray
+    fractions: dict
+
+    @property
+    def nz(self) -> int:
+        """The number of zones."""
+        return len(self.v_outer)
+
+    def normalised(self) -> dict:
+        """The fractions with each zone summing to 1, as the program uses them."""
+        total = sum(self.fractions.values())
+        return {k: v / total for k, v in self.fractions.items()}
+
+
+# A number as the program reads it (std::from_chars, general format): no sign '+', no
+# Fortran exponent letter D.
+_ZONE_NUMBER = re.compile(r"^-?(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?$|^-?(?:inf|infinity|nan)$", re.I)
+
+
+def _zone_column(where: str, name: str) -> str:
+    if name in Z_OF or name in ISOTOPES:
+        return name
+    hint = next((c for c in ELEMENTS + ISOTOPES if c.lower() == name.lower()), None)
+    raise InputValueError(f"{where}: {name!r} is neither an element symbol H..Nd (Z = 1..60) nor one of the "
+                          f"isotopes {', '.join(ISOTOPES)}" + (f" (case-sensitive: {hint!r})" if hint else ""))
+
+
+def parse_zones(text: str, path: str = "zones.dat") -> Zones:
+    """The zones of a "zones.dat" text, checked as the program checks them.
+
+    Parameters
+    ----------
+    text : str
+        The file's content: '#' comment and blank lines skipped; a header ``v_outer`` +
+        column names; one line per zone, inner to outer, of v_outer (km/s) and one mass
+        fraction per column, separated by blanks or tabs.
+    path : str
+        The file's name, for messages.
+
+    Returns
+    -------
+    Zones
+
+    Raises
+    ------
+    FileFormatError
+        Naming the record (line) and field (column name): an unknown or repeated column,
+        a value missing or extra or not a number, v_outer not positive or not increasing,
+        a fraction negative or not finite, a zone whose fractions sum to 0, more than
+        100 zones, no header, no zone.
+    """
+    names, rows = None, []
+    lines = text.split("\n")
+    for k, line in enumerate(lines, 1):
+        f = [t for t in re.split(r"[ \t]+", line.rstrip("\r")) if t]
+        if not f or f[0].startswith("#"):
+            continue
+        if names is None:
+            if f[0] != "v_outer":
+                raise FileFormatError(path, k, f[0], "the header must begin with v_outer (km/s)")
+            if len(f) < 2:
+                raise FileFormatError(path, k, None, "the header names no element or isotope after v_outer")
+            for i, n in enumerate(f[1:], 1):
+                try:
+                    _zone_column(path, n)
+                except InputValueError as e:
+                    raise FileFormatError(path, k, n, str(e).split(": ", 1)[1]) from None
+                if n in f[:i]:
+                    raise FileFormatError(path, k, n, "a column named twice")
+            names = f
+            continue
+        if len(rows) == MAX_ZONES:
+            raise FileFormatError(path, k, None, f"more than {MAX_ZONES} zones")
+        if len(f) != len(names):
+            col = names[len(f)] if len(f) < len(names) else None
+            raise FileFormatError(path, k, col, f"{len(f)} values, the header names {len(names)} columns")
+        row = []
+        for n, t in zip(names, f):
+            if not _ZONE_NUMBER.match(t):
+                raise FileFormatError(path, k, n, f"{t!r} is not a number")
+            v = float(t)
+            if n == "v_outer":
+                if not (math.isfinite(v) and v > 0):
+                    raise FileFormatError(path, k, n, f"v_outer must be a positive number of km/s, found {t}")
+                if rows and not v > rows[-1][0]:
+                    raise FileFormatError(path, k, n, f"v_outer must increase from zone to zone: {t} follows "
+                                                      f"{rows[-1][0]:.10g}")
+            elif not (math.isfinite(v) and v >= 0):
+                raise FileFormatError(path, k, n, f"a mass fraction must be a finite number >= 0, found {t}")
+            row.append(v)
+        if not 0 < sum(row[1:]) < math.inf:
+            raise FileFormatError(path, k, None, f"the mass fractions of zone {len(rows) + 1} must add up to a "
+                                                 "positive finite number")
+        rows.append(row)
+    if names is None:
+        raise FileFormatError(path, reason="no header line (v_outer and the element and isotope columns)")
+    if not rows:
+        raise FileFormatError(path, reason="no zone: the file ends after its header")
+    a = np.array(rows, dtype=float)
+    return Zones(a[:, 0], {n: a[:, i] for i, n in enumerate(names[1:], 1)})
+
+
+def read_zones(path: PathLike) -> Zones:
+    """Read "zones.dat" (see `parse_zones`).
+
+    Parameters
+    ----------
+    path : str or Path
+
+    Returns
+    -------
+    Zones
+        v_outer in km/s, raw mass fractions.
+
+    Raises
+    ------
+    FileFormatError
+        Missing file, or as `parse_zones`.
+    """
+    return parse_zones(_read_text(path), str(path))
+
+
+def zones_records(v_outer: Sequence[float], fractions: Mapping, comments: Sequence[str] = ()) -> list[str]:
+    """The records of a zones.dat, after the checks of `write_zones`."""
+    if isinstance(v_outer, (str, bytes)) or isinstance(fractions, (str, bytes)) or not isinstance(fractions, Mapping):
+        raise InputValueError("zones.dat: velocities (a sequence) and fractions (a dict) needed")
+    v = [_real(f"zones.dat zone {k}: v_outer", x) for k, x in enumerate(v_outer, 1)]
+    if not 1 <= len(v) <= MAX_ZONES:
+        raise InputValueError(f"zones.dat: {len(v)} zones; 1..{MAX_ZONES} needed")
+    cols = {}
+    for name, col in fractions.items():
+        _zone_column("zones.dat", name)
+        if isinstance(col, (str, bytes)) or len(col) != len(v):
+            raise InputValueError(f"zones.dat: column {name}: {len(v)} fractions needed (one per zone)")
+        cols[name] = [_real(f"zones.dat zone {k}: mass fraction of {name}", x) for k, x in enumerate(col, 1)]
+    if not cols:
+        raise InputValueError("zones.dat: no element or isotope column")
+    for k in range(len(v)):
+        if not v[k] > 0 or (k and not v[k] > v[k - 1]):
+            raise InputValueError(f"zones.dat zone {k + 1}: v_outer = {v[k]} km/s must be positive and larger "
+                                  "than the zone below")
+        for name, col in cols.items():
+            if col[k] < 0:
+                raise InputValueError(f"zones.dat zone {k + 1}: the mass fraction of {name} must be >= 0, "
+                                      f"not {col[k]}")
+            if col[k] != 0 and Z_OF.get(name, 0) > MAX_IONISATION_DATA:
+                raise InputValueError(f"zones.dat zone {k + 1}: element {name} (Z = {Z_OF[name]}) has no ionisation "
+                                      "data; its fraction must be 0")
+        total = sum(col[k] for col in cols.values())
+        if not 0 < total < math.inf:
+            raise InputValueError(f"zones.dat zone {k + 1}: the mass fractions must add up to a positive finite "
+                                  f"number, not {total}")
+    for c in comments:
+        if not isinstance(c, str) or "\n" in c or "\r" in c or not c.isascii():
+            raise InputValueError(f"zones.dat: a comment must be one line of ASCII text, not {c!r}")
+    recs = [("# " + c).rstrip() for c in comments]
+    recs.append(" ".join(["v_outer", *cols]))
+    recs += [" ".join([_real_text(v[k])] + [_real_text(col[k]) for col in cols.values()]) for k in range(len(v))]
+    return recs
+
+
+def write_zones(path: PathLike, v_outer: Union[Sequence[float], Zones], fractions: Optional[Mapping] = None,
+                comments: Sequence[str] = ()) -> Path:
+    """Write "zones.dat".
+
+    Parameters
+    ----------
+    path : str or Path
+        The file to write (replaced atomically).
+    v_outer : sequence of float or Zones
+        Outer velocities of the zones, innermost first (km/s, positive, increasing), or
+        a `Zones` (then `fractions` is not given).
+    fractions : dict
+        Column name (element symbol H..Nd, case-sensitive, or an isotope of `ISOTOPES`)
+        -> one mass fraction per zone (dimensionless, at the explosion). Each zone's
+        fractions must be finite, >= 0 and have a positive sum (the program normalises
+        them to 1, warning when the sum is off by more than 1 %); elements beyond Z = 56
+        must be 0.
+    comments : sequence of str
+        Lines written first, each after "# ".
+
+    Returns
+    -------
+    Path
+
+    Raises
+    ------
+    InputValueError
+        A value of the wrong type, not finite or outside the program's limits, an unknown
+        column, more than 100 zones. Nothing is written.
+    """
+    if isinstance(v_outer, Zones):
+        if fractions is not None:
+            raise InputValueError("write_zones: fractions are given by the Zones")
+        v_outer, fractions = v_outer.v_outer, v_outer.fractions
+    return _write_atomically(path, zones_records(list(v_outer), fractions or {}, comments))

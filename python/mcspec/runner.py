@@ -2,7 +2,8 @@
 program run there, the results read back.
 
 The program is found as: the `binary` argument, else the environment variable
-MCSPEC_BINARY, else build/mcspec of the checkout this package lives in.
+MCSPEC_BINARY, else build/mcspec of the checkout this package lives in, else `mcspec` on
+the PATH (an installed program, `make install`).
 """
 
 from __future__ import annotations
@@ -15,7 +16,7 @@ from pathlib import Path
 from typing import Mapping, Optional, Sequence, Union
 
 from .errors import InputValueError, RunError, RunFailed
-from .inputs import Params, read_dica, write_comp, write_dica, write_hydro
+from .inputs import Params, read_dica, write_comp, write_dica, write_hydro, write_zones
 from .outputs import RunResult, read_run
 
 __all__ = ["run", "find_binary", "RunFailed"]
@@ -29,7 +30,8 @@ def find_binary(binary: Optional[Union[str, Path]] = None) -> Path:
     Parameters
     ----------
     binary : str or Path, optional
-        Its path; else $MCSPEC_BINARY, else build/mcspec of the checkout holding this package.
+        Its path; else $MCSPEC_BINARY, else build/mcspec of the checkout holding this
+        package, else mcspec on the PATH.
 
     Returns
     -------
@@ -41,10 +43,14 @@ def find_binary(binary: Optional[Union[str, Path]] = None) -> Path:
     RunError
         No executable file there.
     """
-    cand = binary or os.environ.get("MCSPEC_BINARY") or REPO / "build" / "mcspec"
+    cand = binary or os.environ.get("MCSPEC_BINARY")
+    if not cand:
+        checkout = REPO / "build" / "mcspec"
+        cand = checkout if checkout.is_file() else shutil.which("mcspec") or checkout
     p = Path(cand)
     if not (p.is_file() and os.access(p, os.X_OK)):
-        raise RunError(f"the mcspec program was not found at {p}; build it (make build) or set MCSPEC_BINARY")
+        raise RunError(f"the mcspec program was not found at {p} nor on the PATH; build it (make build), "
+                       f"install it (make install) or set MCSPEC_BINARY")
     return p.resolve()
 
 
@@ -66,7 +72,7 @@ def run(dica: Union[Params, Mapping, str, os.PathLike, None] = None,
         hydro: Union[tuple, str, os.PathLike, None] = None, *, example: Optional[Union[str, os.PathLike]] = None,
         mcdata: Optional[Union[str, os.PathLike]] = None, workdir: Optional[Union[str, os.PathLike]] = None,
         env: Optional[Mapping[str, str]] = None, binary: Optional[Union[str, os.PathLike]] = None,
-        timeout: Optional[float] = None, **params) -> RunResult:
+        timeout: Optional[float] = None, seed: Optional[int] = None, zones=None, **params) -> RunResult:
     """Run mcspec in a new directory and return its results.
 
     Parameters
@@ -80,8 +86,10 @@ def run(dica: Union[Params, Mapping, str, os.PathLike, None] = None,
         None (the data directory's W7 profile), the path of a hydro.dat, or a tuple
         (time in s, radii in cm, densities in g cm^-3).
     example : str or Path, optional
-        A directory holding dica.dat / comp.ind / hydro.dat used for whatever of dica,
-        comp, hydro is not given.
+        A directory holding dica.dat / comp.ind or zones.dat / hydro.dat used for whatever
+        of dica, comp (or zones), hydro is not given. A relative path not found from the
+        current directory is looked for in the checkout holding this package
+        (examples/sn2011fe-max).
     mcdata : str or Path, optional
         The atomic-data directory (else the environment's MCDATA).
     workdir : str or Path, optional
@@ -93,6 +101,11 @@ def run(dica: Union[Params, Mapping, str, os.PathLike, None] = None,
         The program (see `find_binary`).
     timeout : float, optional
         Seconds the run may take.
+    seed : int, optional
+        The random seed (ISEED); the same as iseed=.
+    zones : Zones, str or Path, optional
+        The composition by velocity zones instead of `comp`: a `mcspec.inputs.Zones` or
+        the path of a zones.dat (the run then writes composition.dat).
     **params
         Single parameters over dica (np4=1, iseed=5, ...; units as in Params).
 
@@ -111,18 +124,31 @@ def run(dica: Union[Params, Mapping, str, os.PathLike, None] = None,
         The program not found, or not finished within `timeout`.
     """
     exe = find_binary(binary)
+    if seed is not None:
+        if "iseed" in params and params["iseed"] != seed:
+            raise InputValueError(f"seed={seed!r} and iseed={params['iseed']!r} disagree; give one")
+        params["iseed"] = seed
     if example is not None:
         ex = Path(example)
+        if not ex.is_dir() and not ex.is_absolute() and (REPO / ex).is_dir():
+            ex = REPO / ex
+        if not ex.is_dir():
+            where = f"{ex.resolve()}" + ("" if ex.is_absolute() else f" nor {REPO / ex}")
+            raise InputValueError(f"{example}: no such example (no directory {where})")
+        if not any((ex / f).exists() for f in ("dica.dat", "comp.ind", "zones.dat", "hydro.dat")):
+            raise InputValueError(f"{ex}: not an example (no dica.dat, comp.ind, zones.dat or hydro.dat)")
         if dica is None and (ex / "dica.dat").exists():
             dica = ex / "dica.dat"
-        if comp is None and (ex / "comp.ind").exists():
+        if comp is None and zones is None and (ex / "zones.dat").exists():
+            zones = ex / "zones.dat"
+        if comp is None and zones is None and (ex / "comp.ind").exists():
             comp = ex / "comp.ind"
         if hydro is None and (ex / "hydro.dat").exists():
             hydro = ex / "hydro.dat"
     if dica is None:
         dica = Params()
-    if comp is None:
-        raise InputValueError("run needs a composition (comp=...)")
+    if (comp is None) == (zones is None):
+        raise InputValueError("run needs one composition: comp=... (uniform) or zones=... (by velocity zones)")
     if params:
         base = read_dica(dica) if isinstance(dica, (str, os.PathLike)) else (
             Params().replace(**dica) if isinstance(dica, Mapping) else dica)
@@ -143,6 +169,7 @@ def run(dica: Union[Params, Mapping, str, os.PathLike, None] = None,
 
     _place(dica, "dica.dat", d, write_dica)
     _place(comp, "comp.ind", d, write_comp)
+    _place(zones, "zones.dat", d, write_zones)
     if hydro is not None and not isinstance(hydro, (str, os.PathLike)):
         t, r, rho = hydro
         write_hydro(d / "hydro.dat", t, r, rho)

@@ -39,9 +39,10 @@ std::string usage_text() {
       "and the atomic data of the directory named by MCDATA. It writes new files in the\n"
       "working directory and never overwrites one: stst.dat (run log), sbib.dat (summary),\n"
       "spct.dat (observed-flux spectrum), spcp.dat, sica.dat, eica.dat, atmd.oud, ptfn.dat,\n"
-      "yhea.dat, lhea.dat, diagn.dat, taul.dat; progress goes to standard output. A run\n"
-      "that is interrupted or stopped by an error once it has begun computing moves its\n"
-      "files into a new subdirectory incomplete-YYYYMMDD-HHMMSS/.\n"
+      "yhea.dat, lhea.dat, diagn.dat, taul.dat. Its messages go to standard output, the\n"
+      "progress (one line per pass) to standard error. A run that is interrupted or\n"
+      "stopped by an error once it has begun computing moves its files into a new\n"
+      "subdirectory incomplete-YYYYMMDD-HHMMSS/.\n"
       "\n"
       "Environment:\n";
   for (const EnvVar& v : kEnvironment) {

@@ -107,7 +107,7 @@ def scratch(run_dir, tmp_path_factory):
 def test_any_cut_reads_identically_or_raises(run_dir, scratch, data):
     # eica.dat and ionspec.dat hold no counts: a cut between two of their entries is only
     # seen when it falls inside a record.
-    name = data.draw(st.sampled_from(sorted(READERS)))
+    name = data.draw(st.sampled_from(sorted(n for n in READERS if (run_dir / n).exists())))
     whole = (run_dir / name).read_bytes()
     n = data.draw(st.integers(0, len(whole) - 1))
     while name in ("eica.dat", "ionspec.dat") and n > 0 and b"\n" in (whole[n - 1:n], whole[n:n + 1]):

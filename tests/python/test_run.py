@@ -30,7 +30,7 @@ def check_run(r):
         assert b.packets.sum() <= rep.counts[2]
         assert b.energy.sum() <= rep.pw2 * (1 + 1e-9)
     for e, rep in zip(r.emission, r.log.reports):
-        assert 0 < e.energy.sum() <= rep.pw2 * 1.001 and np.all(np.diff(e.wave_um) >= 0)
+        assert 0 < e.energy.sum() <= rep.pw2 * 1.001 and np.all(np.diff(e.wavelength_vacuum_um) >= 0)
     # the schedule: passes 1..n and, after convergence, 30.
     nums = [t.number for t in r.log.passes]
     assert nums[:-1] == list(range(1, len(nums))) and nums[-1] in (len(nums), 30)

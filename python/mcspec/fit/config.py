@@ -12,7 +12,7 @@ from dataclasses import dataclass, field
 
 from ..errors import ConfigError, McspecError
 from ..inputs import ELEMENTS, read_hydro
-from .modelfiles import DICA_FIELDS, Z_OF, Dica, element_of, read_comp
+from .modelfiles import DICA_FIELDS, ISOTOPES, Z_OF, Dica, element_of, parse_zones, read_comp, zone_fraction_of
 
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(
@@ -81,12 +81,13 @@ class Config:
     dica_text: str = ""
     comp_text: str = ""
     hydro_text: str | None = None
+    zones_text: str | None = None   # the model's zones.dat (then comp_text is "")
 
     def fingerprint(self) -> str:
         """Hash of everything that decides the evaluations' results (not the output, the
         program's path or the cluster), so that a rerun resumes only the same fit."""
         h = hashlib.sha256()
-        for part in (self.dica_text, self.comp_text, self.hydro_text or "",
+        for part in (self.dica_text, self.comp_text, self.hydro_text or "", self.zones_text or "",
                      repr((self.mcdata, self.names, self.bounds, sorted(self.overrides.items()),
                            self.filler, self.windows, self.wavelengths, self.frame,
                            self.redshift, self.dereddened, self.noise_floor, self.method,
@@ -116,6 +117,12 @@ def _path(base, where, v):
 
 
 def _check_name(where, name):
+    zone = zone_fraction_of(name)
+    if zone is not None:
+        if zone[0] not in Z_OF and zone[0] not in ISOTOPES:
+            raise ConfigError(f"{where}: unknown column {zone[0]!r} (zones.dat holds the elements H..Nd and "
+                              f"the isotopes {', '.join(ISOTOPES)})")
+        return zone
     el = element_of(name)
     if el is not None:
         if el not in Z_OF:
@@ -177,7 +184,8 @@ def load(path: str) -> Config:
     binary = _path(base, w("model", "binary"), binary) if binary else ""
 
     texts = {}
-    for name in ("dica.dat", "comp.ind", "hydro.dat"):
+    layered = os.path.exists(os.path.join(model_dir, "zones.dat"))
+    for name in ("dica.dat", "zones.dat" if layered else "comp.ind", "hydro.dat"):
         p = os.path.join(model_dir, name)
         try:
             with open(p) as f:
@@ -187,17 +195,23 @@ def load(path: str) -> Config:
                 raise ConfigError(f"{w('model', 'dir')}: {p} does not exist") from None
         except OSError as e:
             raise ConfigError(f"{w('model', 'dir')}: cannot read {p}: {e.strerror}") from None
+    if layered and os.path.exists(os.path.join(model_dir, "comp.ind")):
+        raise ConfigError(f"{w('model', 'dir')}: {model_dir} holds both zones.dat and comp.ind; the program "
+                          f"takes one composition: remove one of them")
     try:
         dica = Dica(texts["dica.dat"], os.path.join(model_dir, "dica.dat"))
-        base_comp = read_comp(texts["comp.ind"], os.path.join(model_dir, "comp.ind"))
+        if layered:
+            zones = parse_zones(texts["zones.dat"], os.path.join(model_dir, "zones.dat"))
+        else:
+            base_comp = read_comp(texts["comp.ind"], os.path.join(model_dir, "comp.ind"))
     except McspecError as e:
         raise ConfigError(str(e)) from None
     comp_path = os.path.join(model_dir, "comp.ind")
-    for z, x in enumerate(base_comp, start=1):
+    for z, x in enumerate([] if layered else base_comp, start=1):
         if not (math.isfinite(x) and x >= 0):
             raise ConfigError(f"{comp_path}: the mass fraction of Z = {z} ({ELEMENTS[z - 1]}) "
                               f"is {x}; a finite number >= 0 is needed")
-    if not sum(base_comp) > 0:
+    if not layered and not sum(base_comp) > 0:
         raise ConfigError(f"{comp_path}: the mass fractions sum to zero")
     if "hydro.dat" in texts:
         try:
@@ -222,8 +236,8 @@ def load(path: str) -> Config:
         windows.append((float(lo), float(hi)))
     cfg = Config(path=path, model_dir=model_dir, mcdata=mcdata, binary=binary,
                  observed_file=obs, windows=windows,
-                 dica_text=texts["dica.dat"], comp_text=texts["comp.ind"],
-                 hydro_text=texts.get("hydro.dat"))
+                 dica_text=texts["dica.dat"], comp_text=texts.get("comp.ind", ""),
+                 hydro_text=texts.get("hydro.dat"), zones_text=texts.get("zones.dat"))
     cfg.wavelengths = o.get("wavelengths", "air")
     if cfg.wavelengths not in ("air", "vacuum"):
         raise ConfigError(f"{w('observed', 'wavelengths')}: \"air\" or \"vacuum\", "
@@ -256,7 +270,7 @@ def load(path: str) -> Config:
             raise ConfigError(f"{ww}: lower bound {lo} is not below upper bound {hi}")
         if el is not None:
             rlo, rhi = 0.0, 1.0
-            if el == doc.get("composition", {}).get("filler", "O"):
+            if (el[0] if isinstance(el, tuple) else el) == doc.get("composition", {}).get("filler", "O"):
                 raise ConfigError(f"{ww}: the filler element cannot be a fitted parameter")
         else:
             rlo, rhi = RANGES[name]
@@ -273,7 +287,8 @@ def load(path: str) -> Config:
         el = _check_name(ww, name)
         if name in params:
             raise ConfigError(f"{ww}: also a fitted parameter")
-        if el is not None and el == doc.get("composition", {}).get("filler", "O"):
+        if el is not None and (el[0] if isinstance(el, tuple) else el) == doc.get("composition", {}).get("filler",
+                                                                                                        "O"):
             raise ConfigError(f"{ww}: the filler element takes what the others leave; "
                               f"it cannot be set")
         integer = el is None and DICA_FIELDS[name][2] is int
@@ -284,9 +299,15 @@ def load(path: str) -> Config:
         cfg.overrides[name] = v
 
     filler = doc.get("composition", {}).get("filler", "O")
-    if filler not in Z_OF:
+    if filler not in Z_OF and not (layered and filler in ISOTOPES):
         raise ConfigError(f"{path}: [composition] filler: unknown element {filler!r}")
     cfg.filler = filler
+    if layered:
+        _check_zones(path, cfg, zones)
+        return _check_inputs(_fit_section(path, cfg, fit, doc, w, base), dica, w)
+    if any(zone_fraction_of(n) for n in [*cfg.names, *cfg.overrides]):
+        raise ConfigError(f"{path}: [parameters]/[overrides]: X(El)@k names a zone; the model "
+                          f"{model_dir} has comp.ind (one uniform composition), not zones.dat")
     # The free and fixed fractions at their lower bounds must leave room for the filler.
     fixed = {element_of(n): v for n, v in cfg.overrides.items() if element_of(n)}
     free = {element_of(n): lo for n, (lo, _) in zip(cfg.names, cfg.bounds) if element_of(n)}
@@ -298,6 +319,38 @@ def load(path: str) -> Config:
         raise ConfigError(f"{path}: [parameters]/[overrides]: the mass fractions other than "
                           f"the filler {filler} sum to {least:.4g} > 1 even at the lower bounds")
 
+    return _check_inputs(_fit_section(path, cfg, fit, doc, w, base), dica, w)
+
+
+def _check_zones(path, cfg, zones):
+    """The zone fractions of a model with zones.dat: zones that exist, and room for the
+    filler in each zone changed with the fractions at their lower bounds."""
+    names = [*cfg.names, *cfg.overrides]
+    if any(element_of(n) for n in names):
+        raise ConfigError(f"{path}: [parameters]/[overrides]: the model has zones.dat: name the zone of a "
+                          f"mass fraction, X(El)@k (k = 1 innermost .. {zones.nz})")
+    least = {n: lo for n, (lo, _) in zip(cfg.names, cfg.bounds)}
+    least.update(cfg.overrides)
+    rows = {}
+    for n in names:
+        zf = zone_fraction_of(n)
+        if zf is None:
+            continue
+        col, k = zf
+        if not 1 <= k <= zones.nz:
+            raise ConfigError(f"{path}: {n}: zones.dat has zones 1..{zones.nz} (1 innermost), not {k}")
+        rows.setdefault(k, {})[col] = least[n]
+    x = zones.normalised()
+    for k, set_ in sorted(rows.items()):
+        row = {c: float(v[k - 1]) for c, v in x.items()}
+        row.update(set_)
+        rest = sum(v for c, v in row.items() if c != cfg.filler)
+        if rest > 1.0 + 1e-12:
+            raise ConfigError(f"{path}: [parameters]/[overrides]: in zone {k} the mass fractions other than the "
+                              f"filler {cfg.filler} sum to {rest:.4g} > 1 even at the lower bounds")
+
+
+def _fit_section(path, cfg, fit, doc, w, base):
     cfg.method = fit.get("method", "differential_evolution")
     if cfg.method != "differential_evolution":
         raise ConfigError(f"{w('fit', 'method')}: only \"differential_evolution\" is available")
@@ -351,11 +404,10 @@ def load(path: str) -> Config:
             if not os.access(v, os.R_OK) or not os.path.isfile(v):
                 raise ConfigError(f"{w('cluster', k)}: {v} is not a readable file")
         cfg.tls = tuple(tls)
-    _check_inputs(cfg, dica, w)
     return cfg
 
 
-def _check_inputs(cfg: Config, dica: Dica, w) -> None:
+def _check_inputs(cfg: Config, dica: Dica, w) -> Config:
     """What every model would meet, checked before the output directory is made: the
     program's limits on dica.dat with the overrides and at each bound of a fitted value,
     the wavelength grid against the windows, the observed spectrum in the windows, and
@@ -364,7 +416,7 @@ def _check_inputs(cfg: Config, dica: Dica, w) -> None:
     from .objective import Observed
     dpath = os.path.join(cfg.model_dir, "dica.dat")
     for name, v in cfg.overrides.items():
-        if element_of(name) is None:
+        if name in DICA_FIELDS:
             dica.set(name, v)
     try:
         dica.params().check()
@@ -373,7 +425,7 @@ def _check_inputs(cfg: Config, dica: Dica, w) -> None:
         where = f"{cfg.path}: [overrides] {', '.join(named)}" if named else dpath
         raise ConfigError(f"{where}: the program would refuse every model: {e}") from None
     for name, (lo, hi) in zip(cfg.names, cfg.bounds):
-        if element_of(name) is not None:
+        if name not in DICA_FIELDS:
             continue
         for v in (lo, hi):
             d = Dica(dica.text())
@@ -404,3 +456,4 @@ def _check_inputs(cfg: Config, dica: Dica, w) -> None:
         cfg.binary = str(find_binary(cfg.binary or None))
     except McspecError as e:
         raise ConfigError(f"{w('model', 'binary')}: {e}") from None
+    return cfg

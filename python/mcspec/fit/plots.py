@@ -6,6 +6,22 @@ import math
 
 import numpy as np
 
+from ..plot import log_ticks
+
+
+# units of the dica.dat values a fit may vary (mass fractions of elements: "mass fraction")
+UNITS = {"LOGLS": "log$_{10}$ L/L$_\\odot$", "VPH": "km/s", "TB": "K", "DAY": "days since explosion",
+         "DMOD": "mag", "ZRED": "redshift", "EBVG": "mag", "EBVH": "mag", "LOGTAUG": "log$_{10}$ τ",
+         "CHL": "eV", "XE1": "R$_{ph}$/R$_{out}$", "LOGLWV": "log$_{10}$ L/L$_\\odot$"}
+CHI2_LABEL = "χ² (dimensionless)"
+
+
+def axis_label(name):
+    """A fitted parameter with its unit."""
+    from .modelfiles import element_of
+    unit = "mass fraction" if element_of(name) else UNITS.get(name.upper())
+    return f"{name} ({unit})" if unit else name
+
 
 def _plt():
     import matplotlib
@@ -53,8 +69,9 @@ def history(path, rows):
         if (~ok).any():
             ax.plot(ev[~ok], np.full((~ok).sum(), c[ok].max()), "x", color="k",
                     label="failed (drawn at the top)")
-    ax.set_xlabel("evaluation")
-    ax.set_ylabel("χ²")
+    ax.set_xlabel("evaluation number")
+    ax.set_ylabel(CHI2_LABEL)
+    log_ticks(ax.yaxis)
     ax.legend(fontsize=8)
     fig.tight_layout()
     fig.savefig(path, dpi=110)
@@ -74,8 +91,10 @@ def parameters(path, rows, names, bounds):
             ax.semilogy(v, c, ".", ms=4)
             ax.semilogy([best[name]], [best["chi2"]], "*", color="tab:red", ms=12)
         ax.set_xlim(lo, hi)
-        ax.set_xlabel(name)
-    axes[0][0].set_ylabel("χ²")
+        ax.set_xlabel(axis_label(name))
+        ax.set_yscale("log")
+        log_ticks(ax.yaxis)
+    axes[0][0].set_ylabel(CHI2_LABEL)
     fig.tight_layout()
     fig.savefig(path, dpi=110)
     plt.close(fig)

@@ -52,9 +52,10 @@ class Fit:
 
         self.dica = modelfiles.Dica(cfg.dica_text, os.path.join(cfg.model_dir, "dica.dat"))
         for name, v in cfg.overrides.items():
-            if modelfiles.element_of(name) is None:
+            if modelfiles.element_of(name) is None and modelfiles.zone_fraction_of(name) is None:
                 self.dica.set(name, v)
-        self.base_comp = modelfiles.read_comp(cfg.comp_text)
+        self.base_zones = None if cfg.zones_text is None else modelfiles.parse_zones(cfg.zones_text)
+        self.base_comp = modelfiles.read_comp(cfg.comp_text) if self.base_zones is None else None
         z = cfg.redshift if cfg.redshift is not None else self.dica.get("ZRED")
         self.observed = objective.Observed.from_file(
             cfg.observed_file, cfg.windows, cfg.noise_floor, cfg.wavelengths, cfg.frame, z)
@@ -66,23 +67,40 @@ class Fit:
         self.new_evals = 0
         self.vectors_seen = 0   # vectors handed over by the optimiser (memoised ones too)
         self.generations = 0
+        self.prune_runs()
+
+    def prune_runs(self):
+        """Remove the run directories of models that are not the best one (left by an
+        interrupted fit: a worker keeps its model while it is better than the best it knew)."""
+        if self.cfg.keep_runs or not os.path.isdir(self.run_root):
+            return
+        keep = os.path.abspath(self.best["run_dir"]) if self.best and self.best["run_dir"] else None
+        for name in os.listdir(self.run_root):
+            p = os.path.join(self.run_root, name)
+            if os.path.isdir(p) and os.path.abspath(p) != keep:
+                shutil.rmtree(p, ignore_errors=True)
 
     # -- one parameter vector -> input files
     def files_for(self, key) -> dict:
         dica = modelfiles.Dica(self.dica.text())
         fractions = {}
         for name, v in self.cfg.overrides.items():
-            el = modelfiles.element_of(name)
+            el = modelfiles.element_of(name) or modelfiles.zone_fraction_of(name)
             if el:
                 fractions[el] = float(v)
         for name, v in zip(self.cfg.names, key):
-            el = modelfiles.element_of(name)
+            el = modelfiles.element_of(name) or modelfiles.zone_fraction_of(name)
             if el:
                 fractions[el] = v
             else:
                 dica.set(name, v)
-        x = modelfiles.composition(self.base_comp, fractions, self.cfg.filler)
-        files = {"dica.dat": dica.text(), "comp.ind": modelfiles.comp_text(x)}
+        files = {"dica.dat": dica.text()}
+        if self.base_zones is not None:
+            z = modelfiles.zones_composition(self.base_zones, fractions, self.cfg.filler)
+            files["zones.dat"] = modelfiles.zones_text(z)
+        else:
+            x = modelfiles.composition(self.base_comp, fractions, self.cfg.filler)
+            files["comp.ind"] = modelfiles.comp_text(x)
         if self.cfg.hydro_text is not None:
             files["hydro.dat"] = self.cfg.hydro_text
         return files
@@ -121,15 +139,17 @@ class Fit:
 
     # -- the map handed to the optimiser
     def evaluate(self, vectors) -> list[float]:
+        # The budget counts evaluations (rows of the table, resumed ones included), not the
+        # vectors the optimiser hands over: a vector already evaluated costs nothing.
         keys = [tuple(float(v) for v in vec) for vec in vectors]
-        left = self.cfg.max_evaluations - self.vectors_seen
-        spent = len(keys) >= left
-        keys = keys[:max(left, 0)]
+        left = self.cfg.max_evaluations - len(self.table.rows)
         self.vectors_seen += len(keys)
         tasks, seen = [], set()
         for key in keys:
             if key in self.memo or key in seen:
                 continue
+            if len(seen) >= left:
+                break
             seen.add(key)
             index = self.next_index
             self.next_index += 1
@@ -157,7 +177,8 @@ class Fit:
         for key in keys:
             c = self.memo.get(key, math.inf)
             out.append(c if math.isfinite(c) else FAILED_CHI2)
-        if spent:
+        if len(self.table.rows) >= self.cfg.max_evaluations or \
+                self.vectors_seen > 100 * self.cfg.max_evaluations:  # an optimiser that only repeats itself
             raise BudgetSpent
         return out
 
@@ -175,5 +196,9 @@ class Fit:
                 workers=lambda func, xs: self.evaluate(list(xs)))
             self.stop_reason = result.message
         except BudgetSpent:
-            self.stop_reason = f"max_evaluations = {cfg.max_evaluations} reached"
+            self.stop_reason = (f"max_evaluations = {cfg.max_evaluations} reached" if
+                                len(self.table.rows) >= cfg.max_evaluations else
+                                f"{len(self.table.rows)} evaluations: the optimiser repeated evaluated vectors")
+        finally:
+            self.prune_runs()
         self.log(f"fit: search ended: {self.stop_reason}")

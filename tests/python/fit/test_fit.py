@@ -2,6 +2,7 @@
 values, a failing model in the middle of a fit, and resuming an interrupted fit. Models are
 replaced by a fake evaluation (a paraboloid in the parameters) run in this process."""
 import json
+import os
 import math
 import time
 from pathlib import Path
@@ -246,3 +247,35 @@ def test_resume_after_interrupt(setup, tmp_path_factory):
     with pytest.raises(mfit.ConfigError, match="different configuration"):
         mfit.fit(mfit.load(str(setup / "fit.toml")), engine=SerialEngine(), run_fn=Fake())
     assert json.loads((setup / "out" / "best.json").read_text())["evaluations"] == 30
+
+
+def test_budget_counts_evaluations_not_repeated_vectors(setup):
+    # A generation that repeats a vector: max_evaluations = 3 gives three models, not two.
+    from mcspec.fit.search import BudgetSpent, Fit
+    cfg = mfit.load(str(setup / "fit.toml"))
+    cfg.max_evaluations = 3
+    (setup / "out").mkdir()
+    fit = Fit(cfg, SerialEngine(), str(setup / "out"), run_fn=Fake(), log=lambda s: None)
+    a, b, c, d = ([9.5, v, 0.4] for v in (8000.0, 9000.0, 10000.0, 11000.0))
+    assert len(fit.evaluate([a, a])) == 2 and len(fit.table.rows) == 1
+    with pytest.raises(BudgetSpent):
+        fit.evaluate([b, a, c, d])
+    assert len(fit.table.rows) == 3
+
+
+def test_interrupted_fit_keeps_only_the_best_run(setup):
+    class Keeping(Fake):  # keeps a model's directory while it beats the best its worker knew
+        def __call__(self, task):
+            d = os.path.join(task["run_root"], f"eval-{task['index']}")
+            os.makedirs(d)  # the interrupt comes after the model kept its directory, before its record
+            rec = super().__call__(task)
+            if rec["chi2"] < task["keep_below"]:
+                rec["run_dir"] = d
+            else:
+                os.rmdir(d)
+            return rec
+    with pytest.raises(KeyboardInterrupt):
+        run(setup, Keeping(interrupt_after=13))
+    best = min((r for r in mfit.search.Table(str(setup / "out" / "evaluations.tsv"), ["LOGLS", "VPH", "X(Si)"]).rows),
+               key=lambda r: r["chi2"])
+    assert os.listdir(setup / "out" / "runs") == [os.path.basename(best["run_dir"])]

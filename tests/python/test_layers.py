@@ -1,0 +1,119 @@
+"""Layered ejecta in the package: composition.dat read strictly, zones.dat written and
+read back, and the uniform composition by shell placed where the program places shells."""
+
+from pathlib import Path
+
+import numpy as np
+import pytest
+
+import mcspec
+from mcspec import plot
+from mcspec.inputs import Params
+from mcspec.outputs import uniform_composition
+
+NAMES = "O Si Co Ni Ni56 Co56 Fe52 Mn52 Cr48 V48".split()
+# Three shells; the element fractions of each sum to 1; Ni56 and Co56 are part of Ni and Co.
+ROWS = [(1, 10000, 12000, [0.1, 0.2, 0.15, 0.55, 0.4, 0.15]), (2, 12000, 15000, [0.3, 0.6, 0.05, 0.05, 0.025, 0.05]),
+        (3, 15000, 20000, [0.9, 0.1])]
+COMPOSITION = "".join(
+    ["# mass fractions by shell after radioactive decay to DAY =    18.00 d (zones.dat)\n",
+     "# v_inner, v_outer: the velocities of the shell edges [km/s]\n",
+     f"{'shell':>5s}{'v_inner':>11s}{'v_outer':>11s}" + "".join(f"{n:>12s}" for n in NAMES) + "\n"]
+    + [f"{j:5d}{a:11.1f}{b:11.1f}" + "".join(f"{x:12.4E}" for x in xs + [0] * (10 - len(xs))) + "\n"
+       for j, a, b, xs in ROWS])
+
+
+def test_composition_read(tmp_path):
+    p = tmp_path / "composition.dat"
+    p.write_text(COMPOSITION)
+    c = mcspec.read_composition(p)
+    assert c.day == 18.0 and c.layered and list(c.shell) == [1, 2, 3]
+    assert list(c.v_inner) == [10000.0, 12000.0, 15000.0] and c.v_outer[-1] == 20000.0
+    assert c.elements == ["O", "Si", "Co", "Ni"] and c.species[4:] == ["Ni56", "Co56", "Fe52", "Mn52", "Cr48", "V48"]
+    assert list(c.fractions["Si"]) == [0.2, 0.6, 0.1] and c.fractions["Ni56"][0] == 0.4
+
+
+ROW2 = COMPOSITION.splitlines()[4]
+
+
+@pytest.mark.parametrize("old, new, line, field, message", [
+    (ROW2, ROW2[:-20], 5, "Cr48", "cut short"),                                 # a record cut inside
+    (ROW2, ROW2.replace("3.0000E-01", "3.000xE-01"), 5, "O", "not a number"),
+    (ROW2, ROW2.replace("    2", "    3", 1), 5, "shell", "shell 3 where shell 2"),
+    (ROW2, ROW2.replace("    12000.0    15000.0", "    12500.0    15000.0"), 5, "v_inner", "does not follow"),
+    (ROW2, ROW2.replace("6.0000E-01", "7.0000E-01"), 5, None, "sum to 1.10000"),  # a damaged digit
+    (ROW2, ROW2.replace("5.0000E-02  5.0000E-02", "5.0000E-02 -5.0000E-02"), 5, "Ni", ">= 0"),
+    ("   18.00", "   18.0x", 1, "DAY", "not a number"),
+    ("Si          Co", "Co          Si", 3, "Si", "increasing Z"),
+    ("Ni56", "Ni57", 3, None, "must end with Ni56"),
+])
+def test_composition_damaged(tmp_path, old, new, line, field, message):
+    p = tmp_path / "composition.dat"
+    p.write_text(COMPOSITION.replace(old, new, 1))
+    with pytest.raises(mcspec.FileFormatError, match=message) as e:
+        mcspec.read_composition(p)
+    assert (e.value.line, e.value.field) == (line, field)
+
+
+def test_composition_cut_after_header(tmp_path):
+    p = tmp_path / "composition.dat"
+    p.write_text("".join(COMPOSITION.splitlines(True)[:3]))
+    with pytest.raises(mcspec.FileFormatError, match="no shell records"):
+        mcspec.read_composition(p)
+
+
+def test_uniform_composition_by_shell():
+    # JS = 3, XE1 = 0.5: the edges at x = 1, 5/6, 2/3, 1/2 of VPH / x; the outer edge VPH / XE1.
+    c = uniform_composition(Params(js=3, xe1=0.5, vph=1e4, day=20.0), [0, 0, 0, 0, 0, 0, 0, 3.0, 0, 0, 0, 0, 0, 1])
+    assert np.allclose(c.v_inner, [10000, 12000, 15000]) and np.isclose(c.v_outer[-1], 20000)
+    assert not c.layered and c.elements == ["O", "Si"] and list(c.fractions["Si"]) == [0.25] * 3
+    assert c.fractions["Ni56"].sum() == 0
+
+
+def test_zones_round_trip_and_refusals(tmp_path):
+    p = tmp_path / "zones.dat"
+    v, x = [9000.0, 12000.5, 2.5e4], {"O": [0.0, 0.3, 0.9], "Si": [0.1, 0.6, 0.1], "Ni56": [0.9, 0.1, 1e-30]}
+    mcspec.write_zones(p, v, x, comments=["two lines", "of comment"])
+    z = mcspec.read_zones(p)
+    assert list(z.v_outer) == v and {k: list(a) for k, a in z.fractions.items()} == x
+    assert p.read_text().startswith("# two lines\n# of comment\nv_outer O Si Ni56\n")
+    for v2, x2, msg in [([9000.0, 9000.0, 2.5e4], x, "larger than the zone below"),
+                        (v, {**x, "Si": [0.1, -0.1, 0.1]}, "must be >= 0"),
+                        (v, {"FE": [1, 1, 1]}, "case-sensitive: 'Fe'"),
+                        (v, {"O": [1, float("nan"), 1]}, "finite"),
+                        (v, {"O": [0, 0, 1]}, "positive finite"),
+                        (v, {"O": [1, 1, 1], "Pr": [0, 1, 0]}, "no ionisation data"),
+                        (list(range(1, 102)), {"O": [1] * 101}, "1..100")]:
+        with pytest.raises(mcspec.InputValueError, match=msg):
+            mcspec.write_zones(tmp_path / "bad.dat", v2, x2)
+    assert sorted(f.name for f in tmp_path.iterdir()) == ["zones.dat"]  # nothing half-written
+
+
+@pytest.mark.parametrize("text, line, field, message", [
+    ("v_outer O fe\n1 1 1\n", 1, "fe", "case-sensitive: 'Fe'"),
+    ("v_outer O O\n1 1 1\n", 1, "O", "named twice"),
+    ("# c\nv_outer O Si\n1 1\n", 3, "Si", "2 values"),
+    ("v_outer O Si\n1 1 +1\n", 2, "Si", "not a number"),
+    ("v_outer O\n2 1\n\n2 1\n", 4, "v_outer", "must increase"),
+    ("v_outer O\n", None, None, "no zone"),
+])
+def test_zones_refused_as_the_program_does(text, line, field, message):
+    with pytest.raises(mcspec.FileFormatError, match=message) as e:
+        mcspec.inputs.parse_zones(text)
+    assert (e.value.line, e.value.field) == (line, field)
+
+
+def test_two_zone_run(tmp_path, hydrogen_data):
+    """A run with zones.dat: shells inside one zone take its fractions, the shell across the
+    boundary at 10000 km/s lies between; the composition plot is drawn."""
+    ex = Path(__file__).resolve().parents[2] / "examples" / "hydrogen-envelope"
+    zones = mcspec.Zones(np.array([10000.0, 40000.0]), {"H": np.array([0.7, 0.1]), "He": np.array([0.3, 0.9])})
+    r = mcspec.run(dica=ex / "dica.dat", zones=zones, hydro=ex / "hydro.dat", mcdata=hydrogen_data,
+                   workdir=tmp_path / "run", np4=1)
+    c = r.composition
+    assert c.layered and c.elements == ["H", "He"] and len(c.shell) == r.params.js
+    h = c.fractions["H"]
+    assert np.all(h[c.v_outer <= 10000] == 0.7) and np.all(h[c.v_inner >= 10000] == 0.1)
+    assert np.all((h > 0.1) & (h < 0.7) | (c.v_outer <= 10000) | (c.v_inner >= 10000))
+    out = plot.plot_composition(r, tmp_path / "composition.png")[0]
+    assert out.read_bytes()[:4] == b"\x89PNG"
