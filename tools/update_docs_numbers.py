@@ -131,6 +131,8 @@ def data_dir(name, args, top):
     if report.exists() and report.stat().st_mtime >= (REPO / "tools/build_atomic_data.py").stat().st_mtime:
         return report.parent
     d = top / "mcdata"
+    if (d / "BUILD-REPORT.txt").exists():  # built already for another example of this call
+        return d
     subprocess.run([sys.executable, str(REPO / "tools/build_atomic_data.py"), str(d)], check=True,
                    capture_output=True)
     return d

@@ -20,6 +20,8 @@ constexpr EnvVar kEnvironment[] = {
     {"MCSPEC_STREAMS", "=1: a random stream per packet; the Monte Carlo on the threads (another\n"
                        "                  realisation than the default single sequence of draws)"},
     {"MCSPEC_ION_SPECTRUM", "=1: also write ionspec.dat (escaping spectrum by last-emitting ion)"},
+    {"MCSPEC_PACKET_RAMP", "f (0 < f <= 1, default 1): the early temperature passes with f NPK\n"
+                           "                  packets, until TR changes by less than 5 % (pass 8 at most)"},
     {"MCSPEC_QUIET", "=1: no progress lines on standard error"},
 };
 
@@ -36,13 +38,14 @@ std::string usage_text() {
       "  dica.dat   run parameters\n"
       "  comp.ind   composition: one record per element Z = 1, 2, ... (Z, symbol, mass fraction)\n"
       "  hydro.dat  density profile (optional; otherwise the data directory's rhw7.dat)\n"
+      "  warmstart.dat  radiation field to start from (optional: an earlier run's radfield.dat)\n"
       "and the atomic data of the directory named by MCDATA. It writes new files in the\n"
       "working directory and never overwrites one: stst.dat (run log), sbib.dat (summary),\n"
       "spct.dat (observed-flux spectrum), spcp.dat, sica.dat, eica.dat, atmd.oud, ptfn.dat,\n"
-      "yhea.dat, lhea.dat, diagn.dat, taul.dat. Its messages go to standard output, the\n"
-      "progress (one line per pass) to standard error. A run that is interrupted or\n"
-      "stopped by an error once it has begun computing moves its files into a new\n"
-      "subdirectory incomplete-YYYYMMDD-HHMMSS/.\n"
+      "yhea.dat, lhea.dat, diagn.dat, taul.dat, radfield.dat (radiation field). Its messages\n"
+      "go to standard output, the progress (one line per pass) to standard error. A run\n"
+      "that is interrupted or stopped by an error once it has begun computing moves its\n"
+      "files into a new subdirectory incomplete-YYYYMMDD-HHMMSS/.\n"
       "\n"
       "Environment:\n";
   for (const EnvVar& v : kEnvironment) {
@@ -53,7 +56,8 @@ std::string usage_text() {
   s +=
       "\n"
       "Exit status: 0 finished; 2 input error or bad argument; 3 run stopped by a failed\n"
-      "check; 4 internal error; 130 interrupted (SIGINT), 143 terminated (SIGTERM).\n"
+      "check or write (full disk, closed pipe); 4 internal error; 130 interrupted\n"
+      "(SIGINT), 143 terminated (SIGTERM).\n"
       "\n"
       "Documentation: README.md and docs/ in the source tree.\n";
   return s;

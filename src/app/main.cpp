@@ -2,8 +2,11 @@
 // transfer in homologously expanding ejecta. The main program is the run's schedule:
 // set-up, at most 30 temperature passes, the final plasma state and Monte Carlo, the
 // emergent spectrum (the stages: app/run.hpp).
+#include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <string>
@@ -56,6 +59,7 @@ void run_schedule(Run& r) {
     progress.end_pass(pass, next, r.p.iopt[3] == 1 ? r.p.itt : 1, r.s.tr.data(), r.s.js);
     pass = next;
   }
+  r.save_radiation_field();
 
   // Final plasma state (pass 31: the diagnostic files are written)
   stop_if_interrupted();
@@ -90,7 +94,7 @@ namespace {
 // After a failure or an interrupt: a run stopped during set-up leaves no output files
 // behind (they would block the corrected run); a later one moves them, with the run log
 // up to the stop, into a new subdirectory, where they block nothing and are kept for
-// diagnosis.
+// diagnosis; what cannot be moved is removed, and standard error says which is which.
 int stop(mcspec::Run& run, const char* kind, const char* what, int status) {
   std::fflush(stdout);
   std::fprintf(stderr, "mcspec: %s: %s\n", kind, what);
@@ -98,26 +102,28 @@ int stop(mcspec::Run& run, const char* kind, const char* what, int status) {
     mcspec::discard_outputs(run.f);
     return status;
   }
-  std::string problem;
-  const std::string dir = mcspec::set_aside_outputs(run.f, &problem);
-  if (dir.empty())
-    std::fprintf(stderr, "mcspec: the output files of this run stay in place (%s); remove them before the next run\n",
-                 problem.c_str());
-  else
-    std::fprintf(stderr, "mcspec: the output files of this run were moved into %s/%s%s\n", dir.c_str(),
-                 problem.empty() ? "" : "; ", problem.c_str());
+  for (const std::string& line : mcspec::set_aside_outputs(run.f).report())
+    std::fprintf(stderr, "mcspec: %s\n", line.c_str());
   return status;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (const int status = mcspec::command_line(argc, argv); status >= 0) return status;
+  // A closed pipe on standard output is a failed write, said and handled as one, not a
+  // silent death by signal.
+  std::signal(SIGPIPE, SIG_IGN);
+  if (const int status = mcspec::command_line(argc, argv); status >= 0) {
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
+    std::fprintf(stderr, "mcspec: cannot write to standard output: %s\n", std::strerror(errno));
+    return 3;
+  }
   mcspec::set_flush_to_zero();
   mcspec::catch_interrupts();
   auto run = std::make_unique<mcspec::Run>();
   try {
-    // MCSPEC_THREADS, MCSPEC_STREAMS, MCSPEC_ION_SPECTRUM: checked before any file is made
+    // MCSPEC_THREADS, MCSPEC_STREAMS, MCSPEC_ION_SPECTRUM, MCSPEC_PACKET_RAMP: checked
+    // before any file is made
     run->par = mcspec::read_parallel_config();
     mcspec::run_schedule(*run);
     return 0;

@@ -20,6 +20,7 @@
 #include "montecarlo/random.hpp"
 #include "montecarlo/sampling_table.hpp"
 #include "montecarlo/tallies.hpp"
+#include "montecarlo/temperature_update.hpp"
 #include "opacity/opacity.hpp"
 #include "spectrum/spectrum.hpp"
 
@@ -39,6 +40,8 @@ struct Run : MonteCarloState {
   int irf = 0;             // radiation-field pass counter
   bool computing = false;  // set-up done: the temperature iteration has begun
   ZoneComposition zones;   // the composition at the epoch by velocity zones (one when uniform)
+  int first_check = kFirstCheckedPass;  // first pass that can end the iteration (1 after a warm start)
+  bool full_count = true;  // the next temperature pass sends NPK packets (false while a packet ramp runs)
 
   McOutput mc_outputs() { return {f.out, f.stst, f.sbib, f.sica, f.eica}; }
   SpectrumOutput spectrum_outputs() { return {f.out, f.spcp, f.spct, f.sbib, f.stst}; }
@@ -53,9 +56,12 @@ struct Run : MonteCarloState {
   void read_atomic_data();
   // The shells, the composition of each and the plasma tables (with "zones.dat": the
   // echo of the mean composition and "composition.dat"); the boundary temperature and
-  // the generator start from the values read, and the per-ion spectrum is opened when
-  // asked for.
+  // the generator start from the values read (the radiation field from "warmstart.dat"
+  // when there is one), and the per-ion spectrum is opened when asked for.
   void build_ejecta();
+  // The warm start: TB and the shells' TR, W, TE from "warmstart.dat" (noted in the run
+  // log with the shell table); convergence is then tested from the first pass on.
+  void warm_start();
   // Partition functions and ionisation balance of temperature pass `pass` (pass 31: the
   // final plasma state, whose diagnostic files are written).
   void plasma_state(int pass);
@@ -68,7 +74,14 @@ struct Run : MonteCarloState {
   void line_opacities();
   // One temperature pass: plasma state, line list (first pass), tables, the Monte Carlo
   // run and the temperature update. Returns the number of the next pass.
+  // With a packet ramp (par.packet_ramp = f < 1) the passes send f NPK packets (at least
+  // KB - 1, one per sampling interval) until a pass changes TR by less than
+  // kRampChange in every shell, and at the latest up to pass 8: the full count starts
+  // with the pass after it and stays. A pass at the reduced count never ends the
+  // iteration, so convergence is always judged, and the final passes run, at NPK.
   int temperature_pass(int pass);
+  // "radfield.dat": TB and the shells' TR, W, TE after the temperature iteration.
+  void save_radiation_field();
   // The final plasma state after the last temperature pass and its line opacities.
   void final_plasma_state(int pass);
   // Final radiation-field pass irf of ITT (black-body boundary).

@@ -4,7 +4,9 @@
 // named by MCDATA; the run's own inputs and all results live in the working directory.
 #include "app/run_files.hpp"
 
+#include <algorithm>
 #include <array>
+#include <climits>
 #include <cstddef>
 #include <ctime>
 #include <cstdlib>
@@ -12,15 +14,15 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "base/errors.hpp"
 
 namespace mcspec {
 namespace {
 
-// Environment values are held in 256-character fields: longer values are cut, and
-// trailing blanks are not part of the value.
-constexpr std::size_t kEnvFieldLength = 256;
+// The longest literal that follows MCDATA in a data file's path ("/lines/varn1.new").
+constexpr std::size_t kLongestDataName = 16;
 
 constexpr const char* kZonesFile = "zones.dat";               // optional input
 constexpr const char* kUniformFile = "comp.ind";              // unit 12
@@ -29,8 +31,9 @@ constexpr const char* kCompositionFile = "composition.dat";   // output with zon
 enum class Where { kWorkdir, kDataDir };
 // kRead: the file must exist. Atomic-data files are never created: a missing one is
 // reported at once instead of leaving an empty file behind in the shared data directory.
+// kReadIfPresent: an optional input, read when it exists in the working directory.
 // kCreateNew: the file must not exist and is created; results are never overwritten.
-enum class Status { kRead, kCreateNew };
+enum class Status { kRead, kReadIfPresent, kCreateNew };
 
 struct Unit {
   int number;
@@ -41,56 +44,48 @@ struct Unit {
   InFile Files::*in;     // the input connected to this unit, or null
   OutFile Files::*out;   // the output connected to this unit, or null
   const char* fallback;  // data-directory literal used when the file is absent (unit 19)
-  bool closed_by_closing;
 };
 
 // The units in the order in which opening connects them.
-constexpr std::array<Unit, 22> kUnits{{
-    {2, "dica.dat", Where::kWorkdir, Status::kRead, "run parameters", &Files::dica, nullptr, nullptr, true},
-    {11, "/ihea.ind", Where::kDataDir, Status::kRead, "ionisation potentials", &Files::ihea, nullptr, nullptr,
-     true},
-    {12, "comp.ind", Where::kWorkdir, Status::kRead, "composition", &Files::comp, nullptr, nullptr, true},
-    {13, "/lines/varn2", Where::kDataDir, Status::kRead, "line list", &Files::varn2, nullptr, nullptr, true},
-    {15, "/lines/varn1.new", Where::kDataDir, Status::kRead, "energy levels", &Files::varn1, nullptr, nullptr,
-     true},
-    {16, "/nbia.ind", Where::kDataDir, Status::kRead, "atomic weights", &Files::nbia, nullptr, nullptr, true},
-    {17, "/nama.ind", Where::kDataDir, Status::kRead, "partition-function data", &Files::nama, nullptr, nullptr,
-     true},
+constexpr std::array<Unit, 24> kUnits{{
+    {2, "dica.dat", Where::kWorkdir, Status::kRead, "run parameters", &Files::dica, nullptr, nullptr},
+    {11, "/ihea.ind", Where::kDataDir, Status::kRead, "ionisation potentials", &Files::ihea, nullptr, nullptr},
+    {12, "comp.ind", Where::kWorkdir, Status::kRead, "composition", &Files::comp, nullptr, nullptr},
+    {13, "/lines/varn2", Where::kDataDir, Status::kRead, "line list", &Files::varn2, nullptr, nullptr},
+    {15, "/lines/varn1.new", Where::kDataDir, Status::kRead, "energy levels", &Files::varn1, nullptr, nullptr},
+    {16, "/nbia.ind", Where::kDataDir, Status::kRead, "atomic weights", &Files::nbia, nullptr, nullptr},
+    {17, "/nama.ind", Where::kDataDir, Status::kRead, "partition-function data", &Files::nama, nullptr, nullptr},
     {18, "/nbba.ind", Where::kDataDir, Status::kRead, "element symbols and stage labels", &Files::nbba, nullptr,
-     nullptr, true},
-    {19, "hydro.dat", Where::kWorkdir, Status::kRead, "density profile", &Files::hydro, nullptr, "/rhw7.dat",
-     true},
-    {41, "/filters.dat", Where::kDataDir, Status::kRead, "filter curves", &Files::filters, nullptr, nullptr, true},
-    {3, "stst.dat", Where::kWorkdir, Status::kCreateNew, "run log", nullptr, &Files::stst, nullptr, true},
+     nullptr},
+    {19, "hydro.dat", Where::kWorkdir, Status::kRead, "density profile", &Files::hydro, nullptr, "/rhw7.dat"},
+    {41, "/filters.dat", Where::kDataDir, Status::kRead, "filter curves", &Files::filters, nullptr, nullptr},
+    {47, "warmstart.dat", Where::kWorkdir, Status::kReadIfPresent, "radiation field to start from", &Files::warm,
+     nullptr, nullptr},
+    {3, "stst.dat", Where::kWorkdir, Status::kCreateNew, "run log", nullptr, &Files::stst, nullptr},
     {10, "diagn.dat", Where::kWorkdir, Status::kCreateNew, "diagnostics (left empty)", nullptr, &Files::diagn,
-     nullptr, true},
-    {20, "yhea.dat", Where::kWorkdir, Status::kCreateNew, "ionisation table", nullptr, &Files::yhea, nullptr,
-     true},
-    {21, "lhea.dat", Where::kWorkdir, Status::kCreateNew, "kept lines", nullptr, &Files::lhea, nullptr, true},
+     nullptr},
+    {20, "yhea.dat", Where::kWorkdir, Status::kCreateNew, "ionisation table", nullptr, &Files::yhea, nullptr},
+    {21, "lhea.dat", Where::kWorkdir, Status::kCreateNew, "kept lines", nullptr, &Files::lhea, nullptr},
     {29, "spcp.dat", Where::kWorkdir, Status::kCreateNew, "wavelength grid and spectrum", nullptr, &Files::spcp,
-     nullptr, true},
-    {30, "sica.dat", Where::kWorkdir, Status::kCreateNew, "Monte Carlo spectrum", nullptr, &Files::sica, nullptr,
-     true},
+     nullptr},
+    {30, "sica.dat", Where::kWorkdir, Status::kCreateNew, "Monte Carlo spectrum", nullptr, &Files::sica, nullptr},
     {31, "eica.dat", Where::kWorkdir, Status::kCreateNew, "lines of last emission", nullptr, &Files::eica,
-     nullptr, true},
+     nullptr},
     {32, "spct.dat", Where::kWorkdir, Status::kCreateNew, "observed-flux spectrum", nullptr, &Files::spct,
-     nullptr, true},
-    // Unit 37 stays open until the process ends.
+     nullptr},
     {37, "atmd.oud", Where::kWorkdir, Status::kCreateNew, "energy levels of the ions", nullptr, &Files::atmd,
-     nullptr, false},
-    {42, "ptfn.dat", Where::kWorkdir, Status::kCreateNew, "partition functions", nullptr, &Files::ptfn, nullptr,
-     true},
+     nullptr},
+    {42, "ptfn.dat", Where::kWorkdir, Status::kCreateNew, "partition functions", nullptr, &Files::ptfn, nullptr},
     {43, "taul.dat", Where::kWorkdir, Status::kCreateNew, "line optical depths (left empty)", nullptr,
-     &Files::taul, nullptr, true},
-    {46, "sbib.dat", Where::kWorkdir, Status::kCreateNew, "summary", nullptr, &Files::sbib, nullptr, true},
+     &Files::taul, nullptr},
+    {46, "sbib.dat", Where::kWorkdir, Status::kCreateNew, "summary", nullptr, &Files::sbib, nullptr},
+    {48, "radfield.dat", Where::kWorkdir, Status::kCreateNew, "radiation field", nullptr, &Files::radfield, nullptr},
 }};
 
-// An environment value as a 256-character field: cut to 256 characters, trailing
-// blanks removed; empty when the variable is not set.
+// An environment value whole, trailing blanks removed; empty when the variable is not set.
 std::string env_field(const char* value) {
   if (value == nullptr) return {};
   std::string s(value);
-  if (s.size() > kEnvFieldLength) s.resize(kEnvFieldLength);
   const std::size_t last = s.find_last_not_of(' ');
   s.resize(last == std::string::npos ? 0 : last + 1);
   return s;
@@ -158,6 +153,11 @@ void check_data_directory(const char* mcdata, const std::string& datapath) {
   if (mcdata == nullptr) throw InputError(std::string("MCDATA is not set: ") + what);
   const std::string shown = "MCDATA=\"" + std::string(mcdata) + "\"";
   if (datapath.empty()) throw InputError(shown + " is empty: " + what);
+  // Used whole or not at all: a path cut short could name another directory.
+  if (datapath.size() + kLongestDataName >= PATH_MAX)
+    throw InputError("MCDATA is " + std::to_string(datapath.size()) + " characters long: the paths of the data files "
+                     "in it must stay below PATH_MAX = " + std::to_string(PATH_MAX) + " characters, so MCDATA may have at most " +
+                     std::to_string(PATH_MAX - 1 - kLongestDataName) + "; " + what);
   std::error_code ec;
   const auto st = std::filesystem::status(datapath, ec);
   if (!std::filesystem::exists(st))
@@ -183,7 +183,12 @@ void open_run_files(Files& f, const char* mcdata, const char* pwd) {
 
   bool data_checked = false;  // before the first data-directory file
   for (const Unit& u : kUnits) {
-    if (u.status != Status::kRead) continue;
+    if (u.status == Status::kCreateNew) continue;
+    if (u.status == Status::kReadIfPresent) {
+      std::error_code ec;
+      if (std::filesystem::exists(path_of(f, u.where, u.name), ec)) open_input(f.*(u.in), path_of(f, u.where, u.name), u);
+      continue;
+    }
     if (u.where == Where::kDataDir && !data_checked) {
       check_data_directory(mcdata, f.datapath);
       data_checked = true;
@@ -213,8 +218,9 @@ void open_run_files(Files& f, const char* mcdata, const char* pwd) {
 void open_run_files(Files& f) { open_run_files(f, std::getenv("MCDATA"), std::getenv("PWD")); }
 
 void close_run_files(Files& f) {
+  // Every output is closed and its closing flush checked (atmd.oud, which the run keeps
+  // open to the end, too): a result whose last bytes did not reach the disk is no result.
   for (const Unit& u : kUnits) {
-    if (!u.closed_by_closing) continue;
     if (u.in != nullptr) (f.*(u.in)).close();
     if (u.out != nullptr) (f.*(u.out)).close();
   }
@@ -225,27 +231,40 @@ void close_run_files(Files& f) {
 
 namespace {
 
-// Every output file this run has open: those of the unit table, then the optional ones.
+// Every output file this run has created, open or closed: those of the unit table,
+// then the optional ones.
 template <class F>
-void for_each_open_output(Files& f, F&& fn) {
+void for_each_created_output(Files& f, F&& fn) {
   for (const Unit& u : kUnits)
-    if (u.out != nullptr && (f.*(u.out)).is_open()) fn(f.*(u.out));
-  if (f.composition.is_open()) fn(f.composition);
-  if (f.ionspec.is_open()) fn(f.ionspec);
+    if (u.out != nullptr && (f.*(u.out)).created()) fn(f.*(u.out));
+  if (f.composition.created()) fn(f.composition);
+  if (f.ionspec.created()) fn(f.ionspec);
+}
+
+// Closes an output after a failure; the names of those whose data could not all be
+// written are collected.
+void close_quietly(OutFile& o, std::vector<std::string>& cut_short) {
+  try {
+    o.close();
+  } catch (const std::exception&) {
+    cut_short.push_back(o.name());
+  }
+}
+
+std::string listed(const std::vector<std::string>& names) {
+  std::string s;
+  for (const std::string& n : names) s += (s.empty() ? "" : ", ") + n;
+  return s;
 }
 
 }  // namespace
 
 void discard_outputs(Files& f) {
-  for_each_open_output(f, [](OutFile& o) {
-    const std::string path = o.name();
-    try {
-      o.close();
-    } catch (const InputError&) {
-      // The file is deleted anyway.
-    }
+  std::vector<std::string> ignored;
+  for_each_created_output(f, [&](OutFile& o) {
+    close_quietly(o, ignored);
     std::error_code ec;
-    std::filesystem::remove(path, ec);
+    std::filesystem::remove(o.name(), ec);
   });
 }
 
@@ -263,32 +282,64 @@ std::string incomplete_stem() {
 
 }  // namespace
 
-std::string set_aside_outputs(Files& f, std::string* problem) {
+SetAside set_aside_outputs(Files& f) {
+  SetAside r;
+  std::vector<OutFile*> files;
+  for_each_created_output(f, [&](OutFile& o) {
+    close_quietly(o, r.cut_short);
+    std::error_code ec;
+    if (std::filesystem::exists(std::filesystem::symlink_status(o.name(), ec))) files.push_back(&o);
+  });
+  if (files.empty()) return r;
   // A new directory: create_directory says whether it made it, so an existing one
   // (of an earlier run in the same second) is never reused.
   const std::string stem = incomplete_stem();
-  std::string dir;
   std::error_code ec;
-  for (int n = 1; n <= 1000 && dir.empty(); ++n) {
+  for (int n = 1; n <= 1000 && r.dir.empty(); ++n) {
     const std::string name = n == 1 ? stem : stem + "-" + std::to_string(n);
-    if (std::filesystem::create_directory(name, ec)) dir = name;
+    if (std::filesystem::create_directory(name, ec)) r.dir = name;
     if (ec) break;
   }
-  if (dir.empty()) {
-    if (problem) *problem = "cannot create a directory " + stem + " for them" + (ec ? ": " + ec.message() : "");
-    return {};
-  }
-  for_each_open_output(f, [&](OutFile& o) {
-    const std::string path = o.name();
-    try {
-      o.close();
-    } catch (const InputError&) {
-      // Whatever could be written is moved with the rest.
+  if (r.dir.empty()) r.why_not_moved = "cannot create a directory " + stem + " for them" + (ec ? ": " + ec.message() : "");
+  // What cannot be moved is removed: left in place it would block the next run.
+  for (OutFile* o : files) {
+    const std::string path = o->name();
+    if (!r.dir.empty()) {
+      std::filesystem::rename(path, r.dir + "/" + path, ec);
+      if (!ec) {
+        r.moved.push_back(path);
+        continue;
+      }
+      r.why_not_moved = "cannot move " + path + " into " + r.dir + ": " + ec.message();
     }
-    std::filesystem::rename(path, dir + "/" + path, ec);
-    if (ec && problem) *problem = "cannot move " + path + " into " + dir + ": " + ec.message();
-  });
-  return dir;
+    if (std::filesystem::remove(path, ec))
+      r.removed.push_back(path);
+    else
+      r.left.push_back(path + " (" + ec.message() + ")");
+  }
+  // Only what is kept can be cut short.
+  std::erase_if(r.cut_short, [&](const std::string& n) { return std::find(r.moved.begin(), r.moved.end(), n) == r.moved.end(); });
+  if (!r.dir.empty() && r.moved.empty()) {
+    std::filesystem::remove(r.dir, ec);
+    r.dir.clear();
+  }
+  return r;
+}
+
+std::vector<std::string> SetAside::report() const {
+  std::vector<std::string> lines;
+  if (!moved.empty()) {
+    lines.push_back("the output files of this run were moved into " + dir + "/" +
+                    (removed.empty() && left.empty() ? "" : ": " + listed(moved)));
+  }
+  if (!removed.empty())
+    lines.push_back("removed (" + why_not_moved + "): " + listed(removed));
+  if (!left.empty())
+    lines.push_back("the output files " + listed(left) + " could not be moved (" + why_not_moved +
+                    ") nor removed and stay in place; remove them before the next run");
+  if (!cut_short.empty())
+    lines.push_back("cut short (their last data could not be written): " + listed(cut_short));
+  return lines;
 }
 
 }  // namespace mcspec

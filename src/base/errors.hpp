@@ -47,6 +47,14 @@ class RunError : public std::runtime_error {
   explicit RunError(const std::string& message) : std::runtime_error(message) {}
 };
 
+// An output could not be written, flushed or closed (a full disk, a broken pipe on
+// standard output): the run stops as a run error, never as an input error. The message
+// names the file and the system's reason.
+class WriteError : public RunError {
+ public:
+  using RunError::RunError;
+};
+
 // A fault of the program itself (a malformed edit-descriptor string, a value of the
 // wrong kind for its descriptor).
 class InternalError : public std::logic_error {

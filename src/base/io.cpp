@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
+#include <cstdlib>
 #include <cstring>
 
 #include "base/errors.hpp"
@@ -18,11 +20,35 @@ namespace mcspec {
 namespace {
 
 constexpr std::size_t kOutputBufferSize = 256 * 1024;
+constexpr const char* kStandardOutput = "standard output";
 
 std::string system_message(int err) { return std::strerror(err); }
 
 std::string role_and_path(const std::string& role, const std::string& path) {
   return (role.empty() ? "" : role + " ") + "\"" + path + "\"";
+}
+
+// Failures of the storage rather than of the name asked for.
+bool is_storage_failure(int err) { return err == ENOSPC || err == EDQUOT || err == EIO || err == EFBIG; }
+
+std::string write_failure(const std::string& name, int err) {
+  const std::string what = name == kStandardOutput ? "cannot write to standard output" : "cannot write output file \"" + name + "\"";
+  return what + ": " + system_message(err);
+}
+
+// The test hook MCSPEC_FAIL_WRITE=NAME:N makes the N-th write of the output NAME fail
+// as on a full disk (NAME:close: its closing flush); inert unless set.
+long injected_failure(const std::string& name) {
+  const char* spec = std::getenv("MCSPEC_FAIL_WRITE");
+  if (spec == nullptr) return 0;
+  const std::string_view s(spec);
+  const std::size_t colon = s.rfind(':');
+  if (colon == std::string_view::npos || s.substr(0, colon) != name) return 0;
+  const std::string_view n = s.substr(colon + 1);
+  if (n == "close") return OutFile::kFailAtClose;
+  long v = 0;
+  const auto r = std::from_chars(n.data(), n.data() + n.size(), v);
+  return r.ec == std::errc() && r.ptr == n.data() + n.size() && v > 0 ? v : 0;
 }
 
 bool is_blank_record(const std::string& rec) { return rec.find_first_not_of(" \t\r") == std::string::npos; }
@@ -118,6 +144,9 @@ OutFile::OutFile(OutFile&& o) noexcept
       owned_(o.owned_),
       flush_each_(o.flush_each_),
       memory_(o.memory_),
+      created_(o.created_),
+      writes_(o.writes_),
+      fail_at_(o.fail_at_),
       name_(std::move(o.name_)),
       mem_(std::move(o.mem_)),
       buf_(std::move(o.buf_)) {
@@ -133,6 +162,9 @@ OutFile& OutFile::operator=(OutFile&& o) noexcept {
     owned_ = o.owned_;
     flush_each_ = o.flush_each_;
     memory_ = o.memory_;
+    created_ = o.created_;
+    writes_ = o.writes_;
+    fail_at_ = o.fail_at_;
     name_ = std::move(o.name_);
     mem_ = std::move(o.mem_);
     buf_ = std::move(o.buf_);
@@ -147,7 +179,8 @@ OutFile OutFile::standard_output() {
   OutFile o;
   o.f_ = stdout;
   o.flush_each_ = true;
-  o.name_ = "standard output";
+  o.name_ = kStandardOutput;
+  o.fail_at_ = injected_failure(kStandardOutput);
   return o;
 }
 
@@ -166,13 +199,16 @@ void OutFile::create_new(const std::string& path) {
   if (fd < 0) {
     const int err = errno;
     if (err == EEXIST) throw InputError("output file \"" + path + "\" already exists");
-    throw InputError("cannot create output file \"" + path + "\": " + system_message(err));
+    const std::string message = "cannot create output file \"" + path + "\": " + system_message(err);
+    if (is_storage_failure(err)) throw WriteError(message);
+    throw InputError(message);
   }
   std::FILE* f = ::fdopen(fd, "w");
   if (f == nullptr) {
     const int err = errno;
     ::close(fd);
-    throw InputError("cannot create output file \"" + path + "\": " + system_message(err));
+    ::unlink(path.c_str());
+    throw WriteError("cannot create output file \"" + path + "\": " + system_message(err));
   }
   buf_ = std::make_unique<char[]>(kOutputBufferSize);
   std::setvbuf(f, buf_.get(), _IOFBF, kOutputBufferSize);
@@ -182,6 +218,9 @@ void OutFile::create_new(const std::string& path) {
   memory_ = false;
   name_ = path;
   mem_.clear();
+  created_ = true;
+  writes_ = 0;
+  fail_at_ = injected_failure(path);
 }
 
 void OutFile::close() {
@@ -193,12 +232,13 @@ void OutFile::close() {
   std::FILE* f = f_;
   f_ = nullptr;
   int err = 0;
-  if (std::fflush(f) != 0) err = errno;
+  if (fail_at_ == kFailAtClose) err = ENOSPC;
+  if (std::fflush(f) != 0 && err == 0) err = errno;
   if (err == 0 && std::ferror(f) != 0) err = EIO;
   if (owned_ && std::fclose(f) != 0 && err == 0) err = errno;
   owned_ = false;
   buf_.reset();
-  if (err != 0) throw InputError("cannot write output file \"" + name_ + "\": " + system_message(err));
+  if (err != 0) throw WriteError(write_failure(name_, err));
 }
 
 void OutFile::write_text(std::string_view text) {
@@ -208,8 +248,12 @@ void OutFile::write_text(std::string_view text) {
   }
   if (f_ == nullptr)
     throw InternalError("write to output file \"" + name_ + "\", which is not open");
-  if (std::fwrite(text.data(), 1, text.size(), f_) != text.size() || (flush_each_ && std::fflush(f_) != 0))
-    throw InputError("cannot write output file \"" + name_ + "\": " + system_message(errno));
+  if (fail_at_ > 0 && ++writes_ == fail_at_) throw WriteError(write_failure(name_, ENOSPC));
+  if (std::fwrite(text.data(), 1, text.size(), f_) != text.size() || (flush_each_ && std::fflush(f_) != 0)) {
+    const int err = errno != 0 ? errno : EIO;
+    std::clearerr(f_);
+    throw WriteError(write_failure(name_, err));
+  }
 }
 
 }  // namespace mcspec

@@ -90,9 +90,12 @@ class OutFile {
 
   bool is_open() const { return f_ != nullptr || memory_; }
   const std::string& name() const { return name_; }
-  // Flushes and closes; throws InputError when the data could not be written
+  // Whether create_new made this file (it stays true after closing).
+  bool created() const { return created_; }
+  // Flushes and closes; throws WriteError when the data could not be written
   // (for example a full disk).
   void close();
+  static constexpr long kFailAtClose = -1;  // the test hook's "NAME:close"
 
   // Writes the records of an edit-descriptor string with these values:
   //   stst.write("(/ 5X 'Day =' F6.2 5X 'Log Taug =' F7.3)", day, logtaug);
@@ -110,7 +113,7 @@ class OutFile {
     write_text(render_list(std::span<const FmtArg>(a, sizeof...(T))));
   }
   // Writing to a file that is not open is a fault of the program (InternalError); a
-  // failed write is an InputError naming the file.
+  // failed write is a WriteError naming the file and the system's reason.
   void write_text(std::string_view text);
 
  private:
@@ -118,6 +121,8 @@ class OutFile {
   bool owned_ = false;
   bool flush_each_ = false;
   bool memory_ = false;
+  bool created_ = false;
+  long writes_ = 0, fail_at_ = 0;  // the test hook (io.cpp)
   std::string name_;
   std::string mem_;
   std::unique_ptr<char[]> buf_;  // stdio buffer of a created file (moves with the file)

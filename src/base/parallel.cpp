@@ -44,7 +44,8 @@ int available_cores() {
   return h >= 1 ? static_cast<int>(h) : 1;
 }
 
-ParallelConfig parse_parallel_config(const char* threads, const char* streams, const char* ion_spectrum) {
+ParallelConfig parse_parallel_config(const char* threads, const char* streams, const char* ion_spectrum,
+                                     const char* packet_ramp) {
   ParallelConfig c;
   const std::string t = threads == nullptr ? "" : threads;
   if (t.empty() || t == "auto") {
@@ -62,12 +63,22 @@ ParallelConfig parse_parallel_config(const char* threads, const char* streams, c
   }
   c.streams = parse_switch("MCSPEC_STREAMS", streams);
   c.ion_spectrum = parse_switch("MCSPEC_ION_SPECTRUM", ion_spectrum);
+  if (packet_ramp != nullptr && *packet_ramp != '\0') {
+    const std::string r = packet_ramp;
+    char* end = nullptr;
+    const double f = std::strtod(r.c_str(), &end);
+    if (end != r.c_str() + r.size() || !(f > 0 && f <= 1))
+      throw InputError("environment variable MCSPEC_PACKET_RAMP = \"" + r +
+                       "\": expected the share of the packets of the early temperature passes, a number "
+                       "0 < f <= 1 (1: no ramp)");
+    c.packet_ramp = f;
+  }
   return c;
 }
 
 ParallelConfig read_parallel_config() {
   return parse_parallel_config(std::getenv("MCSPEC_THREADS"), std::getenv("MCSPEC_STREAMS"),
-                               std::getenv("MCSPEC_ION_SPECTRUM"));
+                               std::getenv("MCSPEC_ION_SPECTRUM"), std::getenv("MCSPEC_PACKET_RAMP"));
 }
 
 void parallel_for(int tasks, int threads, const std::function<void(int task, int worker)>& fn) {

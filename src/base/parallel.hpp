@@ -15,13 +15,17 @@ struct ParallelConfig {
   int threads = 1;       // worker threads for every stage that can use them
   bool streams = false;  // per-packet random streams in the Monte Carlo
   bool ion_spectrum = false;  // MCSPEC_ION_SPECTRUM=1: write the per-ion spectrum
+  double packet_ramp = 1;     // MCSPEC_PACKET_RAMP: share of the packets of the early temperature passes
 };
 
-// Reads MCSPEC_THREADS, MCSPEC_STREAMS and MCSPEC_ION_SPECTRUM; throws InputError
-// naming the variable when a value is not valid. main calls it before any file is made.
+// Reads MCSPEC_THREADS, MCSPEC_STREAMS, MCSPEC_ION_SPECTRUM and MCSPEC_PACKET_RAMP (unset,
+// empty or 1: every pass with NPK packets; a number 0 < f < 1: the early temperature
+// passes with f NPK packets, see Run::temperature_pass); throws InputError naming the
+// variable when a value is not valid. main calls it before any file is made.
 ParallelConfig read_parallel_config();
 // The same from given values (nullptr = unset); used by read_parallel_config and tests.
-ParallelConfig parse_parallel_config(const char* threads, const char* streams, const char* ion_spectrum);
+ParallelConfig parse_parallel_config(const char* threads, const char* streams, const char* ion_spectrum,
+                                     const char* packet_ramp = nullptr);
 // Cores the process may run on (at least 1).
 int available_cores();
 

@@ -20,6 +20,7 @@ namespace {
 constexpr double kKmToCm = 1e5;
 constexpr double kInvCmPerEv = 8065.46;    // 1 eV in cm^-1
 constexpr int kPacketsPerUnit = 10000;         // NPK = NP4 * 10000
+constexpr double kShortestGridWavelength = 1e-100;  // WVM1 [micron]
 
 // Value limits reported against the record just read: the record number and the item.
 [[noreturn]] void reject(const InFile& dica, int field, const std::string& message) {
@@ -82,6 +83,7 @@ void read_model(InFile& dica, Params& p) {
   check_positive(dica, 1, "DAY", p.day, "epoch in days since explosion");
   dica.skip();
   dica.list(p.ebvg, p.ebvh);
+  p.record_reddening = dica.record_number();
   dica.skip();
   dica.list(p.iseed, p.logtaug);
 }
@@ -95,6 +97,11 @@ void read_spectrum_grid(InFile& dica, Params& p) {
     reject(dica, 2, "WVM2 = " + shown(p.wvm2) + " must be larger than WVM1 = " + shown(p.wvm1));
   }
   check_int_range(dica, 3, "KG", p.kg, 1, kMaxBins, "wavelength bins of the spectrum grid");
+  // Far below any wavelength of a spectrum (1e-96 A), and the frequencies of the grid
+  // still within the range of the computation.
+  if (p.wvm1 < kShortestGridWavelength)
+    reject(dica, 1, "WVM1 = " + shown(p.wvm1) + " micron is below 1e-100 micron: the frequencies of the grid would "
+                    "leave the range of the computation");
 }
 
 // Records 17-20: observed band and top-hat band; nu = c / lambda with c in A/s,
@@ -122,6 +129,24 @@ void read_options(InFile& dica, long wth_record, Params& p) {
                      "the top-hat boundary (IOPT(3) = 0) needs positive band limits WTH1, WTH2 in Angstrom; read " +
                          shown(p.wth1) + ", " + shown(p.wth2));
   }
+  if (p.iopt[3] == 0 && !(std::isfinite(p.fth1) && std::isfinite(p.fth2))) {
+    const bool first = !std::isfinite(p.fth1);
+    throw InputError(dica.source_name(), wth_record, first ? 1 : 2,
+                     std::string(first ? "WTH1 = " : "WTH2 = ") + shown(first ? p.wth1 : p.wth2) +
+                         " A is too short: its frequency c / WTH is beyond the range of the computation");
+  }
+}
+
+// Scaled to the observed band (IOPT(1) = 0), the band's luminosity can hold at most the
+// whole: LOG L(WV1,WV2) up to LOG L + 2 is taken (an inconsistent pair still runs), and
+// down to LOG L - 100; beyond, the scaled packets leave the range of the computation.
+void check_band_luminosity(const InFile& dica, long band_record, const Params& p) {
+  if (p.iopt[1] != 0) return;
+  const double excess = p.loglwv - p.logls;
+  if (excess >= -100.0 && excess <= 2.0) return;
+  throw InputError(dica.source_name(), band_record, 3,
+                   "LOG L(WV1,WV2) = " + shown(p.loglwv) + " must lie between LOG L - 100 and LOG L + 2 (LOG L = " +
+                       shown(p.logls) + "): the luminosity of a band is at most the whole luminosity");
 }
 
 // The spectrum scaled to the observed band (IOPT(1) = 0) needs packets in it: the band
@@ -217,6 +242,7 @@ void read_run_parameters(InFile& dica, Constants& c, Params& p, OutFile& stst, O
   p.wv1v = air_to_vacuum(p.wv1);
   p.wv2v = air_to_vacuum(p.wv2);
   check_observed_band(dica, band_record, p);
+  check_band_luminosity(dica, band_record, p);
 
   derive_boundary(c, p);
   check_boundary(dica, c, p);

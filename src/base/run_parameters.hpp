@@ -48,7 +48,7 @@ struct Params {
   double logteff = 0;  // log10 of the temperature of a black body of luminosity L and radius R
   double logvol = 0;   // log10 (4/3 pi R^3) [cm^3]
   // Records of "dica.dat" that held LOGLS/VPH/TB and DAY, for later messages.
-  long record_boundary = 0, record_epoch = 0;
+  long record_boundary = 0, record_epoch = 0, record_reddening = 0;
 };
 
 // Capacities of the program's tables, checked as input limits.

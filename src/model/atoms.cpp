@@ -4,6 +4,7 @@
 // the ground-state recombination fractions zeta(j, Z) used by the ionisation balance.
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -23,18 +24,62 @@ std::string padded(std::string s) {
   return s;
 }
 
-// Four records of 15 symbols (Z = 1..60), one record of 9 stage labels.
+// A text read from the data directory, as a message shows it: printable ASCII kept,
+// other bytes as \ooo.
+std::string shown_text(const std::string& s) {
+  std::string r;
+  for (const char ch : s) {
+    const auto u = static_cast<unsigned char>(ch);
+    if (u >= 32 && u < 127) {
+      r += ch;
+    } else {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\%03o", u);
+      r += buf;
+    }
+  }
+  return r;
+}
+
+// Four records of 15 symbols (Z = 1..60), one record of 9 stage labels. They label the
+// outputs, so each must be the symbol of its element and the Roman numeral of its stage.
 void read_symbols(InFile& nbba, Atoms& a) {
+  static constexpr const char* kStages[] = {"I", "II", "III", "IV", "V", "VI", "VII", "VIII", "IX"};
   for (int rec = 0; rec < 4; ++rec) {
     std::array<std::string, 15> sym;
     std::vector<InItem> items(sym.begin(), sym.end());
     nbba.read("(15A3)", items);
-    for (int i = 0; i < 15; ++i) a.elsym[static_cast<std::size_t>(rec * 15 + i + 1)] = padded(sym[static_cast<std::size_t>(i)]);
+    for (int i = 0; i < 15; ++i) {
+      const int z = rec * 15 + i + 1;
+      const std::string& s = sym[static_cast<std::size_t>(i)];
+      if (element_of_symbol(s) != z)
+        throw InputError(nbba.source_name(), nbba.record_number(), i + 1,
+                         "expected the symbol of element Z = " + std::to_string(z) + " (" +
+                             std::string(element_symbol(z)) + "), found \"" + shown_text(s) + "\"");
+      a.elsym[static_cast<std::size_t>(z)] = padded(s);
+    }
   }
   std::array<std::string, 9> lab;
   std::vector<InItem> items(lab.begin(), lab.end());
   nbba.read("(9A5)", items);
-  for (int j = 1; j <= 9; ++j) a.stlab[static_cast<std::size_t>(j)] = padded(lab[static_cast<std::size_t>(j - 1)]);
+  for (int j = 1; j <= 9; ++j) {
+    const std::string& l = lab[static_cast<std::size_t>(j - 1)];
+    if (trimmed(l) != kStages[j - 1])
+      throw InputError(nbba.source_name(), nbba.record_number(), j,
+                       "expected the label of ionisation stage " + std::to_string(j) + " (" + kStages[j - 1] +
+                           "), found \"" + shown_text(l) + "\"");
+    a.stlab[static_cast<std::size_t>(j)] = padded(l);
+  }
+}
+
+// Record z of "nbia.ind": its number is written to the summary, so it must be z's, as
+// the symbol.
+void check_weight_row(const InFile& nbia, int z, int iz, const std::string& sym) {
+  if (iz != z || element_of_symbol(sym) != z)
+    throw InputError(nbia.source_name(), nbia.record_number(), iz != z ? 1 : 2,
+                     "record " + std::to_string(z) + " must describe element Z = " + std::to_string(z) + " (" +
+                         std::string(element_symbol(z)) + "), found Z = " + std::to_string(iz) + ", \"" +
+                         shown_text(sym) + "\"");
 }
 
 // The k-th record describes element Z = k: a record whose number is not k, or whose
@@ -88,7 +133,7 @@ std::vector<double> read_composition(InFile& comp, Atoms& a) {
 // is the legal marker of a stage that does not exist).
 void read_ionisation_tables(InFile& ihea, Atoms& a) {
   for (int z = 1; z <= kMaxIonisationData; ++z) {
-    const auto v = read_element_row<double, 9>(ihea, "(I3, A3, 9F8.3)");
+    const auto v = read_element_row<double, 9>(ihea, "(I3, A3, 9F8.3)", z);
     for (int j = 1; j <= 9; ++j) {
       const double chi = v[static_cast<std::size_t>(j - 1)];
       if (!std::isfinite(chi) || !(chi > 0.0))
@@ -98,7 +143,7 @@ void read_ionisation_tables(InFile& ihea, Atoms& a) {
     }
   }
   for (int z = 1; z <= kMaxIonisationData; ++z) {
-    const auto v = read_element_row<double, 8>(ihea, "(I3, A3, 8F7.2)");
+    const auto v = read_element_row<double, 8>(ihea, "(I3, A3, 8F7.2)", z);
     for (int j = 1; j <= 8; ++j) {
       const double zeta = v[static_cast<std::size_t>(j - 1)];
       // zeta is the fraction of recombinations that go to the ground state: at most 1.
@@ -145,6 +190,7 @@ void read_elements_and_composition(InFile& nbba, InFile& comp, InFile& nbia, InF
     std::string sym;
     double awt = 0;
     nbia.read("(I3, A3, F9.4)", {iz[static_cast<std::size_t>(z)], sym, awt});
+    check_weight_row(nbia, z, iz[static_cast<std::size_t>(z)], sym);
     if (a.xmass(z) != 0.0 && !(awt > 0.0))
       throw InputError(nbia.source_name(), nbia.record_number(), 3,
                        "expected a positive atomic weight for element Z = " + std::to_string(z));
@@ -185,6 +231,7 @@ void read_elements_for_shells(InFile& nbba, InFile& nbia, InFile& ihea, Atoms& a
     std::string sym;
     double awt = 0;
     nbia.read("(I3, A3, F9.4)", {iz, sym, awt});
+    check_weight_row(nbia, z, iz, sym);
     if (a.xpeak(z) != 0.0 && !(awt > 0.0))
       throw InputError(nbia.source_name(), nbia.record_number(), 3,
                        "expected a positive atomic weight for element Z = " + std::to_string(z));

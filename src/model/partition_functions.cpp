@@ -20,7 +20,7 @@ constexpr int kFinalPass = 31;  // the call after the last temperature pass writ
 
 void read_ground_weights(InFile& nama, Plasma& pl) {
   for (int z = 1; z <= kMaxIonisationData; ++z) {
-    const auto g = read_element_row<int, 10>(nama, "(I3, A3, 10I4)");
+    const auto g = read_element_row<int, 10>(nama, "(I3, A3, 10I4)", z);
     for (int j = 1; j <= 10; ++j) pl.igt(z, j) = g[static_cast<std::size_t>(j - 1)];
     // The weights of the stages that take part (up to the bare nucleus, at most stage
     // 5) divide the Saha factor: a statistical weight is at least 1.

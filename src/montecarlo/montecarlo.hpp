@@ -81,8 +81,10 @@ void run_monte_carlo(McMode mode, int irf, const McInputs& in, Rng& rng, Estimat
 void run_single_pass(McMode mode, int irf, const McInputs& in, Rng& rng, Estimators& est, Scaling& sc, McOutput& o);
 
 // Temperature update after the Monte Carlo run of temperature pass `pass`: new TR, W, TE
-// of every shell and TB. Returns the number of the next pass (see next_temperature_pass).
+// of every shell and TB. Returns the number of the next pass (see next_temperature_pass;
+// convergence is tested from pass first_check on) and sets *largest_change, when given,
+// to the largest relative change of TR (not a number when a shell had no estimate).
 int update_temperatures(int pass, const Params& p, const Constants& c, Shells& s, Estimators& est, Scaling& sc,
-                        OutFile& stst);
+                        OutFile& stst, int first_check = 9, double* largest_change = nullptr);
 
 }  // namespace mcspec

@@ -47,13 +47,13 @@ void smooth(std::span<double> a) {
   a[n - 1] = 2 * a[n - 2] - a[n - 3];
 }
 
-int next_temperature_pass(int pass, double dmax) {
-  if (dmax < kConvergedChange && pass > 8) return std::max(pass + 1, kLastTemperaturePass);
+int next_temperature_pass(int pass, double dmax, int first_check) {
+  if (dmax < kConvergedChange && pass >= first_check) return std::max(pass + 1, kLastTemperaturePass);
   return pass + 1;
 }
 
 int update_temperatures(int pass, const Params& p, const Constants& c, Shells& s, Estimators& est, Scaling& sc,
-                        OutFile& stst) {
+                        OutFile& stst, int first_check, double* largest_change) {
   const int js = s.js;
   if (js < kMinShells || js > kMaxShells) {
     throw InputError("dica.dat", 4, 1,
@@ -86,7 +86,8 @@ int update_temperatures(int pass, const Params& p, const Constants& c, Shells& s
 
   sc.tb = kKeep * sc.tb + kStep * tstar / std::pow(est.flxout, 0.25);
   write_pass_report(pass, dmean, tstar, p, c, s, est, sc, stst);
-  return next_temperature_pass(pass, dmax);
+  if (largest_change != nullptr) *largest_change = dmax;
+  return next_temperature_pass(pass, dmax, first_check);
 }
 
 }  // namespace mcspec

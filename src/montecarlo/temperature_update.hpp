@@ -15,9 +15,13 @@ namespace mcspec {
 void smooth(std::span<double> a);
 
 // The temperatures have converged when the largest relative change of TR is below
-// 1.25 %; from pass 9 on this leaves one last pass, number 30. The pass after `pass`,
-// whose largest relative change of TR was dmax: pass + 1, or the last one once converged.
+// 1.25 %; from pass 9 on (from pass first_check: 1 after a warm start) this leaves one
+// last pass, number 30. The pass after `pass`, whose largest relative change of TR was
+// dmax: pass + 1, or the last one once converged.
 inline constexpr double kConvergedChange = 0.0125;
-int next_temperature_pass(int pass, double dmax);
+inline constexpr int kFirstCheckedPass = 9;
+int next_temperature_pass(int pass, double dmax, int first_check = kFirstCheckedPass);
+// A packet ramp ends after a pass that changed TR by less than this in every shell.
+inline constexpr double kRampChange = 4 * kConvergedChange;
 
 }  // namespace mcspec

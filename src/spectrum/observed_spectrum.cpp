@@ -2,8 +2,13 @@
 // fluxes F_lambda = L_lambda / (4 pi D^2) at the distance of the distance modulus,
 // smoothed and reddened (E(B-V) at the emitted and at the redshifted wavelength), and
 // UBVR magnitudes, colours and the bolometric magnitude of the Monte Carlo spectrum.
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <string>
+
+#include "base/errors.hpp"
+#include "base/text.hpp"
 
 #include "spectrum/spectrum.hpp"
 
@@ -18,6 +23,13 @@ constexpr std::array<double, 5> kZeroPoint = {0.0, 20.88446, 20.50141, 21.07875,
 double extinction_factor(double lambda, double ebv) { return std::pow(10.0, reddening_curve(lambda) * ebv * -0.4); }
 
 // Air bin-centre wavelength [A].
+// A value with four significant digits, for messages.
+std::string rounded(double v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.4g", v);
+  return buf;
+}
+
 double bin_wavelength(const SpectrumTables& t, int b) { return std::pow(10.0, t.xls(b) + 4.0); }
 
 struct FluxTables {
@@ -120,6 +132,37 @@ void report(SpectrumOutput& o, const char* fmt, const T&... v) {
 }
 
 }  // namespace
+
+void check_observer(const Params& p, const Constants& c, const std::string& dica) {
+  if (!(p.zred > -1.0 && std::isfinite(p.zred)))
+    throw InputError(dica, p.record_epoch, 3,
+                     "ZRED = " + text_of(p.zred) +
+                         " must be a number above -1 (the redshift: 1 + ZRED is the ratio of observed to emitted "
+                         "wavelength)");
+  constexpr double kLargestLogFlux = 150.0;  // |log10| of the bolometric flux [erg s^-1 cm^-2]
+  const double logd = 0.2 * p.dmod + 1.0 + std::log10(kParsec);
+  const double logf = p.logls + c(Constants::kLogLsun) - 2.0 * logd - std::log10(4.0 * c.pi());
+  if (!(std::fabs(logf) <= kLargestLogFlux))
+    throw InputError(dica, p.record_epoch, 2,
+                     "DMOD = " + text_of(p.dmod) + " puts the supernova at 10^" + rounded(logd) +
+                         " cm, where its bolometric flux is 10^" + rounded(logf) +
+                         " erg/s/cm2, beyond the range of the observed spectrum and magnitudes (10^-150 to 10^150)");
+  constexpr double kLargestLogDimming = 50.0;  // |log10| of 10^(-0.4 A_lambda)
+  const struct {
+    double ebv, stretch;  // E(B-V), and the factor from emitted to the wavelength it applies at
+    int field;
+    const char* where;
+  } excesses[] = {{p.ebvg, 1.0 + p.zred, 1, "observed"}, {p.ebvh, 1.0, 2, "emitted"}};
+  for (const auto& e : excesses) {
+    const double lo = p.wvm1 * 1e4 * e.stretch, hi = p.wvm2 * 1e4 * e.stretch;  // [A]
+    const double a = 0.4 * std::fabs(e.ebv) * std::max(std::fabs(reddening_curve(lo)), std::fabs(reddening_curve(hi)));
+    if (!(a <= kLargestLogDimming))
+      throw InputError(dica, p.record_reddening, e.field,
+                       "E(B-V) = " + text_of(e.ebv) + " at the " + e.where + " wavelength changes the flux by up to 10^" +
+                           rounded(e.ebv < 0 ? a : -a) + " over the grid WVM1..WVM2, beyond the range of the observed "
+                           "spectrum and magnitudes (10^-50 to 10^50)");
+  }
+}
 
 Photometry observed_spectrum_and_photometry(const Params& p, const Constants& c, const WavelengthGrid& g, const SpectrumTables& t,
                   const Estimators& est, const Scaling& sc, InFile& filters, SpectrumOutput& o) {

@@ -122,6 +122,13 @@ inline bool inside_filter_range(double lambda) { return 3050.0 < lambda && lambd
 double filter_transmission(const FilterTable& ft, double lambda, int f);
 // Extinction law A_lambda / E(B-V), linear in inverse wavelength: lambda [A].
 double reddening_curve(double lambda);
+
+// The observer's parameters of "dica.dat" (named dica) must leave the observed fluxes and
+// magnitudes numbers: a redshift ZRED above -1, a distance modulus DMOD at which the
+// bolometric flux lies within 10^-150..10^150 erg s^-1 cm^-2, and colour excesses
+// E(B-V) whose dimming over the wavelength grid stays within a factor 10^+-50.
+// Throws InputError naming the record and field.
+void check_observer(const Params& p, const Constants& c, const std::string& dica);
 // Seven-point quadratic Savitzky-Golay value of f at bin c (4 <= c <= size - 3), not
 // below zero.
 double savitzky_golay7(const Array1<double>& f, int c);

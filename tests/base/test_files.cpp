@@ -54,10 +54,10 @@ TEST(OutputFile, CloseReportsDataThatCouldNotBeWritten) {
   OutFile out;
   out.create_new(path);
   for (int k = 0; k < 100; ++k) out.write("(I10, 40X)", k);
-  const std::string message = message_of<InputError>([&] { out.close(); });
+  const std::string message = message_of<WriteError>([&] { out.close(); });
   setrlimit(RLIMIT_FSIZE, &old);
   std::signal(SIGXFSZ, old_handler);
-  EXPECT_CONTAINS(message, "cannot write output file \"" + path + "\"");
+  EXPECT_EQ(message, "cannot write output file \"" + path + "\": File too large");
 }
 
 // Refusals of missing inputs and of existing outputs are in the malformed-input corpus.

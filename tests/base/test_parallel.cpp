@@ -33,6 +33,14 @@ TEST(Parallel, SettingsFromTheEnvironment) {
     const InputError e = mcspec::test::thrown<InputError>([&] { parse_parallel_config(b.threads, b.streams, nullptr); });
     EXPECT_NE(std::string(e.what()).find(b.name), std::string::npos) << e.what();
   }
+  EXPECT_EQ(unset.packet_ramp, 1.0);
+  EXPECT_EQ(parse_parallel_config(nullptr, nullptr, nullptr, "0.25").packet_ramp, 0.25);
+  for (const char* ramp : {"0", "1.5", "-0.5", "0.25x", "nan"})
+    EXPECT_NE(std::string(mcspec::test::thrown<InputError>([&] { parse_parallel_config(nullptr, nullptr, nullptr, ramp); })
+                              .what())
+                  .find("MCSPEC_PACKET_RAMP"),
+              std::string::npos)
+        << ramp;
 }
 
 TEST(Parallel, BlocksMergeInOrderForAnyThreadCount) {

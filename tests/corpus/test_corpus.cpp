@@ -6,14 +6,18 @@
 // leave no output file in the run directory, so that the corrected run can start.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include "support/example_runs.hpp"
 #include "support/line_model.hpp"
@@ -111,6 +115,7 @@ Mutation bytes(std::string f, std::size_t n) {
 }
 Mutation both(Mutation a, Mutation b) { return [=](Dirs& d) { a(d), b(d); }; }
 Mutation env(std::string e) { return [=](Dirs& d) { d.env = e; }; }
+Mutation also_env(std::string e) { return [=](Dirs& d) { d.env += " " + e; }; }
 
 // Bytes that are no text: NULs, control characters, invalid UTF-8.
 std::string garbage() {
@@ -163,6 +168,15 @@ std::vector<Case> corpus() {
     {"dica: empty observed band", both(value(D, 18, 2, "3000.0"), value(D, 22, 1, "0")), D, 18},
     {"dica: top hat with WTH1 zero", both(value(D, 20, 1, "0.0"), value(D, 22, 3, "0")), D, 20, 1},
     {"dica: empty value between commas", edit(D, [](auto& r) { r[9] = "  0.00,,0.00"; }), D, 10, 2},
+    // values that used to give Inf magnitudes and NaN colours, or non-finite spectra
+    {"dica: DMOD 1e300", value(D, 8, 2, "1e300"), D, 8, 2},
+    {"dica: DMOD -1e300", value(D, 8, 2, "-1e300"), D, 8, 2},
+    {"dica: ZRED -1", value(D, 8, 3, "-1"), D, 8, 3},
+    {"dica: EBVG 1e300", value(D, 10, 1, "1e300"), D, 10, 1},
+    {"dica: EBVH -1e300", value(D, 10, 2, "-1e300"), D, 10, 2},
+    {"dica: WVM1 1e-300", value(D, 16, 1, "1e-300"), D, 16, 1},
+    {"dica: WTH2 1e-300", both(value(D, 20, 2, "1e-300"), value(D, 22, 3, "0")), D, 20, 2},
+    {"dica: LOG L(WV1,WV2) 60", both(value(D, 18, 3, "60"), value(D, 22, 1, "0")), D, 18, 3},
     // "comp.ind": one element per record, Z = 1, 2, ...
     {"comp: empty file", text(C, ""), C},
     {"comp: binary garbage", text(C, G), C},
@@ -189,6 +203,11 @@ std::vector<Case> corpus() {
     // the data directory
     {"nbba: truncated", keep("../mcdata/nbba.ind", 3), "nbba.ind"},
     {"nbba: empty", text("../mcdata/nbba.ind", ""), "nbba.ind"},
+    {"nbba: binary garbage", text("../mcdata/nbba.ind", G), "nbba.ind"},
+    {"nbba: control bytes for a symbol", cols("../mcdata/nbba.ind", 2, 4, "\x01\xff\x7f"), "nbba.ind", 2, 2},
+    {"nbba: a stage label wrong", cols("../mcdata/nbba.ind", 5, 6, "XX   "), "nbba.ind", 5, 2},
+    {"nbia: the row of another element", cols("../mcdata/nbia.ind", 2, 1, "  3 Li"), "nbia.ind", 2, 1},
+    {"ihea: the symbol of another element", cols("../mcdata/ihea.ind", 3, 4, "Be "), "ihea.ind", 3, 2},
     {"nbia: atomic weight zero", cols("../mcdata/nbia.ind", 1, 7, "   0.0000"), "nbia.ind", 1, 3},
     {"nbia: atomic weight a word", cols("../mcdata/nbia.ind", 2, 7, "   helium"), "nbia.ind", 2, 3},
     {"nbia: truncated", keep("../mcdata/nbia.ind", 1), "nbia.ind"},
@@ -226,6 +245,9 @@ std::vector<Case> corpus() {
     {"MCDATA blank", env("MCDATA='   '"), "MCDATA", 0, 0, "MCDATA=\"   \" is empty"},
     {"MCDATA names no directory", env(nowhere), "MCDATA", 0, 0, "does not exist"},
     {"MCDATA names a file", env(a_file), "MCDATA", 0, 0, "not a directory"},
+    {"MCDATA longer than PATH_MAX", env("MCDATA=/" + std::string(5000, 'x')), "MCDATA", 0, 0, "5001 characters long"},
+    // a write failing during the set-up (the test hook of the output files)
+    {"stst.dat cannot be written", also_env("MCSPEC_FAIL_WRITE=stst.dat:1"), "stst.dat", 0, 0, "No space left on device"},
     // the type Ia example on the shared atomic data (real-format data files)
     {"type Ia: the Si record deleted", drop(C, 14), C, 14, 1, nullptr, true},
     {"type Ia: line list cut", bytes("../mcdata/lines/varn2", 200000), "varn2", 0, 0, nullptr, true},
@@ -335,6 +357,91 @@ TEST(Corpus, EveryMalformedInputIsRefusedCleanly) {
     EXPECT_TRUE(failed.empty()) << "case \"" << k.name << "\":" << report;
   }
   std::printf("corpus: %zu cases (%d skipped)\n", cases.size(), skipped);
+}
+
+// A good run's directory: the inputs in d.run; the environment names the data directory.
+void good_run_dir(Dirs& d) {
+  fs::create_directory(d.run);
+  for (const auto& [name, text] : good().inputs) write_file(d.run / name, text);
+  d.env = "MCDATA='" + good().data.string() + "'";
+}
+
+// Writes that fail after the set-up (the test hook makes them fail as on a full disk):
+// status 3, one message naming the file and the system's reason, no " Finish Code", and
+// every output moved into one incomplete-* directory, as said, so the next run can start.
+TEST(Corpus, AFailedWriteStopsTheRunAndSetsTheOutputsAside) {
+  ASSERT_TRUE(good().error.empty()) << good().error;
+  const struct {
+    const char* hook;
+    const char* message;
+  } cases[] = {
+      {"spcp.dat:3", "cannot write output file \"spcp.dat\": No space left on device"},  // in the first pass
+      {"atmd.oud:close", "cannot write output file \"atmd.oud\": No space left on device"},  // at the end
+  };
+  for (const auto& c : cases) {
+    Dirs d;
+    good_run_dir(d);
+    std::string out, err;
+    EXPECT_EQ(run_in(d.run, d.env + " MCSPEC_FAIL_WRITE=" + c.hook, MCSPEC_BINARY, &out, &err), 3) << c.hook << err;
+    EXPECT_EQ(count(err, "mcspec: run stopped: " + std::string(c.message) + "\n"), 1u) << err;
+    EXPECT_EQ(out.find(" Finish Code"), std::string::npos) << c.hook;
+    const std::vector<std::string> left = listing(d.run);
+    ASSERT_EQ(left.size(), good().inputs.size() + 1) << err;  // the inputs and the incomplete-* directory
+    const auto it = std::find_if(left.begin(), left.end(), [](auto& n) { return n.starts_with("incomplete-"); });
+    ASSERT_NE(it, left.end()) << err;
+    const std::string aside = *it;
+    EXPECT_CONTAINS(err, "mcspec: the output files of this run were moved into " + aside + "/\n");
+    EXPECT_EQ(listing(d.run / aside).size(), std::size(kOutputFiles)) << c.hook;
+  }
+}
+
+// A pipe closed early on standard output (mcspec | head -n 40, in the first temperature
+// pass): no death by SIGPIPE (status 141 from the shell) but status 3, the reason said,
+// the outputs set aside.
+TEST(Corpus, AClosedPipeOnStandardOutputStopsTheRunWithoutASignal) {
+  ASSERT_TRUE(good().error.empty()) << good().error;
+  Dirs d;
+  good_run_dir(d);
+  write_file(d.top / "pipe.sh", "{ '" MCSPEC_BINARY "'; echo $? >../status; } | head -n 40 >/dev/null\n");
+  std::string out, err;
+  run_in(d.run, d.env, "sh ../pipe.sh", &out, &err);
+  EXPECT_EQ(read_file(d.top / "status"), "3\n") << err;
+  EXPECT_CONTAINS(err, "cannot write to standard output: Broken pipe");
+  for (const char* name : kOutputFiles) EXPECT_FALSE(fs::exists(d.run / name)) << name;
+  EXPECT_CONTAINS(err, "mcspec: the output files of this run were moved into incomplete-");
+}
+
+// A real full disk, where not even the set-aside directory can be made: a tmpfs of 1 MB
+// and 16 inodes (root only; skipped elsewhere). Status 3 with the system's reason, and
+// what cannot be moved is removed, as said: the directory is usable for the next run.
+TEST(Corpus, AFullDiskLeavesTheDirectoryUsable) {
+  ASSERT_TRUE(good().error.empty()) << good().error;
+  Dirs d;
+  fs::create_directory(d.run);
+  const std::string mount = "mount -t tmpfs -o size=1m,nr_inodes=16 tmpfs '" + d.run.string() + "' 2>/dev/null";
+  if (geteuid() != 0 || std::system(mount.c_str()) != 0) GTEST_SKIP() << "no tmpfs can be mounted here (needs root)";
+  good_run_dir(d);
+  std::string out, err;
+  const int status = run_in(d.run, d.env, MCSPEC_BINARY, &out, &err);
+  const std::vector<std::string> left = listing(d.run);
+  EXPECT_EQ(std::system(("umount '" + d.run.string() + "'").c_str()), 0);
+  EXPECT_EQ(status, 3) << err;
+  EXPECT_CONTAINS(err, ": No space left on device\nmcspec: removed (cannot create a directory incomplete-");
+  EXPECT_EQ(left, (std::vector<std::string>{"comp.ind", "dica.dat", "hydro.dat"})) << err;
+}
+
+// MCDATA is used whole: a path of more than 256 characters (once cut to 256, and then
+// refused or taken for another directory) names the data directory.
+TEST(Corpus, AnMcdataLongerThan256CharactersIsUsedWhole) {
+  ASSERT_TRUE(good().error.empty()) << good().error;
+  Dirs d;
+  good_run_dir(d);
+  fs::path deep = d.top.path();
+  for (const char c : {'a', 'b', 'c'}) deep /= std::string(100, c);
+  fs::create_directories(deep);
+  fs::create_directory_symlink(good().data, deep / "mcdata");
+  std::string out, err;
+  EXPECT_EQ(run_in(d.run, "MCDATA='" + (deep / "mcdata").string() + "'", MCSPEC_BINARY, &out, &err), 0) << err;
 }
 
 }  // namespace

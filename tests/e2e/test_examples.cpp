@@ -80,6 +80,29 @@ TEST_F(SnIaMax, RerunIsByteIdentical) {
   for (const char* name : kOutputFiles) EXPECT_TRUE(again->read(name) == run().read(name)) << name << " differs";
 }
 
+// Started from its own radiation field ("radfield.dat" copied as "warmstart.dat") the run
+// tests convergence from the first pass: near its field it needs pass 1 and then 30 at
+// most a few more; a bad field stops the set-up naming record and field, leaving no file.
+TEST_F(SnIaMax, WarmStartFromItsOwnFieldAndABadField) {
+  ToolRun warm("mcspec-warm");
+  copy_example(shared_example(), warm.dir.path());
+  write_file(warm.dir / "warmstart.dat", run().read("radfield.dat"));
+  warm.status = run_program(warm.dir.path(), shared_mcdata(), &warm.out, &warm.err);
+  ASSERT_EQ(warm.status, 0) << warm.err;
+  EXPECT_CONTAINS(warm.read("stst.dat"), "Warm start from warmstart.dat");
+  const std::vector<int> passes = numbers_after(warm.out, "TEMP ITER");
+  EXPECT_LT(passes.size(), numbers_after(run().out, "TEMP ITER").size());
+  EXPECT_EQ(passes.back(), 30);
+
+  ToolRun bad("mcspec-warm-bad");
+  copy_example(shared_example(), bad.dir.path());
+  write_file(bad.dir / "warmstart.dat", "# TB\n12000\n1 1e4 1e4 1.5 9e3\n");
+  bad.status = run_program(bad.dir.path(), shared_mcdata(), &bad.out, &bad.err);
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_CONTAINS(bad.err, "\"warmstart.dat\", record 3, field 4");
+  for (const char* name : kOutputFiles) EXPECT_FALSE(fs::exists(bad.dir / name)) << name;
+}
+
 // ------------------------------------------------------------ the hydrogen envelope
 
 class HydrogenEnvelope : public ::testing::Test {

@@ -2,7 +2,8 @@
 // touches the working directory; SIGINT and SIGTERM stop a real run within a second and
 // move its outputs into incomplete-*/; so does an error after the set-up, after which
 // the corrected run starts; the boundary temperature at both ends of its range; and the
-// W7 profile at 300 times its density, whose deeply inverted lines used to stop the run.
+// W7 profile at 300 times its density, whose deeply inverted lines used to stop the run
+// (its dilution factors beyond 1 are said).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -230,6 +231,8 @@ TEST(DenseEjecta, W7At300TimesItsDensityRunsToTheEnd) {
   EXPECT_EQ(run_program(dir.path(), shared_mcdata(), &out, &err), 0) << err;
   EXPECT_CONTAINS(out, " Finish Code");
   EXPECT_EQ(err.find("branching ratios"), std::string::npos) << err;
+  // Its Monte Carlo radiation field is not physical (W far above 1), and is said so.
+  EXPECT_CONTAINS(err, "after the last temperature pass the Monte Carlo estimate of the dilution factor W lies outside 0 < W <= 1 in shell 1 W = ");
   // The packets' spectrum is a number everywhere; the formal integral's inverted-line
   // amplification, where it leaves the double range, is said on standard error.
   EXPECT_EQ(read_file(dir / "sica.dat").find("NaN"), std::string::npos);

@@ -85,6 +85,16 @@ TEST(Threads, EveryThreadCountGivesTheSameBytes) {
   }
 }
 
+// A packet ramp changes only how many packets the early passes send: with per-packet
+// streams the outputs stay the same for every thread count.
+TEST(Threads, PacketRampGivesTheSameBytesOnEveryThreadCount) {
+  if (shared_example().empty()) GTEST_SKIP() << "the shared example (../shared/examples/sn-ia-max) is not present";
+  const std::string ramp = "MCSPEC_STREAMS=1 MCSPEC_PACKET_RAMP=0.25 MCSPEC_THREADS=";
+  const Outputs& one = run_with(ramp + "1", false);
+  expect_same(one, run_with(ramp + "3", false), "packet ramp, 3 threads");
+  EXPECT_NE(one.files[0], run_with("MCSPEC_STREAMS=1 MCSPEC_THREADS=1", false).files[0]) << "the ramp had no effect";
+}
+
 TEST(Threads, BadSettingsStopBeforeAnyFileIsMade) {
   const struct {
     const char* env;
@@ -92,7 +102,7 @@ TEST(Threads, BadSettingsStopBeforeAnyFileIsMade) {
   } cases[] = {{"MCSPEC_THREADS=0", "MCSPEC_THREADS"},     {"MCSPEC_THREADS=two", "MCSPEC_THREADS"},
                {"MCSPEC_THREADS=-1", "MCSPEC_THREADS"},    {"MCSPEC_THREADS=99999", "MCSPEC_THREADS"},
                {"MCSPEC_STREAMS=yes", "MCSPEC_STREAMS"},   {"MCSPEC_STREAMS=2", "MCSPEC_STREAMS"},
-               {"MCSPEC_ION_SPECTRUM=on", "MCSPEC_ION_SPECTRUM"}};
+               {"MCSPEC_ION_SPECTRUM=on", "MCSPEC_ION_SPECTRUM"}, {"MCSPEC_PACKET_RAMP=0", "MCSPEC_PACKET_RAMP"}};
   for (const auto& c : cases) {
     TempDir dir("mcspec-threads-bad");
     std::string out, err;

@@ -81,6 +81,9 @@ TEST(NextTemperaturePass, ConvergenceRules) {
       {5, 1e-6, 6},    {8, 1e-6, 9},      {9, 1e-6, 30}, {29, 1e-6, 30}, {30, 1e-6, 31},
       {9, 0.0125, 10}, {9, std::nextafter(0.0125, 0.0), 30}, {12, 0.2, 13}};
   for (const auto& c : cases) EXPECT_EQ(next_temperature_pass(c.pass, c.dmax), c.want) << c.pass << " " << c.dmax;
+  // After a warm start the test applies from the first pass.
+  EXPECT_EQ(next_temperature_pass(1, 1e-6, 1), 30);
+  EXPECT_EQ(next_temperature_pass(1, 0.0125, 1), 2);
 }
 
 TEST(UpdateTemperatures, TemperaturesDilutionAndBoundaryStepByHand) {

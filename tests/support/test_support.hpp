@@ -37,7 +37,8 @@ std::vector<std::string> listing(const std::filesystem::path& dir);
 // The output files of a run, in the order of the unit table.
 inline constexpr const char* kOutputFiles[] = {"stst.dat", "diagn.dat", "yhea.dat", "lhea.dat",
                                                "spcp.dat", "sica.dat",  "eica.dat", "spct.dat",
-                                               "atmd.oud", "ptfn.dat",  "taul.dat", "sbib.dat"};
+                                               "atmd.oud", "ptfn.dat",  "taul.dat", "sbib.dat",
+                                               "radfield.dat"};
 
 // The shared directory beside the checkout (atomic data "mcdata", examples), or an
 // empty path when it is absent: tests that need it skip with GTEST_SKIP.

@@ -41,7 +41,8 @@ SECTIONS = {
     "overrides": None,
     "composition": {"filler"},
     "fit": {"method", "max_evaluations", "seed", "output", "popsize", "mutation",
-            "recombination", "tol", "timeout", "retries", "keep_runs"},
+            "recombination", "tol", "timeout", "retries", "keep_runs", "warm_start",
+            "packet_ramp"},
     "cluster": {"scheduler", "workers", "tls_ca_file", "tls_cert", "tls_key"},
 }
 REQUIRED = {"model": {"dir"}, "observed": {"file", "windows"}, "fit": {"output"}}
@@ -75,6 +76,8 @@ class Config:
     timeout: float = 600.0
     retries: int = 2
     keep_runs: bool = False
+    warm_start: bool = True
+    packet_ramp: float = 1.0
     scheduler: str = ""
     workers: int = 0
     tls: tuple[str, str, str] | None = None   # CA, certificate, key (PEM files)
@@ -92,7 +95,7 @@ class Config:
                            self.filler, self.windows, self.wavelengths, self.frame,
                            self.redshift, self.dereddened, self.noise_floor, self.method,
                            self.seed, self.popsize, self.mutation, self.recombination,
-                           self.tol))):
+                           self.tol, self.warm_start, self.packet_ramp))):
             h.update(part.encode())
         with open(self.observed_file, "rb") as f:
             h.update(f.read())
@@ -382,6 +385,13 @@ def _fit_section(path, cfg, fit, doc, w, base):
     cfg.keep_runs = fit.get("keep_runs", False)
     if not isinstance(cfg.keep_runs, bool):
         raise ConfigError(f"{w('fit', 'keep_runs')}: true or false")
+    cfg.warm_start = fit.get("warm_start", True)
+    if not isinstance(cfg.warm_start, bool):
+        raise ConfigError(f"{w('fit', 'warm_start')}: true or false")
+    cfg.packet_ramp = float(_num(w("fit", "packet_ramp"), fit.get("packet_ramp", 1.0)))
+    if not 0 < cfg.packet_ramp <= 1:
+        raise ConfigError(f"{w('fit', 'packet_ramp')}: a share of the packets, 0 < f <= 1 "
+                          f"(1: no ramp)")
     cfg.output = _path(base, w("fit", "output"), fit["output"])
 
     cl = doc.get("cluster", {})

@@ -42,7 +42,10 @@ def run_model(task: dict) -> dict:
     """Run one model (on a worker). The program is started here rather than through
     mcspec.run, which reads back every output file (0.3-0.6 s a run): the fit needs only
     spct.dat (5 ms). task: index, files (name -> text), binary, mcdata, timeout,
-    observed (objective.Observed), dereddened, keep_below, run_root, keep.
+    observed (objective.Observed), dereddened, keep_below, run_root, keep; optional
+    packet_ramp (MCSPEC_PACKET_RAMP of the run; 1: none). A warm start is one more file,
+    "warmstart.dat". The record holds the run's radfield.dat text ("radfield") and its
+    number of temperature passes ("passes").
     Returns the evaluation record; never raises for a model that fails."""
     from ..errors import McspecError
     from ..outputs import read_spct
@@ -56,7 +59,8 @@ def run_model(task: dict) -> dict:
         for name, text in task["files"].items():
             with open(os.path.join(tmp, name), "w") as f:
                 f.write(text)
-        env = dict(os.environ, MCDATA=task["mcdata"], MCSPEC_THREADS="1", MCSPEC_QUIET="1")
+        env = dict(os.environ, MCDATA=task["mcdata"], MCSPEC_THREADS="1", MCSPEC_QUIET="1",
+                   MCSPEC_PACKET_RAMP=repr(float(task.get("packet_ramp", 1.0))))
         t1 = time.perf_counter()
         try:
             with open(os.path.join(tmp, "stdout.txt"), "w") as out:
@@ -73,6 +77,13 @@ def run_model(task: dict) -> dict:
             with open(os.path.join(tmp, "stdout.txt")) as f:
                 rec.update(status="failed", message=failure_message(err, f.read(), rc))
         else:
+            with open(os.path.join(tmp, "stdout.txt")) as f:
+                rec["passes"] = sum(ln.lstrip().startswith("TEMP ITER") for ln in f)
+            try:
+                with open(os.path.join(tmp, "radfield.dat")) as f:
+                    rec["radfield"] = f.read()
+            except OSError:
+                pass
             try:
                 spct = read_spct(os.path.join(tmp, "spct.dat"))
                 rec["chi2"], rec["nbins"] = objective.chi2(spct, task["observed"],

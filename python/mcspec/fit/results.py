@@ -1,14 +1,17 @@
 """The evaluations table of a fit (evaluations.tsv in the output directory): one row per
 finished evaluation, appended and flushed to disk as it finishes, so that an interrupted fit
 resumes from it. Parameter values and chi^2 are written with repr(), which reads back to the
-same floats, so a resumed search meets exactly the vectors it memoised.
+same floats, so a resumed search meets exactly the vectors it memoised. warm_from: the
+evaluation whose radiation field the run started from (empty: a cold start); passes: its
+temperature passes (0 when it did not run).
 """
 from __future__ import annotations
 
 import math
 import os
 
-FIXED_COLUMNS = ("chi2", "nbins", "status", "wall_s", "program_s", "worker", "run_dir", "message")
+FIXED_COLUMNS = ("chi2", "nbins", "status", "wall_s", "program_s", "worker", "run_dir", "message",
+                 "warm_from", "passes")
 
 
 def _clean(text: str) -> str:
@@ -40,9 +43,10 @@ class Table:
                 raise ValueError(f"{self.path}: record {n} has {len(fields)} fields, "
                                  f"{len(self.header)} expected")
             row = dict(zip(self.header, fields))
-            for k in ["eval", "nbins"] + self.names + ["chi2", "wall_s", "program_s"]:
+            for k in ["eval", "nbins", "passes"] + self.names + ["chi2", "wall_s", "program_s"]:
                 try:
-                    row[k] = int(row[k]) if k in ("eval", "nbins") else float(row[k])
+                    row[k] = (int(row[k]) if k in ("eval", "nbins", "passes")
+                              else float(row[k]))
                 except ValueError:
                     raise ValueError(f"{self.path}: record {n}, field {k}: not a number: "
                                      f"{row[k]!r}") from None

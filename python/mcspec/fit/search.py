@@ -3,6 +3,13 @@ generation evaluated at once on the cluster (updating="deferred", workers = our 
 fixed seed. Every finished evaluation goes to the table; vectors the table already holds are
 not run again, so an interrupted fit run again retraces its steps up to the interrupt from the
 table and continues from there.
+
+Warm starts ([fit] warm_start): every evaluation starts from the radiation field
+(radfield.dat) of the nearest model, in parameters scaled by their bound ranges, among those of
+the same epoch (DAY, when it is fitted) that had finished when its generation was submitted;
+ties go to the lower evaluation number. The fields are kept in radfields/eval-NNNNNN.dat of the
+output directory and the choices in radfields/choices.tsv as each generation is submitted, so
+that a resumed fit starts the evaluations it submitted before from the same fields.
 """
 from __future__ import annotations
 
@@ -49,6 +56,9 @@ class Fit:
         self.best = best
         self.next_index = self.table.next_eval()
         self.spectra = {}   # eval -> spct array of evaluations finished in this session
+        self.warm_dir = os.path.join(out_dir, "radfields")
+        os.makedirs(self.warm_dir, exist_ok=True)
+        self.choices = self._read_choices()
 
         self.dica = modelfiles.Dica(cfg.dica_text, os.path.join(cfg.model_dir, "dica.dat"))
         for name, v in cfg.overrides.items():
@@ -105,12 +115,67 @@ class Fit:
             files["hydro.dat"] = self.cfg.hydro_text
         return files
 
+    # -- warm starts
+    def _field_path(self, index) -> str:
+        return os.path.join(self.warm_dir, f"eval-{int(index):06d}.dat")
+
+    def _read_choices(self) -> dict:
+        """Parameter vector -> evaluation it starts from (None: cold), as submitted before."""
+        path = os.path.join(self.warm_dir, "choices.tsv")
+        out = {}
+        if os.path.exists(path):
+            with open(path) as f:
+                for line in f:
+                    parts = line.rstrip("\n").split("\t")
+                    if len(parts) == len(self.cfg.names) + 1:   # a line cut by an interrupt is dropped
+                        out[tuple(float(v) for v in parts[:-1])] = int(parts[-1]) if parts[-1] else None
+        return out
+
+    def _save_choices(self, new: dict):
+        if not new:
+            return
+        with open(os.path.join(self.warm_dir, "choices.tsv"), "a") as f:
+            for key, c in new.items():
+                f.write("\t".join([repr(v) for v in key] + ["" if c is None else str(c)]) + "\n")
+            f.flush()
+            os.fsync(f.fileno())
+        self.choices.update(new)
+
+    def _nearest(self, key, finished):
+        """The evaluation of `finished` [(eval, key)] nearest to key in scaled parameters and
+        of the same epoch, or None."""
+        cfg = self.cfg
+        day = cfg.names.index("DAY") if "DAY" in cfg.names else None
+        best = None
+        for ev, other in finished:
+            if day is not None and other[day] != key[day]:
+                continue
+            d = sum(((a - b) / (hi - lo)) ** 2 for a, b, (lo, hi) in zip(key, other, cfg.bounds))
+            if best is None or (d, ev) < best:
+                best = (d, ev)
+        return None if best is None else best[1]
+
+    @staticmethod
+    def _usable(field: str) -> bool:
+        """A field the program takes as warmstart.dat: 0 < W <= 1 in every shell (its own
+        smoothing can extrapolate W of an end shell beyond that)."""
+        try:
+            rows = [ln.split() for ln in field.splitlines() if ln.strip() and ln.lstrip()[0] != "#"]
+            return len(rows) > 1 and all(0 < float(r[3]) <= 1 for r in rows[1:])
+        except (ValueError, IndexError):
+            return False
+
     def _record(self, key, rec):
+        if rec.get("radfield") and self._usable(rec["radfield"]):
+            with open(self._field_path(rec["index"]), "w") as f:
+                f.write(rec["radfield"])
         row = {"eval": rec["index"], **dict(zip(self.cfg.names, key)),
                "chi2": float(rec["chi2"]), "nbins": int(rec["nbins"]),
                "status": rec["status"], "wall_s": float(rec.get("wall_s", 0.0)),
                "program_s": float(rec.get("program_s", 0.0)), "worker": rec.get("worker", ""),
-               "run_dir": rec.get("run_dir", ""), "message": rec.get("message", "")}
+               "run_dir": rec.get("run_dir", ""), "message": rec.get("message", ""),
+               "warm_from": "" if rec.get("warm_from") is None else str(rec["warm_from"]),
+               "passes": int(rec.get("passes", 0))}
         improved = (row["status"] == "ok" and math.isfinite(row["chi2"])
                     and (self.best is None or row["chi2"] < self.best["chi2"]))
         if improved:
@@ -144,6 +209,10 @@ class Fit:
         keys = [tuple(float(v) for v in vec) for vec in vectors]
         left = self.cfg.max_evaluations - len(self.table.rows)
         self.vectors_seen += len(keys)
+        # The models finished before this generation, with a stored field.
+        finished = [(r["eval"], tuple(r[n] for n in self.cfg.names)) for r in self.table.rows
+                    if r["status"] == "ok" and os.path.exists(self._field_path(r["eval"]))]
+        new_choices = {}
         tasks, seen = [], set()
         for key in keys:
             if key in self.memo or key in seen:
@@ -159,13 +228,26 @@ class Fit:
                 self._record(key, {"index": index, "status": "infeasible", "chi2": math.inf,
                                    "nbins": 0, "message": str(e)})
                 continue
+            warm = None
+            if self.cfg.warm_start:
+                if key in self.choices:
+                    warm = self.choices[key]
+                else:
+                    warm = new_choices[key] = self._nearest(key, finished)
+                if warm is not None and not os.path.exists(self._field_path(warm)):
+                    warm = None   # its stored field was removed: a cold start
+                if warm is not None:
+                    with open(self._field_path(warm)) as f:
+                        files["warmstart.dat"] = f.read()
             tasks.append({"index": index, "key": key, "files": files, "binary": self.binary,
                           "mcdata": self.cfg.mcdata, "timeout": self.cfg.timeout,
                           "observed": self.observed, "dereddened": self.cfg.dereddened,
                           "keep_below": self.best["chi2"] if self.best else math.inf,
-                          "run_root": self.run_root, "keep": self.cfg.keep_runs})
+                          "run_root": self.run_root, "keep": self.cfg.keep_runs,
+                          "packet_ramp": self.cfg.packet_ramp, "warm_from": warm})
+        self._save_choices(new_choices)
         for task, rec in self.engine.map(self.run_fn, tasks):
-            self._record(task["key"], rec)
+            self._record(task["key"], {**rec, "warm_from": task["warm_from"]})
         self.generations += 1
         if self.generations == 1 and self.best is None and self.table.rows:
             rows = self.table.rows

@@ -54,11 +54,16 @@ def setup(tmp_path):
     return tmp_path
 
 
+def field(index):
+    return f"# of eval {index}\n12000\n1 10000 11000 0.5 9900\n"
+
+
 class Fake:
     """A paraboloid chi^2; fails (as the program would, with a message) when VPH > fail_vph."""
 
     def __init__(self, fail_vph=math.inf, interrupt_after=None):
         self.calls, self.fail_vph, self.interrupt_after = 0, fail_vph, interrupt_after
+        self.warm = {}   # eval -> the warmstart.dat it was given
 
     def __call__(self, task):
         if self.interrupt_after is not None and self.calls >= self.interrupt_after:
@@ -68,7 +73,9 @@ class Fake:
         x_si = modelfiles.read_comp(task["files"]["comp.ind"])[13]
         x = (d.get("LOGLS"), d.get("VPH"), x_si)
         rec = {"index": task["index"], "worker": "fake", "wall_s": 0.01, "program_s": 0.009,
-               "run_dir": "", "spct": None, "nbins": 10, "message": "", "status": "ok"}
+               "run_dir": "", "spct": None, "nbins": 10, "message": "", "status": "ok",
+               "radfield": field(task["index"]), "passes": 11}
+        self.warm[task["index"]] = task["files"].get("warmstart.dat")
         if x[1] > self.fail_vph:
             rec.update(status="failed", chi2=math.inf,
                        message="exit 3: photosphere above the outer edge")
@@ -247,6 +254,28 @@ def test_resume_after_interrupt(setup, tmp_path_factory):
     with pytest.raises(mfit.ConfigError, match="different configuration"):
         mfit.fit(mfit.load(str(setup / "fit.toml")), engine=SerialEngine(), run_fn=Fake())
     assert json.loads((setup / "out" / "best.json").read_text())["evaluations"] == 30
+
+
+def test_warm_start_from_the_nearest_model_of_earlier_generations(setup):
+    fake = Fake(fail_vph=11500.0)
+    run(setup, fake)
+    lines = (setup / "out" / "evaluations.tsv").read_text().splitlines()
+    head = lines[0].split("\t")
+    rows = [dict(zip(head, ln.split("\t"))) for ln in lines[1:]]
+    scale = [0.5, 6000.0, 0.6]
+    names = ["LOGLS", "VPH", "X(Si)"]
+    for r in rows:
+        ev, gen = int(r["eval"]), (int(r["eval"]) - 1) // 9   # 9 vectors a generation
+        earlier = [o for o in rows if (int(o["eval"]) - 1) // 9 < gen and o["status"] == "ok"]
+        want = min(earlier, default=None, key=lambda o: (sum(
+            ((float(r[n]) - float(o[n])) / s) ** 2 for n, s in zip(names, scale)), int(o["eval"])))
+        assert r["warm_from"] == (want["eval"] if want else ""), ev
+        assert fake.warm[ev] == (field(want["eval"]) if want else None), ev
+    assert sum(r["warm_from"] != "" for r in rows) == len(rows) - 9
+    # Without warm starts every run starts cold.
+    cold = Fake()
+    run(setup, cold, CONFIG.replace('output = "out"', 'output = "out2"\nwarm_start = false'))
+    assert set(cold.warm.values()) == {None}
 
 
 def test_budget_counts_evaluations_not_repeated_vectors(setup):
