@@ -184,6 +184,9 @@ def main(argv=None) -> int:
     except (McspecError, OSError) as e:
         print(f"mcspec: {e}", file=sys.stderr)
         return 1
+    except ValueError as e:   # an argument the plotting refuses (e.g. an unknown format)
+        print(f"mcspec: {e}", file=sys.stderr)
+        return 2
     for w in written or []:
         print(f"wrote {w}")
     return 0
