@@ -76,3 +76,38 @@ def ia_run(run_example):
     if not (ex / "dica.dat").exists() or not (data / "ihea.ind").exists():
         pytest.skip(f"no shared type Ia example and atomic data at {SHARED}")
     return run_example(ex, data, env={"MCSPEC_QUIET": "1"})
+
+
+# A fit of the SN 2011fe example's parameters with a fake program (tests/python/fit).
+FIT_CONFIG = """
+[model]
+dir = "model"
+mcdata = "model"
+binary = "/bin/true"
+[observed]
+file = "obs.dat"
+windows = [[3500.0, 9000.0]]
+[parameters]
+LOGLS = [9.3, 9.8]
+VPH = [7000.0, 13000.0]
+"X(Si)" = [0.1, 0.7]
+[fit]
+max_evaluations = 30
+popsize = 3
+seed = 3
+output = "out"
+"""
+
+
+def fit_dir(path, config, **model):
+    """path with fit.toml, a flat obs.dat (1 % errors) and model/ holding the example's dica.dat
+    and the given files (comp="..." is model/comp.ind, zones="..." model/zones.dat)."""
+    import numpy as np
+    (path / "model").mkdir()
+    (path / "model" / "dica.dat").write_text((REPO / "examples" / "sn2011fe-max" / "dica.dat").read_text())
+    for name, text in model.items():
+        (path / "model" / {"comp": "comp.ind", "zones": "zones.dat"}[name]).write_text(text)
+    w = np.linspace(3000, 9500, 200)
+    np.savetxt(path / "obs.dat", np.c_[w, np.ones_like(w), 0.01 * np.ones_like(w)])
+    (path / "fit.toml").write_text(config)
+    return path

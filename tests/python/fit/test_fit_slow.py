@@ -2,7 +2,7 @@
 started here, one killed in the middle of the fit), and injection and recovery of LOGLS, VPH
 and X(Si) from a synthetic spectrum made by the program. Small models (10000 packets, 8 shells,
 400 bins) keep each run near one second."""
-import math
+import json
 import os
 import signal
 import subprocess
@@ -12,31 +12,56 @@ import time
 import numpy as np
 import pytest
 
+import mcspec
+from conftest import REPO, SHARED
+
 pytestmark = pytest.mark.slow
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
-SHARED = os.environ.get("MCSPEC_SHARED_DIR", os.path.join(os.path.dirname(ROOT), "shared"))
-
-BINARY = os.path.abspath(os.environ.get("MCSPEC_BINARY", os.path.join(ROOT, "build", "mcspec")))
-EXAMPLE = os.path.join(SHARED, "examples", "sn-ia-max")
-MCDATA = os.path.join(SHARED, "mcdata")
-OBSERVED = os.path.join(SHARED, "observed", "SN2011fe_2011-09-10_09-22-00_HST_STIS_HST-Ia.dat")
+EXAMPLE = SHARED / "examples" / "sn-ia-max"
+MCDATA = SHARED / "mcdata"
+OBSERVED = SHARED / "observed" / "SN2011fe_2011-09-10_09-22-00_HST_STIS_HST-Ia.dat"
 TINY = {"NP4": 1, "ITT": 2, "JS": 8, "WVM1": 0.3, "KG": 400}
 
 
 @pytest.fixture(autouse=True)
-def needs():
-    if not os.path.isdir(EXAMPLE) or not os.path.isfile(OBSERVED):
+def needs(binary):
+    if not EXAMPLE.is_dir() or not OBSERVED.is_file():
         pytest.skip(f"shared example or observed spectrum absent ({SHARED})")
-    if not os.access(BINARY, os.X_OK):
-        pytest.skip(f"program not built ({BINARY})")
 
 
 def env():
-    e = dict(os.environ)
-    e["PYTHONPATH"] = os.pathsep.join(
-        [os.path.join(ROOT, "python")] + [p for p in [e.get("PYTHONPATH")] if p])
-    return e
+    return dict(os.environ, PYTHONPATH=os.pathsep.join(
+        [str(REPO / "python")] + [p for p in [os.environ.get("PYTHONPATH")] if p]))
+
+
+@pytest.fixture
+def dask(tmp_path):
+    """dask("scheduler"|"worker", *args): a Dask process in tmp_path (its run directories
+    too); the scheduler's call returns its address (from s.json). All end with the test."""
+    procs = []
+
+    def start(kind, *args, name=None):
+        procs.append(subprocess.Popen(
+            [sys.executable, "-m", f"distributed.cli.dask_{kind}", "--no-dashboard", *args],
+            cwd=tmp_path, env=dict(env(), TMPDIR=str(tmp_path)), stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL, start_new_session=True))
+        if kind == "worker":
+            return procs[-1]
+        sched = tmp_path / "s.json"
+        for _ in range(600):
+            if sched.exists() and sched.stat().st_size:
+                return json.loads(sched.read_text())["address"]
+            time.sleep(0.1)
+        raise AssertionError("no scheduler file")
+    yield start
+    for p in reversed(procs):
+        if p.poll() is None:
+            os.killpg(p.pid, signal.SIGTERM)
+    for p in procs:
+        try:
+            p.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            os.killpg(p.pid, signal.SIGKILL)
 
 
 def config(path, observed, params, output, extra="", overrides=TINY, noise_floor=0.1,
@@ -47,7 +72,7 @@ def config(path, observed, params, output, extra="", overrides=TINY, noise_floor
 [model]
 dir = "{EXAMPLE}"
 mcdata = "{MCDATA}"
-binary = "{BINARY}"
+binary = "{mcspec.find_binary()}"
 [observed]
 file = "{observed}"
 windows = {windows}
@@ -62,64 +87,34 @@ output = "{output}"
 """)
 
 
-def test_cluster_on_localhost_survives_a_dead_worker(tmp_path):
-    procs = []
-
-    def start(*args):
-        # TMPDIR: the run directory left by the killed worker stays in the test's directory.
-        p = subprocess.Popen(args, cwd=tmp_path, env=dict(env(), TMPDIR=str(tmp_path)),
-                             stdout=subprocess.DEVNULL,
-                             stderr=open(tmp_path / f"log{len(procs)}.txt", "w"),
-                             start_new_session=True)
-        procs.append(p)
-        return p
-
-    sched_file = tmp_path / "scheduler.json"
-    try:
-        start(sys.executable, "-m", "distributed.cli.dask_scheduler", "--host", "127.0.0.1",
-              "--port", "0", "--no-dashboard", "--scheduler-file", str(sched_file))
-        for _ in range(300):
-            if sched_file.exists() and sched_file.stat().st_size > 0:
-                break
-            time.sleep(0.1)
-        import json
-        address = json.loads(sched_file.read_text())["address"]
-        assert address.startswith("tcp://127.0.0.1:")
-        workers = [start(sys.executable, "-m", "distributed.cli.dask_worker", address,
-                         "--host", "127.0.0.1", "--nthreads", "1", "--nworkers", "1",
-                         "--no-dashboard", "--name", f"w{i}") for i in (1, 2)]
-        config(tmp_path / "fit.toml", OBSERVED,
-               {"LOGLS": (9.3, 9.8), "VPH": (8000.0, 12000.0)}, "out",
-               "max_evaluations = 20\npopsize = 5\nseed = 2")
-        fit = subprocess.Popen([sys.executable, "-m", "mcspec", "fit",
-                                str(tmp_path / "fit.toml"), "--scheduler", address],
-                               cwd=tmp_path, env=env(), stdout=subprocess.PIPE,
-                               stderr=subprocess.PIPE, text=True)
-        table = tmp_path / "out" / "evaluations.tsv"
-        deadline = time.time() + 300
-        while time.time() < deadline and fit.poll() is None:
-            if table.exists() and len(table.read_text().splitlines()) > 5:
-                break
-            time.sleep(0.2)
-        os.killpg(workers[1].pid, signal.SIGKILL)     # worker w2 and its nanny die mid-fit
-        out, err = fit.communicate(timeout=600)
-        assert fit.returncode == 0, err
-        rows = [r.split("\t") for r in table.read_text().splitlines()]
-        head, rows = rows[0], rows[1:]
-        assert len(rows) == 20
-        assert {r[head.index("status")] for r in rows} == {"ok"}, err
-        names = [r[head.index("worker")] for r in rows]
-        assert set(names) == {"w1", "w2"} and names[-1] == "w1"
-        assert "best chi2" in out and os.path.isdir(out.split("run ")[-1].strip())
-    finally:
-        for p in reversed(procs):
-            if p.poll() is None:
-                os.killpg(p.pid, signal.SIGTERM)
-        for p in procs:
-            try:
-                p.wait(timeout=20)
-            except subprocess.TimeoutExpired:
-                os.killpg(p.pid, signal.SIGKILL)
+def test_cluster_on_localhost_survives_a_dead_worker(tmp_path, dask):
+    address = dask("scheduler", "--host", "127.0.0.1", "--port", "0", "--scheduler-file", "s.json")
+    assert address.startswith("tcp://127.0.0.1:")
+    workers = [dask("worker", address, "--host", "127.0.0.1", "--nthreads", "1", "--nworkers", "1",
+                    "--name", f"w{i}") for i in (1, 2)]
+    config(tmp_path / "fit.toml", OBSERVED,
+           {"LOGLS": (9.3, 9.8), "VPH": (8000.0, 12000.0)}, "out",
+           "max_evaluations = 20\npopsize = 5\nseed = 2")
+    fit = subprocess.Popen([sys.executable, "-m", "mcspec", "fit",
+                            str(tmp_path / "fit.toml"), "--scheduler", address],
+                           cwd=tmp_path, env=env(), stdout=subprocess.PIPE,
+                           stderr=subprocess.PIPE, text=True)
+    table = tmp_path / "out" / "evaluations.tsv"
+    deadline = time.time() + 300
+    while time.time() < deadline and fit.poll() is None:
+        if table.exists() and len(table.read_text().splitlines()) > 5:
+            break
+        time.sleep(0.2)
+    os.killpg(workers[1].pid, signal.SIGKILL)     # worker w2 and its nanny die mid-fit
+    out, err = fit.communicate(timeout=600)
+    assert fit.returncode == 0, err
+    rows = [r.split("\t") for r in table.read_text().splitlines()]
+    head, rows = rows[0], rows[1:]
+    assert len(rows) == 20
+    assert {r[head.index("status")] for r in rows} == {"ok"}, err
+    names = [r[head.index("worker")] for r in rows]
+    assert set(names) == {"w1", "w2"} and names[-1] == "w1"
+    assert "best chi2" in out and os.path.isdir(out.split("run ")[-1].strip())
 
 
 def run_program(directory, overrides, fractions=None):
@@ -175,7 +170,6 @@ def test_injection_and_recovery(tmp_path):
                        cwd=tmp_path, env=env(),
                        capture_output=True, text=True, timeout=1200)
     assert r.returncode == 0, r.stderr
-    import json
     best = json.loads((tmp_path / "out" / "best.json").read_text())["best"]
     report = ", ".join(f"{n} {best['parameters'][n]:.4g} (truth {truth[n]}, tolerance "
                        f"{tol[n]:.3g})" for n in truth)
@@ -184,11 +178,10 @@ def test_injection_and_recovery(tmp_path):
         assert abs(best["parameters"][n] - truth[n]) <= tol[n], report
 
 
-def test_tls_cluster_refuses_a_client_without_the_certificate(tmp_path):
+def test_tls_cluster_refuses_a_client_without_the_certificate(tmp_path, dask):
     """The secure commands of docs/fitting.md on 127.0.0.1, with a CA and a certificate made
     here: the fit's engine with the certificate runs a task; without it, or with a
     certificate the CA did not sign, it is refused."""
-    import json
     import shutil
     from mcspec.errors import RunError
     from mcspec.fit.engine import Engine
@@ -205,28 +198,13 @@ def test_tls_cluster_refuses_a_client_without_the_certificate(tmp_path):
     ssl("req", "-x509", "-days", "1", *key, "/CN=other", "-keyout", "other.key",
         "-out", "other.pem")
     tls = ["--tls-ca-file", "ca.pem", "--tls-cert", "node.pem", "--tls-key", "node.key"]
-    procs = []
-    try:
-        for args in (["distributed.cli.dask_scheduler", "--protocol", "tls", "--host",
-                      "127.0.0.1", "--port", "0", "--no-dashboard", "--scheduler-file", "s.json"],
-                     ["distributed.cli.dask_worker", "--scheduler-file", "s.json", "--nthreads",
-                      "1", "--no-dashboard"]):
-            procs.append(subprocess.Popen([sys.executable, "-m", *args, *tls], cwd=tmp_path,
-                                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                          start_new_session=True))
-            for _ in range(600):
-                if (tmp_path / "s.json").exists() and (tmp_path / "s.json").stat().st_size:
-                    break
-                time.sleep(0.1)
-        address = json.loads((tmp_path / "s.json").read_text())["address"]
-        assert address.startswith("tls://127.0.0.1:")
-        files = lambda name: tuple(str(tmp_path / f) for f in ("ca.pem", name + ".pem", name + ".key"))  # noqa: E731
-        with Engine(address, tls=files("node"), log=lambda s: None) as e:
-            assert [r for _, r in e.map(dict, [{"index": 7}])] == [{"index": 7}]
-        for tls in (None, files("other")):
-            with pytest.raises(RunError, match="cannot connect to the Dask scheduler"):
-                Engine(address, tls=tls, log=lambda s: None).__enter__()
-    finally:
-        for p in procs:
-            os.killpg(p.pid, signal.SIGTERM)
-            p.wait(timeout=30)
+    address = dask("scheduler", "--protocol", "tls", "--host", "127.0.0.1", "--port", "0",
+                   "--scheduler-file", "s.json", *tls)
+    dask("worker", "--scheduler-file", "s.json", "--nthreads", "1", *tls)
+    assert address.startswith("tls://127.0.0.1:")
+    files = lambda name: tuple(str(tmp_path / f) for f in ("ca.pem", name + ".pem", name + ".key"))  # noqa: E731
+    with Engine(address, tls=files("node"), log=lambda s: None) as e:
+        assert [r for _, r in e.map(dict, [{"index": 7}])] == [{"index": 7}]
+    for tls in (None, files("other")):
+        with pytest.raises(RunError, match="cannot connect to the Dask scheduler"):
+            Engine(address, tls=tls, log=lambda s: None).__enter__()

@@ -1,8 +1,5 @@
 """The fit on a model with zones.dat: the files of one vector with X(Si)@2, and the
 configurations refused before any model runs."""
-from pathlib import Path
-
-import numpy as np
 import pytest
 
 import mcspec
@@ -10,34 +7,16 @@ from mcspec import fit as mfit
 from mcspec.fit.engine import SerialEngine
 from mcspec.fit.search import Fit
 
-DICA = (Path(__file__).resolve().parents[3] / "examples" / "sn2011fe-max" / "dica.dat").read_text()
+from conftest import FIT_CONFIG, fit_dir
+
 # Zone 2 sums to 2 (the program normalises it): its O is 0.25, its Si 0.5 of the zone.
 ZONES = "# three zones\nv_outer O Si Fe\n9000 0.1 0.2 0.7\n12000 0.5 1.0 0.5\n20000 0.9 0.1 0\n"
-CONFIG = """
-[model]
-dir = "model"
-mcdata = "model"
-binary = "/bin/true"
-[observed]
-file = "obs.dat"
-windows = [[3500.0, 9000.0]]
-[parameters]
-LOGLS = [9.3, 9.8]
-"X(Si)@2" = [0.1, 0.7]
-[fit]
-output = "out"
-"""
+CONFIG = FIT_CONFIG.replace('VPH = [7000.0, 13000.0]\n"X(Si)" = [0.1, 0.7]', '"X(Si)@2" = [0.1, 0.7]')
 
 
 @pytest.fixture
 def model(tmp_path):
-    (tmp_path / "model").mkdir()
-    (tmp_path / "model" / "dica.dat").write_text(DICA)
-    (tmp_path / "model" / "zones.dat").write_text(ZONES)
-    w = np.linspace(3000, 9500, 50)
-    np.savetxt(tmp_path / "obs.dat", np.c_[w, np.ones_like(w), 0.01 * np.ones_like(w)])
-    (tmp_path / "fit.toml").write_text(CONFIG)
-    return tmp_path
+    return fit_dir(tmp_path, CONFIG, zones=ZONES)
 
 
 def test_zone_fraction_files(model):
