@@ -8,45 +8,43 @@ import numpy as np
 import pytest
 from scipy import stats
 
+from conftest import SHARED
 from mcspec.fit import modelfiles
 from mcspec.io import read_spct
 
 pytestmark = pytest.mark.slow
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-SHARED = os.environ.get("MCSPEC_SHARED_DIR", os.path.join(os.path.dirname(ROOT), "shared"))
-BINARY = os.path.abspath(os.environ.get("MCSPEC_BINARY", os.path.join(ROOT, "build", "mcspec")))
-EXAMPLE = os.path.join(SHARED, "examples", "sn-ia-max")
+EXAMPLE = SHARED / "examples" / "sn-ia-max"
 SMALL = {"NP4": 1, "ITT": 2, "JS": 8, "WVM1": 0.3, "KG": 400}
 BANDS = [(3500, 4500), (4500, 5500), (5500, 6500), (6500, 8000)]
 
 
-def run(path, seed, changes=None, warm=None):
+def run(binary, path, seed, changes=None, warm=None):
     path.mkdir()
-    d = modelfiles.Dica(open(os.path.join(EXAMPLE, "dica.dat")).read())
+    d = modelfiles.Dica((EXAMPLE / "dica.dat").read_text())
     for k, v in {**SMALL, "ISEED": seed, **(changes or {})}.items():
         d.set(k, v)
     (path / "dica.dat").write_text(d.text())
-    (path / "comp.ind").write_text(open(os.path.join(EXAMPLE, "comp.ind")).read())
+    (path / "comp.ind").write_text((EXAMPLE / "comp.ind").read_text())
     if warm is not None:
         (path / "warmstart.dat").write_text(warm)
-    env = dict(os.environ, MCDATA=os.path.join(SHARED, "mcdata"), MCSPEC_QUIET="1",
+    env = dict(os.environ, MCDATA=str(SHARED / "mcdata"), MCSPEC_QUIET="1",
                MCSPEC_THREADS="1")
-    subprocess.run([BINARY], cwd=path, env=env, check=True, stdout=subprocess.DEVNULL)
+    subprocess.run([str(binary)], cwd=path, env=env, check=True, stdout=subprocess.DEVNULL)
     s = read_spct(path / "spct.dat")
     return [s[(s[:, 0] >= lo) & (s[:, 0] < hi), 1].mean() for lo, hi in BANDS]
 
 
-def test_warm_start_agrees_with_cold_within_the_seed_scatter(tmp_path):
-    if not os.path.isdir(EXAMPLE) or not os.access(BINARY, os.X_OK):
-        pytest.skip("shared example or program absent")
-    d = modelfiles.Dica(open(os.path.join(EXAMPLE, "dica.dat")).read())
+def test_warm_start_agrees_with_cold_within_the_seed_scatter(tmp_path, binary):
+    if not EXAMPLE.is_dir():
+        pytest.skip("shared example absent")
+    d = modelfiles.Dica((EXAMPLE / "dica.dat").read_text())
     near = {"LOGLS": d.get("LOGLS") + 0.05, "VPH": 0.95 * d.get("VPH")}
-    run(tmp_path / "near", 99, near)
+    run(binary, tmp_path / "near", 99, near)
     field = (tmp_path / "near" / "radfield.dat").read_text()
     seeds = [1001, 2002, 3003, 4004, 5005, 6006]
-    cold = np.array([run(tmp_path / f"cold{s}", s) for s in seeds])
-    warm = np.array([run(tmp_path / f"warm{s}", s, warm=field) for s in seeds])
+    cold = np.array([run(binary, tmp_path / f"cold{s}", s) for s in seeds])
+    warm = np.array([run(binary, tmp_path / f"warm{s}", s, warm=field) for s in seeds])
     # Difference of the means against its standard error from the scatter of both sets (a
     # t statistic with 10 degrees of freedom): a false alarm in any of the four bands has a
     # chance below 0.4 % (0.1 % per band, two-sided).
