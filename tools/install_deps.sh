@@ -36,6 +36,7 @@ fi
 if want fit || want test; then
   $py -c 'import scipy' 2>/dev/null || need+=(python3-scipy)
   $py -c 'import dask, distributed' 2>/dev/null || need+=(python3-dask python3-distributed)
+  $py -c 'import cryptography' 2>/dev/null || need+=(python3-cryptography)
 fi
 if want fuzz; then
   command -v clang++ >/dev/null || need+=(clang)

@@ -78,6 +78,13 @@ def cmd_plot(args):
     if r.problems:
         print(f"mcspec: {r.directory} is incomplete: " + "; ".join(f"{k}: {v}" for k, v in r.problems.items()),
               file=sys.stderr)
+    written += _ions_and_composition(plot, r, args)
+    return written
+
+
+def _ions_and_composition(plot, r, args):
+    """The plots of the escaping light by ion and, for a layered run, of the composition."""
+    written = []
     if r.ion_spectrum is not None:
         written += plot.plot_ions(r, _outputs(args, "ions"), top=args.top)
     else:
@@ -106,10 +113,7 @@ def cmd_report(args):
     written = plot.plot_spectrum(r, _outputs(args, "spectrum"), observed=args.observed, title=args.title,
                                  observed_label=args.observed_label)
     written += plot.plot_temperature(r, _outputs(args, "temperature"))
-    if r.ion_spectrum is not None:
-        written += plot.plot_ions(r, _outputs(args, "ions"), top=args.top)
-    else:
-        print(f"mcspec: no ions plot: {plot.ION_SPECTRUM_HINT}", file=sys.stderr)
+    written += _ions_and_composition(plot, r, args)
     if args.observed:
         cmp = plot.compare_observed(r, args.observed)
         print(comparison_text(cmp, args.observed_label or Path(args.observed).name))
@@ -180,6 +184,9 @@ def main(argv=None) -> int:
     except (McspecError, OSError) as e:
         print(f"mcspec: {e}", file=sys.stderr)
         return 1
+    except ValueError as e:   # an argument the plotting refuses (e.g. an unknown format)
+        print(f"mcspec: {e}", file=sys.stderr)
+        return 2
     for w in written or []:
         print(f"wrote {w}")
     return 0

@@ -354,8 +354,8 @@ def plot_spectrum(run: RunLike, out: OutLike, observed=None, title: Optional[str
             ax.plot([pos], [y0], marker="^", color="tab:green", ms=5, ls="none")
             ax.text(pos, top * 0.985, label, rotation=90, va="top", ha="center", fontsize=7.5, color="darkgreen")
     p = r.params
-    ax.set_title(title or (f"{r.directory.name}: day {p.day:g}, log L/L$_\\odot$ = {p.logls:g}, "
-                           f"v$_{{ph}}$ = {p.vph:g} km/s" if p else r.directory.name), fontsize=10)
+    ax.set_title(title or (f"{r.directory.resolve().name}: day {p.day:g}, log L/L$_\\odot$ = {p.logls:g}, "
+                           f"v$_{{ph}}$ = {p.vph:g} km/s" if p else r.directory.resolve().name), fontsize=10)
     ax.legend(fontsize=7.5, loc="upper center", bbox_to_anchor=(0.5, -0.11), ncol=3, frameon=False)
     note = "Markers: absorption troughs (lowest flux 0.5–2.2 v$_{ph}$ blueward of the rest wavelength)."
     if observed is not None:
@@ -434,7 +434,7 @@ def plot_temperature(run: RunLike, out: OutLike, title: Optional[str] = None) ->
     log_ticks(axes[2].yaxis)
     axes[2].legend(fontsize=7)
     axes[0].legend(fontsize=6, ncol=2)
-    fig.suptitle(title or f"{r.directory.name}: temperature structure per pass", fontsize=10)
+    fig.suptitle(title or f"{r.directory.resolve().name}: temperature structure per pass", fontsize=10)
     fig.tight_layout()
     return _save(fig, out)
 
@@ -519,7 +519,7 @@ def plot_ions(run: RunLike, out: OutLike, top: int = 8, title: Optional[str] = N
     _sci_ylabel(ax, top, ylabel)
     ax.minorticks_on()
     ax.legend(fontsize=7, loc="upper right")
-    ax.set_title(title or f"{r.directory.name}: escaping luminosity by the ion of last emission (final run)",
+    ax.set_title(title or f"{r.directory.resolve().name}: escaping luminosity by the ion of last emission (final run)",
                  fontsize=10)
     fig.tight_layout()
     return _save(fig, out)
@@ -606,6 +606,6 @@ def plot_composition(run: RunLike, out: OutLike, title: Optional[str] = None, fl
     ax.set_ylabel("mass fraction")
     ax.legend(fontsize=8, ncol=1 + len(shown) // 14, loc="upper left", bbox_to_anchor=(1.01, 1.0), frameon=False)
     kind = "by shell (zones.dat)" if c.layered else "uniform (comp.ind)"
-    ax.set_title(title or f"{r.directory.name}: mass fractions {kind} after decay to day {c.day:g}", fontsize=10)
+    ax.set_title(title or f"{r.directory.resolve().name}: mass fractions {kind} after decay to day {c.day:g}", fontsize=10)
     fig.tight_layout()
     return _save(fig, out)

@@ -412,13 +412,14 @@ TEST(Corpus, AClosedPipeOnStandardOutputStopsTheRunWithoutASignal) {
 }
 
 // A real full disk, where not even the set-aside directory can be made: a tmpfs of 1 MB
-// and 16 inodes (root only; skipped elsewhere). Status 3 with the system's reason, and
-// what cannot be moved is removed, as said: the directory is usable for the next run.
+// and 17 inodes, the directory's own and one per input and output (root only; skipped
+// elsewhere). Status 3 with the system's reason, and what cannot be moved is removed,
+// as said: the directory is usable for the next run.
 TEST(Corpus, AFullDiskLeavesTheDirectoryUsable) {
   ASSERT_TRUE(good().error.empty()) << good().error;
   Dirs d;
   fs::create_directory(d.run);
-  const std::string mount = "mount -t tmpfs -o size=1m,nr_inodes=16 tmpfs '" + d.run.string() + "' 2>/dev/null";
+  const std::string mount = "mount -t tmpfs -o size=1m,nr_inodes=17 tmpfs '" + d.run.string() + "' 2>/dev/null";
   if (geteuid() != 0 || std::system(mount.c_str()) != 0) GTEST_SKIP() << "no tmpfs can be mounted here (needs root)";
   good_run_dir(d);
   std::string out, err;

@@ -109,18 +109,22 @@ def write_results(fit, elapsed: float, n_workers: int, startup: float = 0.0) -> 
 def fit(cfg: Config, engine=None, run_fn=None, log=None) -> dict:
     """Run (or resume) the fit of a loaded configuration; returns the summary."""
     from .engine import Engine, run_model
-    from .search import Fit
-    prepare_output(cfg)
+    from .search import Fit, NoModelSucceeded
     log = log or (lambda s: print(s, file=sys.stderr, flush=True))
-    own = engine is None
-    if own:
-        engine = Engine(cfg.scheduler, cfg.workers, cfg.retries, log=log)
-    f = Fit(cfg, engine, cfg.output, run_fn=run_fn or run_model, log=log)
-    f.first_new_eval = f.next_index
+    if engine is None:
+        engine = Engine(cfg.scheduler, cfg.workers, cfg.retries, log=log, tls=cfg.tls)
     t_start = time.time()
-    with engine:
+    with engine:   # connected first: a cluster out of reach leaves no output directory
+        created = not prepare_output(cfg)
+        f = Fit(cfg, engine, cfg.output, run_fn=run_fn or run_model, log=log)
+        f.first_new_eval = f.next_index
         t0 = time.time()   # worker time counts from here; cluster start-up is apart
-        f.run()
+        try:
+            f.run()
+        except NoModelSucceeded:
+            if created:   # nothing worth keeping; the corrected configuration may use it
+                shutil.rmtree(cfg.output, ignore_errors=True)
+            raise
         elapsed = time.time() - t0
         n_workers = getattr(engine, "n_workers", 1)
     return write_results(f, elapsed, n_workers, t0 - t_start)
@@ -140,22 +144,29 @@ def summary_line(cfg: Config, s: dict) -> str:
 
 def main(argv=None) -> int:
     """`python3 -m mcspec fit CONFIG.toml [--scheduler ADDRESS]`; exits 2 on a bad
-    configuration or input, 130 when interrupted (run again to resume)."""
+    configuration, input or cluster, 3 when no model succeeded, 130 when interrupted (run
+    again to resume)."""
     p = argparse.ArgumentParser(prog="python3 -m mcspec fit",
                                 description="Fit an observed spectrum (see docs/fitting.md).")
     p.add_argument("config", help="the fit configuration (TOML)")
     p.add_argument("--scheduler", help="a Dask scheduler address; overrides [cluster] scheduler")
     a = p.parse_args(argv)
+    from .search import NoModelSucceeded
     try:
         cfg = load(a.config)
         if a.scheduler is not None:
             cfg.scheduler = a.scheduler
         s = fit(cfg)
-    except (McspecError, FileNotFoundError, ValueError) as e:
+    except NoModelSucceeded as e:
+        print(f"mcspec fit: {e}", file=sys.stderr)
+        raise SystemExit(3)
+    except (McspecError, OSError, ValueError) as e:
         print(f"mcspec fit: {e}", file=sys.stderr)
         raise SystemExit(2)
     except KeyboardInterrupt:
         print("mcspec fit: interrupted; run the same command again to resume", file=sys.stderr)
         raise SystemExit(130)
     print(summary_line(cfg, s))
+    if s["best"] is None:
+        raise SystemExit(3)
     return 0

@@ -11,6 +11,7 @@ import tomllib
 from dataclasses import dataclass, field
 
 from ..errors import ConfigError, McspecError
+from ..inputs import ELEMENTS, read_hydro
 from .modelfiles import DICA_FIELDS, ISOTOPES, Z_OF, Dica, element_of, parse_zones, read_comp, zone_fraction_of
 
 
@@ -42,7 +43,7 @@ SECTIONS = {
     "fit": {"method", "max_evaluations", "seed", "output", "popsize", "mutation",
             "recombination", "tol", "timeout", "retries", "keep_runs", "warm_start",
             "packet_ramp"},
-    "cluster": {"scheduler", "workers"},
+    "cluster": {"scheduler", "workers", "tls_ca_file", "tls_cert", "tls_key"},
 }
 REQUIRED = {"model": {"dir"}, "observed": {"file", "windows"}, "fit": {"output"}}
 
@@ -79,6 +80,7 @@ class Config:
     packet_ramp: float = 1.0
     scheduler: str = ""
     workers: int = 0
+    tls: tuple[str, str, str] | None = None   # CA, certificate, key (PEM files)
     dica_text: str = ""
     comp_text: str = ""
     hydro_text: str | None = None
@@ -143,7 +145,7 @@ def load(path: str) -> Config:
             doc = tomllib.load(f)
     except OSError as e:
         raise ConfigError(f"{path}: cannot read: {e.strerror}") from None
-    except tomllib.TOMLDecodeError as e:
+    except (tomllib.TOMLDecodeError, UnicodeDecodeError) as e:
         raise ConfigError(f"{path}: not valid TOML: {e}") from None
     base = os.path.dirname(path)
 
@@ -207,6 +209,18 @@ def load(path: str) -> Config:
             base_comp = read_comp(texts["comp.ind"], os.path.join(model_dir, "comp.ind"))
     except McspecError as e:
         raise ConfigError(str(e)) from None
+    comp_path = os.path.join(model_dir, "comp.ind")
+    for z, x in enumerate([] if layered else base_comp, start=1):
+        if not (math.isfinite(x) and x >= 0):
+            raise ConfigError(f"{comp_path}: the mass fraction of Z = {z} ({ELEMENTS[z - 1]}) "
+                              f"is {x}; a finite number >= 0 is needed")
+    if not layered and not sum(base_comp) > 0:
+        raise ConfigError(f"{comp_path}: the mass fractions sum to zero")
+    if "hydro.dat" in texts:
+        try:
+            read_hydro(os.path.join(model_dir, "hydro.dat"))
+        except McspecError as e:
+            raise ConfigError(str(e)) from None
 
     obs = _path(base, w("observed", "file"), o["file"])
     if not os.path.isfile(obs):
@@ -223,12 +237,6 @@ def load(path: str) -> Config:
         if not 0 < lo < hi:
             raise ConfigError(f"{ww}: need 0 < lower < upper, got [{lo}, {hi}]")
         windows.append((float(lo), float(hi)))
-    grid = (dica.get("WVM1") * 1e4, dica.get("WVM2") * 1e4)
-    for lo, hi in windows:
-        if lo < grid[0] or hi > grid[1]:
-            raise ConfigError(f"{w('observed', 'windows')}: [{lo}, {hi}] A lies outside the "
-                              f"model's wavelength grid {grid[0]:.0f}-{grid[1]:.0f} A "
-                              f"(WVM1, WVM2 of dica.dat)")
     cfg = Config(path=path, model_dir=model_dir, mcdata=mcdata, binary=binary,
                  observed_file=obs, windows=windows,
                  dica_text=texts["dica.dat"], comp_text=texts.get("comp.ind", ""),
@@ -299,7 +307,7 @@ def load(path: str) -> Config:
     cfg.filler = filler
     if layered:
         _check_zones(path, cfg, zones)
-        return _fit_section(path, cfg, fit, doc, w, base)
+        return _check_inputs(_fit_section(path, cfg, fit, doc, w, base), dica, w)
     if any(zone_fraction_of(n) for n in [*cfg.names, *cfg.overrides]):
         raise ConfigError(f"{path}: [parameters]/[overrides]: X(El)@k names a zone; the model "
                           f"{model_dir} has comp.ind (one uniform composition), not zones.dat")
@@ -314,7 +322,7 @@ def load(path: str) -> Config:
         raise ConfigError(f"{path}: [parameters]/[overrides]: the mass fractions other than "
                           f"the filler {filler} sum to {least:.4g} > 1 even at the lower bounds")
 
-    return _fit_section(path, cfg, fit, doc, w, base)
+    return _check_inputs(_fit_section(path, cfg, fit, doc, w, base), dica, w)
 
 
 def _check_zones(path, cfg, zones):
@@ -394,4 +402,68 @@ def _fit_section(path, cfg, fit, doc, w, base):
     cfg.workers = _num(f"{path}: [cluster] workers", cl.get("workers", 0), True)
     if cfg.workers < 0:
         raise ConfigError(f"{path}: [cluster] workers: need >= 0 (0: one per core)")
+    tls = [cl.get(k) for k in ("tls_ca_file", "tls_cert", "tls_key")]
+    if any(v is not None for v in tls):
+        for k, v in zip(("tls_ca_file", "tls_cert", "tls_key"), tls):
+            if v is None:
+                raise ConfigError(f"{path}: [cluster] {k} is missing (TLS needs "
+                                  f"tls_ca_file, tls_cert and tls_key)")
+        tls = [_path(base, w("cluster", k), v)
+               for k, v in zip(("tls_ca_file", "tls_cert", "tls_key"), tls)]
+        for k, v in zip(("tls_ca_file", "tls_cert", "tls_key"), tls):
+            if not os.access(v, os.R_OK) or not os.path.isfile(v):
+                raise ConfigError(f"{w('cluster', k)}: {v} is not a readable file")
+        cfg.tls = tuple(tls)
+    return cfg
+
+
+def _check_inputs(cfg: Config, dica: Dica, w) -> Config:
+    """What every model would meet, checked before the output directory is made: the
+    program's limits on dica.dat with the overrides and at each bound of a fitted value,
+    the wavelength grid against the windows, the observed spectrum in the windows, and
+    the program itself."""
+    from ..runner import find_binary
+    from .objective import Observed
+    dpath = os.path.join(cfg.model_dir, "dica.dat")
+    for name, v in cfg.overrides.items():
+        if name in DICA_FIELDS:
+            dica.set(name, v)
+    try:
+        dica.params().check()
+    except McspecError as e:
+        named = [n for n in cfg.overrides if f"{n} =" in str(e)]
+        where = f"{cfg.path}: [overrides] {', '.join(named)}" if named else dpath
+        raise ConfigError(f"{where}: the program would refuse every model: {e}") from None
+    for name, (lo, hi) in zip(cfg.names, cfg.bounds):
+        if name not in DICA_FIELDS:
+            continue
+        for v in (lo, hi):
+            d = Dica(dica.text())
+            d.set(name, v)
+            try:
+                d.params().check()
+            except McspecError as e:
+                raise ConfigError(f"{cfg.path}: [parameters] {name}: at the bound {v} the "
+                                  f"program would refuse the model: {e}") from None
+    # The grid every model shares: the narrowest one the bounds allow.
+    bounds = dict(zip(cfg.names, cfg.bounds))
+    g_lo = bounds["WVM1"][1] if "WVM1" in bounds else dica.get("WVM1")
+    g_hi = bounds["WVM2"][0] if "WVM2" in bounds else dica.get("WVM2")
+    for i, (lo, hi) in enumerate(cfg.windows):
+        if lo < g_lo * 1e4 or hi > g_hi * 1e4:
+            raise ConfigError(f"{w('observed', 'windows')}[{i}]: [{lo}, {hi}] A lies outside "
+                              f"the model's wavelength grid {g_lo * 1e4:.0f}-{g_hi * 1e4:.0f} A "
+                              f"(WVM1, WVM2 of dica.dat after [overrides] and at the bounds "
+                              f"of [parameters])")
+    z = cfg.redshift if cfg.redshift is not None else dica.get("ZRED")
+    try:
+        Observed.from_file(cfg.observed_file, cfg.windows, cfg.noise_floor, cfg.wavelengths,
+                           cfg.frame, z)
+    except McspecError as e:
+        where = "" if cfg.observed_file in str(e) else f"{cfg.observed_file}: "
+        raise ConfigError(f"{w('observed', 'file')}: {where}{e}") from None
+    try:
+        cfg.binary = str(find_binary(cfg.binary or None))
+    except McspecError as e:
+        raise ConfigError(f"{w('model', 'binary')}: {e}") from None
     return cfg

@@ -6,6 +6,7 @@ PYTHONPATH and the program, the data directory and the output directory at the s
 """
 from __future__ import annotations
 
+import ipaddress
 import os
 import shutil
 import socket
@@ -13,6 +14,7 @@ import subprocess
 import tempfile
 import time
 
+from ..errors import RunError
 from . import objective
 
 STDERR_TAIL = 2000  # characters of the program's standard error kept as the failure message
@@ -102,37 +104,107 @@ def run_model(task: dict) -> dict:
     return rec
 
 
-class Engine:
-    """A Dask client: a LocalCluster on this machine, or a scheduler at an address."""
+CONNECT_TIMEOUT = 8    # s to reach a scheduler
+WORKERS_TIMEOUT = 60   # s to wait for a first worker at a scheduler without any
 
-    def __init__(self, scheduler: str = "", workers: int = 0, retries: int = 2, log=print):
+
+def is_loopback(address: str) -> bool:
+    """Whether a scheduler address (tcp://host:port, tls://[::1]:port, host:port) names
+    this machine's loopback interface."""
+    host = address.split("://", 1)[-1].rsplit(":", 1)[0].strip("[]")
+    try:
+        infos = socket.getaddrinfo(host, None)
+    except (OSError, UnicodeError):
+        return False
+    return bool(infos) and all(ipaddress.ip_address(i[4][0].split("%")[0]).is_loopback
+                               for i in infos)
+
+
+class Engine:
+    """A Dask client: a LocalCluster on this machine, or a scheduler at an address, reached
+    with TLS when `tls` names the CA, certificate and key files (PEM)."""
+
+    def __init__(self, scheduler: str = "", workers: int = 0, retries: int = 2, log=print,
+                 tls=None):
         self.scheduler, self.workers, self.retries, self.log = scheduler, workers, retries, log
+        self.tls = tls
         self.client = self.cluster = None
 
+    def _connect(self):
+        from distributed import Client
+        from distributed.security import Security
+        addr = self.scheduler
+        security = None
+        if self.tls:
+            if not addr.startswith("tls://"):
+                raise RunError(f"scheduler {addr} ([cluster] scheduler or --scheduler): with "
+                               f"[cluster] tls_ca_file, tls_cert and tls_key the address "
+                               f"starts with tls://")
+            ca, cert, key = self.tls
+            security = Security(tls_ca_file=ca, tls_client_cert=cert, tls_client_key=key,
+                                require_encryption=True)
+        elif addr.startswith("tls://"):
+            raise RunError(f"cannot connect to the Dask scheduler {addr} ([cluster] scheduler "
+                           f"or --scheduler): it uses TLS; set [cluster] tls_ca_file, tls_cert "
+                           f"and tls_key")
+        elif not is_loopback(addr):
+            self.log(f"fit: warning: scheduler {addr} is not on this machine's loopback and "
+                     f"the connection has no TLS: whoever reaches the scheduler can run code "
+                     f"on its workers; set [cluster] tls_ca_file, tls_cert, tls_key "
+                     f"(docs/fitting.md)")
+        try:
+            return Client(addr, timeout=f"{CONNECT_TIMEOUT}s", security=security)
+        except Exception as e:   # refused, timed out, TLS handshake, a malformed address
+            raise RunError(f"cannot connect to the Dask scheduler {addr} ([cluster] scheduler "
+                           f"or --scheduler): {type(e).__name__}: {e}") from None
+
     def __enter__(self):
-        from distributed import Client, LocalCluster
+        from distributed import LocalCluster, Client
         if self.scheduler:
-            self.client = Client(self.scheduler, timeout="30s")
+            self.client = self._connect()
             n = len(self.client.scheduler_info()["workers"])
             if n == 0:
-                self.client.wait_for_workers(1, timeout=60)
+                try:
+                    self.client.wait_for_workers(1, timeout=WORKERS_TIMEOUT)
+                except TimeoutError:
+                    self.client.close()
+                    raise RunError(f"no worker attached to the scheduler {self.scheduler} "
+                                   f"within {WORKERS_TIMEOUT} s") from None
                 n = len(self.client.scheduler_info()["workers"])
             self.log(f"fit: scheduler {self.scheduler}, {n} workers attached")
         else:
             n = self.workers or os.cpu_count() or 1
+            # TLS with a certificate made for this cluster: other users of this machine
+            # reach 127.0.0.1 too (needs python3-cryptography; without it, plain TCP).
+            try:
+                import cryptography  # noqa: F401
+                security = True
+            except ImportError:
+                security = None
             self.cluster = LocalCluster(n_workers=n, threads_per_worker=1, processes=True,
                                         host="127.0.0.1", dashboard_address=None,
-                                        silence_logs=40)
+                                        silence_logs=40, security=security)
             self.client = Client(self.cluster)
-            self.log(f"fit: local cluster, {n} single-threaded workers")
+            self.log(f"fit: local cluster, {n} single-threaded workers"
+                     + (" (TLS)" if security else " (no TLS: python3-cryptography missing)"))
         self.n_workers = n
         return self
 
     def __exit__(self, *exc):
-        if self.client is not None:
-            self.client.close()
-        if self.cluster is not None:
-            self.cluster.close()
+        # Connections cut while closing are logged with their tracebacks; they tell nothing.
+        import logging
+        loggers = [logging.getLogger(n) for n in ("distributed", "asyncio", "tornado")]
+        levels = [lg.level for lg in loggers]
+        for lg in loggers:
+            lg.setLevel(logging.CRITICAL)
+        try:
+            if self.client is not None:
+                self.client.close()
+            if self.cluster is not None:
+                self.cluster.close()
+        finally:
+            for lg, level in zip(loggers, levels):
+                lg.setLevel(level)
         return False
 
     def map(self, fn, tasks):

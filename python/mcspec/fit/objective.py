@@ -28,11 +28,21 @@ class Observed:
 
     def __init__(self, wave, flux, err, windows, noise_floor):
         self.windows = [tuple(w) for w in windows]
-        keep = np.isfinite(wave) & np.isfinite(flux) & np.isfinite(err)
-        inside = np.zeros_like(keep)
-        for lo, hi in self.windows:
-            inside |= (wave >= lo) & (wave <= hi)
-        keep &= inside
+        finite = np.isfinite(wave) & np.isfinite(flux) & np.isfinite(err)
+        inside = np.zeros_like(finite)
+        for i, (lo, hi) in enumerate(self.windows):
+            here = (wave >= lo) & (wave <= hi)
+            if not here.any():
+                raise InputValueError(f"no observed point lies inside the fit window {i} "
+                                      f"[{lo}, {hi}] A")
+            inside |= here
+        bad = inside & ~finite
+        if bad.any():
+            raise InputValueError(f"{int(bad.sum())} observed points inside the fit windows "
+                                  f"have a flux or error that is not finite (the first at "
+                                  f"{wave[bad][0]:.6g} A); narrow the windows to leave them "
+                                  f"out")
+        keep = finite & inside
         order = np.argsort(wave[keep], kind="stable")
         self.wave = wave[keep][order]
         self.flux = flux[keep][order]

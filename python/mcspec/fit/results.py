@@ -43,11 +43,13 @@ class Table:
                 raise ValueError(f"{self.path}: record {n} has {len(fields)} fields, "
                                  f"{len(self.header)} expected")
             row = dict(zip(self.header, fields))
-            row["eval"] = int(row["eval"])
-            for k in self.names + ["chi2", "wall_s", "program_s"]:
-                row[k] = float(row[k])
-            row["nbins"] = int(row["nbins"])
-            row["passes"] = int(row["passes"])
+            for k in ["eval", "nbins", "passes"] + self.names + ["chi2", "wall_s", "program_s"]:
+                try:
+                    row[k] = (int(row[k]) if k in ("eval", "nbins", "passes")
+                              else float(row[k]))
+                except ValueError:
+                    raise ValueError(f"{self.path}: record {n}, field {k}: not a number: "
+                                     f"{row[k]!r}") from None
             self.rows.append(row)
             good_len += len(line) + 1
         if len(text) != good_len:

@@ -21,7 +21,7 @@ import time
 
 from scipy.optimize import differential_evolution
 
-from ..errors import RunError
+from ..errors import McspecError, RunError
 from . import modelfiles, objective
 from .engine import run_model
 from .results import Table
@@ -33,6 +33,10 @@ FAILED_CHI2 = 1.0e30
 
 class BudgetSpent(Exception):
     """Raised from the map when max_evaluations vectors have been evaluated."""
+
+
+class NoModelSucceeded(McspecError):
+    """Every model of the first generation failed: the rest would fail alike."""
 
 
 def default_binary() -> str:
@@ -72,6 +76,7 @@ class Fit:
         self.started = time.time()
         self.new_evals = 0
         self.vectors_seen = 0   # vectors handed over by the optimiser (memoised ones too)
+        self.generations = 0
         self.prune_runs()
 
     def prune_runs(self):
@@ -243,6 +248,13 @@ class Fit:
         self._save_choices(new_choices)
         for task, rec in self.engine.map(self.run_fn, tasks):
             self._record(task["key"], {**rec, "warm_from": task["warm_from"]})
+        self.generations += 1
+        if self.generations == 1 and self.best is None and self.table.rows:
+            rows = self.table.rows
+            first = next((r for r in rows if r["status"] in ("failed", "error")), rows[0])
+            raise NoModelSucceeded(
+                f"all {len(rows)} models of the first generation failed; eval {first['eval']}: "
+                f"{first['status']}: {first['message']}")
         out = []
         for key in keys:
             c = self.memo.get(key, math.inf)

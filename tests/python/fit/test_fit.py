@@ -4,6 +4,7 @@ replaced by a fake evaluation (a paraboloid in the parameters) run in this proce
 import json
 import os
 import math
+import time
 from pathlib import Path
 
 import numpy as np
@@ -91,26 +92,78 @@ def run(path, fake, text=None):
     return mfit.fit(cfg, engine=SerialEngine(), run_fn=fake, log=lambda s: None)
 
 
+def edit(name, old, new):
+    """A change to one file of the setup: `old` replaced by `new` (None: the whole text)."""
+    return lambda d: (d / name).write_text(new if old is None else
+                                           (d / name).read_text().replace(old, new, 1))
+
+
+ZEROS = "".join(f"{z:3d} X 0.0\n" for z in range(1, 17))
+
+
 @pytest.mark.parametrize("change, message", [
-    (("[fit]", "[fit]\npopsze = 4"), "[fit] unknown key 'popsze'"),
-    (("[fit]", "[fitt]\nx = 1\n[fit]"), "unknown section [fitt]"),
-    (("VPH = [7000.0, 13000.0]", "VPH = [13000.0, 7000.0]"), "not below upper bound"),
-    (("LOGLS = [9.3, 9.8]", "LOGLS = [9.3, 19.8]"), "leave the accepted range"),
-    (('"X(Si)" = [0.1, 0.7]', '"X(Si)" = [0.1, 1.7]'), "leave the accepted range"),
-    (("LOGLS = [9.3, 9.8]", "LUM = [9.3, 9.8]"), "unknown parameter 'LUM'"),
-    (("LOGLS = [9.3, 9.8]", "NP4 = [1, 3]"), "NP4 is an integer"),
-    (('"X(Si)" = [0.1, 0.7]', '"X(Si)" = [0.1, 0.7]\n"X(S)" = [0.95, 0.99]'),
+    (edit("fit.toml", "[fit]", "[fit]\npopsze = 4"), "fit.toml: [fit] unknown key 'popsze'"),
+    (edit("fit.toml", "[fit]", "[fitt]\nx = 1\n[fit]"), "fit.toml: unknown section [fitt]"),
+    (edit("fit.toml", "VPH = [7000.0, 13000.0]", "VPH = [13000.0, 7000.0]"),
+     "fit.toml: [parameters] VPH: lower bound 13000.0 is not below upper bound"),
+    (edit("fit.toml", "LOGLS = [9.3, 9.8]", "LOGLS = [9.3, 19.8]"), "leave the accepted range"),
+    (edit("fit.toml", '"X(Si)" = [0.1, 0.7]', '"X(Si)" = [0.1, 1.7]'), "leave the accepted range"),
+    (edit("fit.toml", "LOGLS = [9.3, 9.8]", "LUM = [9.3, 9.8]"), "unknown parameter 'LUM'"),
+    (edit("fit.toml", "LOGLS = [9.3, 9.8]", "NP4 = [1, 3]"), "NP4 is an integer"),
+    (edit("fit.toml", '"X(Si)" = [0.1, 0.7]', '"X(Si)" = [0.1, 0.7]\n"X(S)" = [0.95, 0.99]'),
      "even at the lower bounds"),
-    (("[[3500.0, 9000.0]]", "[[1500.0, 9000.0]]"), "outside the model's wavelength grid"),
-    (('file = "obs.dat"', 'file = "missing.dat"'), "missing.dat does not exist"),
-    (('output = "out"', ''), "[fit] output is missing"),
+    (edit("fit.toml", "[[3500.0, 9000.0]]", "[[1500.0, 9000.0]]"),
+     "fit.toml: [observed] windows[0]: [1500.0, 9000.0] A lies outside"),
+    (edit("fit.toml", "[fit]", "[overrides]\nWVM1 = 0.4\n[fit]"),
+     "fit.toml: [observed] windows[0]: [3500.0, 9000.0] A lies outside the model's wavelength "
+     "grid 4000-"),
+    (edit("fit.toml", "[fit]", "[overrides]\nJS = 1\n[fit]"),
+     "fit.toml: [overrides] JS: the program would refuse every model: dica.dat record 4: JS = 1"),
+    (edit("fit.toml", 'file = "obs.dat"', 'file = "missing.dat"'), "missing.dat does not exist"),
+    (edit("fit.toml", 'output = "out"', ''), "fit.toml: [fit] output is missing"),
+    (edit("fit.toml", 'binary = "/bin/true"', 'binary = "/none"'),
+     "fit.toml: [model] binary: the mcspec program was not found at /none"),
+    (edit("fit.toml", "[fit]", '[cluster]\ntls_ca_file = "ca.pem"\n[fit]'),
+     "fit.toml: [cluster] tls_cert is missing"),
+    (edit("fit.toml", None, "[model\n"), "fit.toml: not valid TOML"),
+    (edit("model/comp.ind", " 0.4\n", " nan\n"),
+     "comp.ind: the mass fraction of Z = 14 (Si) is nan"),
+    (edit("model/comp.ind", None, ZEROS), "comp.ind: the mass fractions sum to zero"),
+    (edit("model/hydro.dat", None, "2 1.0e5\n1 1 1 1\n"), "hydro.dat\": 1 points, 2 announced"),
+    (edit("obs.dat", None, "5000 1 0.1\n6000 nan 0.1\n"),
+     "fit.toml: [observed] file: " + "{d}/obs.dat: 1 observed points inside the fit windows "
+     "have a flux or error that is not finite (the first at 6000 A)"),
+    (edit("obs.dat", None, "5000 1 0.1\n6000 x 0.1\n"), "obs.dat\", record 2: not a number"),
+    (edit("obs.dat", None, "5000 1\n6000 1\n"), "a fit needs the error column"),
 ])
 def test_config_errors_before_any_model(setup, change, message, capsys):
-    (setup / "fit.toml").write_text(CONFIG.replace(*change, 1))
+    change(setup)
     with pytest.raises(SystemExit) as e:
         mfit.main([str(setup / "fit.toml")])
     assert e.value.code == 2
-    assert message in capsys.readouterr().err
+    assert message.format(d=setup) in capsys.readouterr().err
+    assert not (setup / "out").exists()
+
+
+def test_all_models_failing_stop_after_the_first_generation(setup, monkeypatch, capsys):
+    # The real evaluation of a program that fails at once, in this process.
+    monkeypatch.setattr("mcspec.fit.engine.Engine", lambda *a, **k: SerialEngine())
+    (setup / "fit.toml").write_text(CONFIG.replace("/bin/true", "/bin/false"))
+    with pytest.raises(SystemExit) as e:
+        mfit.main([str(setup / "fit.toml")])
+    assert e.value.code == 3
+    assert "all 9 models of the first generation failed; eval 1: failed: exit 1" \
+        in capsys.readouterr().err
+    assert not (setup / "out").exists()
+
+
+def test_unreachable_scheduler(setup, capsys):
+    import distributed  # noqa: F401  (imported before the clock starts)
+    t0 = time.time()
+    with pytest.raises(SystemExit) as e:
+        mfit.main([str(setup / "fit.toml"), "--scheduler", "tcp://127.0.0.1:1"])
+    assert e.value.code == 2 and time.time() - t0 < 12
+    assert "cannot connect to the Dask scheduler tcp://127.0.0.1:1" in capsys.readouterr().err
     assert not (setup / "out").exists()
 
 

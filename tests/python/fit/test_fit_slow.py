@@ -190,3 +190,51 @@ def test_injection_and_recovery(tmp_path):
     print(f"injection: seed noise {noise:.4f}; {report}; {time.time() - t0:.0f} s")
     for n in truth:
         assert abs(best["parameters"][n] - truth[n]) <= tol[n], report
+
+
+def test_tls_cluster_refuses_a_client_without_the_certificate(tmp_path):
+    """The secure commands of docs/fitting.md on 127.0.0.1, with a CA and a certificate made
+    here: the fit's engine with the certificate runs a task; without it, or with a
+    certificate the CA did not sign, it is refused."""
+    import json
+    import shutil
+    from mcspec.errors import RunError
+    from mcspec.fit.engine import Engine
+    if shutil.which("openssl") is None:
+        pytest.skip("openssl is needed to make the certificates")
+
+    def ssl(*args):
+        subprocess.run(["openssl", *args], cwd=tmp_path, check=True, capture_output=True)
+    key = ["-newkey", "rsa:2048", "-nodes", "-subj"]
+    ssl("req", "-x509", "-days", "1", *key, "/CN=fit CA", "-keyout", "ca.key", "-out", "ca.pem")
+    ssl("req", *key, "/CN=node", "-keyout", "node.key", "-out", "node.csr")
+    ssl("x509", "-req", "-days", "1", "-in", "node.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+        "-CAcreateserial", "-out", "node.pem")
+    ssl("req", "-x509", "-days", "1", *key, "/CN=other", "-keyout", "other.key",
+        "-out", "other.pem")
+    tls = ["--tls-ca-file", "ca.pem", "--tls-cert", "node.pem", "--tls-key", "node.key"]
+    procs = []
+    try:
+        for args in (["distributed.cli.dask_scheduler", "--protocol", "tls", "--host",
+                      "127.0.0.1", "--port", "0", "--no-dashboard", "--scheduler-file", "s.json"],
+                     ["distributed.cli.dask_worker", "--scheduler-file", "s.json", "--nthreads",
+                      "1", "--no-dashboard"]):
+            procs.append(subprocess.Popen([sys.executable, "-m", *args, *tls], cwd=tmp_path,
+                                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                          start_new_session=True))
+            for _ in range(600):
+                if (tmp_path / "s.json").exists() and (tmp_path / "s.json").stat().st_size:
+                    break
+                time.sleep(0.1)
+        address = json.loads((tmp_path / "s.json").read_text())["address"]
+        assert address.startswith("tls://127.0.0.1:")
+        files = lambda name: tuple(str(tmp_path / f) for f in ("ca.pem", name + ".pem", name + ".key"))  # noqa: E731
+        with Engine(address, tls=files("node"), log=lambda s: None) as e:
+            assert [r for _, r in e.map(dict, [{"index": 7}])] == [{"index": 7}]
+        for tls in (None, files("other")):
+            with pytest.raises(RunError, match="cannot connect to the Dask scheduler"):
+                Engine(address, tls=tls, log=lambda s: None).__enter__()
+    finally:
+        for p in procs:
+            os.killpg(p.pid, signal.SIGTERM)
+            p.wait(timeout=30)
