@@ -41,7 +41,9 @@ void write_shell(OutFile& stst, const char* fmt, const Estimators& est, int j, d
 
 // Divides the moments by the outer lab-frame flux RQ(JS,5) (CL = 1/RQ(JS,5)) and scales
 // the mean-intensity moments by x^2/4 (x = R/r at the mid-point), so that they read as
-// J relative to the escaping flux; columns 4 and 8 become averages over the intensity.
+// J relative to the escaping flux; columns 4 and 8 become averages over the intensity,
+// column 10 sqrt(sum w^2) / sum w, the relative standard error of such an average per
+// unit relative spread of the averaged quantity.
 // Writes one record per shell.
 void normalise_shells(const RunSummary& run, const McInputs& in, Estimators& est, double cl, OutFile& stst) {
   const char* fmt =
@@ -52,6 +54,7 @@ void normalise_shells(const RunSummary& run, const McInputs& in, Estimators& est
     const double g = 0.25 * cl * (x * x);
     est.rq(j, 4) = est.rq(j, 4) / r1;
     est.rq(j, 8) = est.rq(j, 8) / r1;
+    est.rq(j, 10) = std::sqrt(est.rq(j, 10)) / r1;  // 1 / sqrt(effective number of crossings)
     est.rq(j, 2) = est.rq(j, 2) * cl;
     est.rq(j, 1) = r1 * g;
     est.rq(j, 3) = est.rq(j, 3) * g;

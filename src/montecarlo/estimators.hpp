@@ -19,7 +19,8 @@ void clear_estimators(Estimators& est, int nl, int js);
 // crossing is weighted by 1/|mu| (a crossing count estimates the intensity integrated
 // over the sphere). Columns: 1 sum (nu'/nu)^2 EP/|mu| (the mean intensity), 2 and 3 its
 // first and second comoving moments, 5 the lab-frame flux, 8 nu' times column 1, 4 the
-// part of column 1 above vhi, 9 the crossings. Inline: the packet loop calls it at
+// part of column 1 above vhi, 9 the crossings, 10 the sum of the squared column-1 weights
+// (for the standard error of the mean frequency). Inline: the packet loop calls it at
 // every mid-point it crosses.
 inline void midpoint_crossing(Estimators& est, int j, double xpe, double frl, double mu, double ep, double beta,
                               double vhi) {
@@ -35,6 +36,7 @@ inline void midpoint_crossing(Estimators& est, int j, double xpe, double frl, do
   est.rq(j, 8) += xpe * w;
   if (xpe > vhi) est.rq(j, 4) += w;
   est.rq(j, 9) += 1;
+  est.rq(j, 10) += w * w;
 }
 
 // The same crossing for the per-packet-stream runs, with the weight EP/|mu| formed once.
@@ -53,6 +55,7 @@ inline void midpoint_crossing_stream(Estimators& est, int j, double xpe, double 
   est.rq(j, 8) += xpe * w;
   if (xpe > vhi) est.rq(j, 4) += w;
   est.rq(j, 9) += 1;
+  est.rq(j, 10) += w * w;
 }
 
 // The wavelength bins of the escaping spectrum and the observed window.

@@ -14,7 +14,7 @@ inline constexpr int kEstimatorCols = 10;
 
 // Accumulators of a Monte Carlo run, cleared at its start.
 struct Estimators {
-  Array2<double> rq;     // RQ(86, 10): per-shell radiation moments (row 86: one scalar)
+  Array2<double> rq;     // RQ(86, 10): per-shell radiation moments (row 86: one scalar), see midpoint_crossing
   Array1<double> pw;     // PW(1..5): NP1, escaped, finished, escaped in the window, Doppler change
   Array1<int> ncnt;      // NCNT(1..10): core, escaped, escaped after a line, without, out of range, no line event
   Array2<double> ej;     // EJ(p, k): energy of packets reaching the resonance of line p in shell k

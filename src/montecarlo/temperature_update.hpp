@@ -21,6 +21,16 @@ void smooth(std::span<double> a);
 inline constexpr double kConvergedChange = 0.0125;
 inline constexpr int kFirstCheckedPass = 9;
 int next_temperature_pass(int pass, double dmax, int first_check = kFirstCheckedPass);
+
+// After a warm start (first_check before kFirstCheckedPass) the iteration begins near
+// its end, and what remains of each pass's change is mostly the Monte Carlo scatter of
+// the TR estimate. There a shell counts as converged when its change is below
+// converged_change(RQ(j,10)): the larger of 1.25 % and kNoiseSigmas times the standard
+// deviation of a damped step's change that the estimate's scatter alone gives. RQ(j,10) = sqrt(sum w^2) / sum w
+// over the shell's mid-point crossings of weight w.
+inline constexpr double kPlanckFrequencySpread = 0.5292267;  // sigma_nu / <nu>, see the .cpp
+inline constexpr double kNoiseSigmas = 3;
+double converged_change(double weight_error);
 // A packet ramp ends after a pass that changed TR by less than this in every shell.
 inline constexpr double kRampChange = 4 * kConvergedChange;
 

@@ -124,5 +124,31 @@ TEST(UpdateTemperatures, SmallChangeAfterPassEightShortensTheScheduleButAnUncros
   EXPECT_EQ(update_temperatures(10, m.p, m.c, m.s, m.est, m.sc, m.stst), 11);
 }
 
+TEST(UpdateTemperatures, AfterAWarmStartAChangeWithinTheMonteCarloScatterCounts) {
+  // sigma_nu/<nu> of B_nu from zeta(4) = pi^4/90, zeta(5), zeta(6) = pi^6/945.
+  const double z4 = std::pow(kPi, 4) / 90, z5 = 1.0369277551, z6 = std::pow(kPi, 6) / 945, m1 = 4 * z5 / z4;
+  EXPECT_NEAR(kPlanckFrequencySpread, std::sqrt(20 * z6 / z4 - m1 * m1) / m1, 1e-7);
+  // Change per sigma of the estimate 0.7 sqrt(1 + 0.49/0.91) = 0.868243: 3 x 0.868243 x
+  // 0.529227 x 0.01 = 1.3785 %; a small error leaves the 1.25 % floor.
+  EXPECT_NEAR(converged_change(0.01), 0.013785, 1e-6);
+  EXPECT_EQ(converged_change(0.001), kConvergedChange);
+  ToyModel m(3, 11, 1000, 0.0);
+  const double nu_per_kelvin = 3.8322295 * std::pow(10.0, m.c.log_k() - m.c.log_h());
+  // A 2.1 % change (0.7 x 3 %): converged after a warm start when the allowance is
+  // 2.757 % (error 0.02), not when it is 1.3785 % (error 0.01), nor on a cold pass.
+  const struct { double error; int first_check, pass, want; } cases[] = {
+      {0.02, 1, 1, 30}, {0.01, 1, 1, 2}, {0.02, kFirstCheckedPass, 12, 13}};
+  for (const auto& c : cases) {
+    for (int j = 1; j <= 3; ++j) {
+      m.s.tr(j) = 10000;
+      m.est.rq(j, 8) = nu_per_kelvin * 10300;
+      m.est.rq(j, 1) = 1;
+      m.est.rq(j, 10) = c.error;
+    }
+    m.est.flxout = 0.6;
+    EXPECT_EQ(update_temperatures(c.pass, m.p, m.c, m.s, m.est, m.sc, m.stst, c.first_check), c.want) << c.error;
+  }
+}
+
 }  // namespace
 }  // namespace mcspec
