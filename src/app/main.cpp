@@ -50,6 +50,7 @@ void run_schedule(Run& r) {
   stop_if_interrupted();
   r.computing = true;
   Progress progress;
+  progress.set_first_checked_pass(r.first_check);
   int pass = 1;
   while (pass <= kLastTemperaturePass) {
     stop_if_interrupted();

@@ -1,6 +1,7 @@
 // Progress lines on standard error. The time left is estimated from the latest
 // temperature pass: the schedule cannot end before pass 9 (the convergence test needs
-// a pass number above 8) and ends at pass 30 at the latest; after convergence one more
+// a pass number above 8; after a warm start, before pass 1) and ends at pass 30 at the
+// latest; after convergence one more
 // temperature pass follows, then the final Monte Carlo passes.
 #include "app/progress.hpp"
 
@@ -13,7 +14,6 @@ namespace mcspec {
 namespace {
 
 constexpr int kLastPass = 30;
-constexpr int kEarliestConvergence = 9;
 
 bool quiet_from_environment() {
   const char* q = std::getenv("MCSPEC_QUIET");
@@ -57,7 +57,7 @@ void Progress::end_pass(int pass, int next, int itt, const double* tr, int n) {
   } else {
     // Passes still to come: at least up to the earliest convergence, then pass 30.
     const int most = kLastPass - next + 1;
-    const int least = next >= kLastPass ? 1 : std::max(2, kEarliestConvergence - next + 2);
+    const int least = next >= kLastPass ? 1 : std::max(2, first_check_ - next + 2);
     const bool converged = next == kLastPass && pass < kLastPass - 1;
     if (converged || least == most) {
       std::fprintf(err_,
