@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "montecarlo/temperature_update.hpp"
+
 namespace mcspec {
 
 class Progress {
@@ -23,7 +25,7 @@ class Progress {
   void end_pass(int pass, int next, int itt, const double* tr, int n);
   void final_pass(int irf, int itt);
   void finish();
-  // The first pass whose convergence can end the iteration (9; 1 after a warm start).
+  // The first pass whose convergence can end the iteration (1 after a warm start).
   void set_first_checked_pass(int pass) { first_check_ = pass; }
 
   // Largest |new - old| / old over the shells (NaN when any value is not finite).
@@ -37,7 +39,7 @@ class Progress {
   std::chrono::steady_clock::time_point pass_start_;
   std::vector<double> tr_before_;
   double pass_seconds_ = 0;  // the latest temperature pass [s]
-  int first_check_ = 9;
+  int first_check_ = kFirstCheckedPass;
 };
 
 }  // namespace mcspec
