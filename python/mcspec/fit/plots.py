@@ -151,7 +151,7 @@ def zones(path, zones_out, photospheres, floor=1e-4):
             ax.semilogy(xs, ys, lw=1.4, label=c)
     for label, v in photospheres:
         ax.axvline(v, color="0.6", lw=0.7, ls="--")
-        ax.text(v, 1.15, label, rotation=90, fontsize=7, ha="right", va="bottom")
+        ax.text(v, 1.5 * floor, label, rotation=90, fontsize=7, ha="right", va="bottom")
     ax.set_ylim(floor, 1.5)
     ax.set_xlabel("velocity (km/s)")
     ax.set_ylabel("mass fraction at the explosion")

@@ -246,6 +246,7 @@ first_stage_evaluations = 100
 stage_evaluations = 100
 joint_evaluations = 0
 polish = 0.3
+warm_start = false
 popsize = 4
 seed = 1
 output = "out"
