@@ -1,8 +1,8 @@
 // The composition by velocity zones ("zones.dat") end to end, on the hydrogen-envelope
 // example (H 0.7, He 0.3) and the generated data directory: one zone is the uniform
 // composition, byte for byte; hydrogen only outside 8125 km/s changes the nuclei per
-// gram in those shells alone and moves the Balmer absorptions out; both composition
-// files at once, or a leftover composition.dat, are refused before anything is written.
+// gram in those shells alone and moves the Balmer absorptions out. (Both composition
+// files at once, or a leftover composition.dat: the malformed-input corpus.)
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -19,15 +19,13 @@ using namespace mcspec::test;
 
 namespace {
 
-// The hydrogen-envelope inputs with 20000 packets and the given composition files (and
-// a file "composition.dat" left over from an earlier run).
-std::unique_ptr<RunDir> envelope_run(const std::string& comp, const std::string& zones, bool leftover = false) {
+// The hydrogen-envelope inputs with 20000 packets and the given composition files.
+std::unique_ptr<RunDir> envelope_run(const std::string& comp, const std::string& zones) {
   auto r = std::make_unique<RunDir>("mcspec-layered");
   const fs::path ex = kSourceDir / "examples/hydrogen-envelope";
   r->files({{"hydro.dat", read_file(ex / "hydro.dat")}, {"dica.dat", read_file(ex / "dica.dat")}}).packets(2);
   if (!comp.empty()) r->files({{"comp.ind", comp}});
   if (!zones.empty()) r->files({{"zones.dat", zones}});
-  if (leftover) r->files({{"composition.dat", ""}});
   r->run(mcdata(generated_mcdata()));
   return r;
 }
@@ -84,20 +82,6 @@ TEST_F(Layered, HydrogenOnlyOutsideTakesPartOnlyThere) {
       if (w > rest * (1 - 15000 / c) && w < rest && f < trough.second) trough = {w, f};
     EXPECT_GT(c * (1 - trough.first / rest), 7000.0) << rest;
   }
-}
-
-// Refused before anything is written: both composition files; a composition.dat of an
-// earlier run.
-TEST_F(Layered, RefusedInputsLeaveNothingBehind) {
-  const auto both = envelope_run("  1 H  1.0\n", "v_outer H\n50000 1\n");
-  EXPECT_EQ(both->status, 2);
-  EXPECT_CONTAINS(both->err, "\"zones.dat\"");
-  EXPECT_CONTAINS(both->err, "\"comp.ind\"");
-  EXPECT_EQ(both->names(), (std::vector<std::string>{"comp.ind", "dica.dat", "hydro.dat", "zones.dat"}));
-  const auto leftover = envelope_run("", "v_outer H\n50000 1\n", true);
-  EXPECT_EQ(leftover->status, 2);
-  EXPECT_CONTAINS(leftover->err, "\"composition.dat\": output file already exists");
-  EXPECT_EQ(leftover->names(), (std::vector<std::string>{"composition.dat", "dica.dat", "hydro.dat", "zones.dat"}));
 }
 
 }  // namespace

@@ -27,13 +27,6 @@ using namespace mcspec::test;
 
 namespace {
 
-// The incomplete-* directory of dir, or an empty path.
-fs::path incomplete_dir(const fs::path& dir) {
-  for (const auto& e : fs::directory_iterator(dir))
-    if (e.path().filename().string().rfind("incomplete-", 0) == 0) return e.path();
-  return {};
-}
-
 // A density profile (LMAX, DT1SEC; then n, v, r, rho) with every density times factor.
 std::string denser(const fs::path& profile, double factor) {
   const std::vector<std::string> recs = records(read_file(profile));
@@ -141,7 +134,7 @@ TEST(InterruptedRun, StopsWithinASecondAndSetsItsFilesAside) {
     const double limit = sanitized() ? 10.0 : 1.0;
     EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), limit);
     EXPECT_CONTAINS(run.err(), std::string("interrupted by ") + name);
-    const fs::path aside = incomplete_dir(dir.path());
+    const fs::path aside = dir.incomplete();
     ASSERT_FALSE(aside.empty()) << run.err();
     EXPECT_CONTAINS(run.err(), "moved into " + aside.filename().string() + "/");
     EXPECT_EQ(listing(aside).size(), std::size(kOutputFiles));
@@ -167,7 +160,7 @@ TEST(FailedRun, AnErrorAfterTheSetUpSetsTheFilesAsideAndTheCorrectedRunStarts) {
   // With the optional per-ion spectrum on, so that ionspec.dat goes aside with the rest.
   EXPECT_EQ(dir.example(shared_example()).run("MCSPEC_ION_SPECTRUM=1 " + mcdata(data)), 2);
   EXPECT_CONTAINS(dir.out, "TEMP ITER");  // the set-up was done
-  const fs::path aside = incomplete_dir(dir.path());
+  const fs::path aside = dir.incomplete();
   ASSERT_FALSE(aside.empty()) << dir.err;
   EXPECT_CONTAINS(dir.err, "varn2");
   EXPECT_CONTAINS(dir.err, "moved into " + aside.filename().string() + "/");

@@ -60,6 +60,12 @@ class RunDir {
   std::string read(const std::string& name) const { return read_file(dir_ / name); }
   bool has(const std::string& name) const { return fs::exists(fs::symlink_status(dir_ / name)); }
   std::vector<std::string> names() const { return listing(dir_); }
+  // The incomplete-* directory a stopped run set its outputs aside in, or an empty path.
+  fs::path incomplete() const {
+    for (const std::string& n : names())
+      if (n.starts_with("incomplete-")) return dir_ / n;
+    return {};
+  }
   // What differs from another run on standard output and in the output files; empty
   // when they are byte-identical.
   std::string differences(const RunDir& other) const {
