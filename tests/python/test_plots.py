@@ -1,5 +1,5 @@
 """Plots written without error and of sensible size; the ion decomposition read from a
-small hand-made ionspec.dat; the comparison figures on a hand-made observed spectrum."""
+small hand-made ionspec.dat and from a run's; the comparison figures on a hand-made observed spectrum."""
 
 import shutil
 
@@ -26,6 +26,13 @@ def test_ionspec_reader(tmp_path):
     assert np.allclose(m.sum(axis=1), 1.0)
     assert m[1, list(sp).index(20.01)] == 0.5
     assert [mcspec.species_label(x) for x in sp] == ["other", "H I", "Si II", "Ca II", "Fe II"]
+
+
+def test_ion_shares_of_a_run(hydrogen_run):
+    # Per bin the shares of the ions sum to 1, over the bins of the last spectrum that received packets.
+    bins, _, _, m = mcspec.read_ionspec(hydrogen_run.directory / "ionspec.dat").matrix()
+    assert np.allclose(m.sum(axis=1), 1.0, atol=1e-4) and (m > 0).any(axis=1).all()
+    assert list(bins) == list(np.flatnonzero(hydrogen_run.mc_spectra[-1].packets) + 1)
 
 
 @pytest.mark.parametrize("kind", ["spectrum", "temperature", "ions"])
