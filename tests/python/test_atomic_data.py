@@ -103,17 +103,11 @@ def test_rules_on_a_hand_made_ion(tmp_path):
                             "duplicate line merged (gf summed)": 1, "unconnected levels pruned": 1}
 
 
-@pytest.mark.parametrize("label, odd", [
-    ("3s2.3p.4s 3P*0", True),
-    ("2s2.2p3.(4S*).3s 5S*2", True),          # the parent term's mark is not the level's
-    ("3d4.(a 3P).4p y 2S*1/2", True),
-    ("3d6.(5D).4s (6D).5p n 7D*5", True),
-    ("3p6.4s.np w 1P*1", True),
-    ("3d3.4s2 a 4F3/2", False),
-    ("3p5.(2P*<3/2>).4s2.5s 2[3/2]*1", True),
-    ("3s2.3p2.(3P<0>)", False),                # jK labels: the term is in parentheses
-    ("3s.3p3.(5S*<2>)", True),
-])
+# The parent term's mark is not the level's; jK labels: the term is in parentheses.
+@pytest.mark.parametrize("label, odd", [(x, True) for x in (
+    "3s2.3p.4s 3P*0", "2s2.2p3.(4S*).3s 5S*2", "3d4.(a 3P).4p y 2S*1/2", "3d6.(5D).4s (6D).5p n 7D*5",
+    "3p6.4s.np w 1P*1", "3p5.(2P*<3/2>).4s2.5s 2[3/2]*1", "3s.3p3.(5S*<2>)")] + [
+    ("3d3.4s2 a 4F3/2", False), ("3s2.3p2.(3P<0>)", False)])
 def test_parity_from_the_configuration(label, odd):
     assert bad.parity_odd(label) is odd
 

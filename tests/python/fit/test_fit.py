@@ -76,37 +76,34 @@ def edit(name, old, new):
 ZEROS = "".join(f"{z:3d} X 0.0\n" for z in range(1, 17))
 
 
+def toml(old, new):
+    return edit("fit.toml", old, new)
+
+
 @pytest.mark.parametrize("change, message", [
-    (edit("fit.toml", "[fit]", "[fit]\npopsze = 4"), "fit.toml: [fit] unknown key 'popsze'"),
-    (edit("fit.toml", "[fit]", "[fitt]\nx = 1\n[fit]"), "fit.toml: unknown section [fitt]"),
-    (edit("fit.toml", "VPH = [7000.0, 13000.0]", "VPH = [13000.0, 7000.0]"),
+    (toml("[fit]", "[fit]\npopsze = 4"), "fit.toml: [fit] unknown key 'popsze'"),
+    (toml("[fit]", "[fitt]\nx = 1\n[fit]"), "fit.toml: unknown section [fitt]"),
+    (toml("VPH = [7000.0, 13000.0]", "VPH = [13000.0, 7000.0]"),
      "fit.toml: [parameters] VPH: lower bound 13000.0 is not below upper bound"),
-    (edit("fit.toml", "LOGLS = [9.3, 9.8]", "LOGLS = [9.3, 19.8]"), "leave the accepted range"),
-    (edit("fit.toml", "LOGLS = [9.3, 9.8]", "LUM = [9.3, 9.8]"), "unknown parameter 'LUM'"),
-    (edit("fit.toml", "LOGLS = [9.3, 9.8]", "NP4 = [1, 3]"), "NP4 is an integer"),
-    (edit("fit.toml", '"X(Si)" = [0.1, 0.7]', '"X(Si)" = [0.1, 0.7]\n"X(S)" = [0.95, 0.99]'),
-     "even at the lower bounds"),
-    (edit("fit.toml", "[[3500.0, 9000.0]]", "[[1500.0, 9000.0]]"),
-     "fit.toml: [observed] windows[0]: [1500.0, 9000.0] A lies outside"),
-    (edit("fit.toml", "[fit]", "[overrides]\nWVM1 = 0.4\n[fit]"),
-     "fit.toml: [observed] windows[0]: [3500.0, 9000.0] A lies outside the model's wavelength "
-     "grid 4000-"),
-    (edit("fit.toml", "[fit]", "[overrides]\nJS = 1\n[fit]"),
+    (toml("LOGLS = [9.3, 9.8]", "LOGLS = [9.3, 19.8]"), "leave the accepted range"),
+    (toml("LOGLS = [9.3, 9.8]", "LUM = [9.3, 9.8]"), "unknown parameter 'LUM'"),
+    (toml("LOGLS = [9.3, 9.8]", "NP4 = [1, 3]"), "NP4 is an integer"),
+    (toml('"X(Si)" = [0.1, 0.7]', '"X(Si)" = [0.1, 0.7]\n"X(S)" = [0.95, 0.99]'), "even at the lower bounds"),
+    (toml("[[3500.0, 9000.0]]", "[[1500.0, 9000.0]]"), "fit.toml: [observed] windows[0]: [1500.0, 9000.0] A lies outside"),
+    (toml("[fit]", "[overrides]\nWVM1 = 0.4\n[fit]"),
+     "fit.toml: [observed] windows[0]: [3500.0, 9000.0] A lies outside the model's wavelength grid 4000-"),
+    (toml("[fit]", "[overrides]\nJS = 1\n[fit]"),
      "fit.toml: [overrides] JS: the program would refuse every model: dica.dat record 4: JS = 1"),
-    (edit("fit.toml", 'file = "obs.dat"', 'file = "missing.dat"'), "missing.dat does not exist"),
-    (edit("fit.toml", 'output = "out"', ''), "fit.toml: [fit] output is missing"),
-    (edit("fit.toml", 'binary = "/bin/true"', 'binary = "/none"'),
-     "fit.toml: [model] binary: the mcspec program was not found at /none"),
-    (edit("fit.toml", "[fit]", '[cluster]\ntls_ca_file = "ca.pem"\n[fit]'),
-     "fit.toml: [cluster] tls_cert is missing"),
-    (edit("fit.toml", None, "[model\n"), "fit.toml: not valid TOML"),
-    (edit("model/comp.ind", " 0.4\n", " nan\n"),
-     "comp.ind: the mass fraction of Z = 14 (Si) is nan"),
+    (toml('file = "obs.dat"', 'file = "missing.dat"'), "missing.dat does not exist"),
+    (toml('output = "out"', ''), "fit.toml: [fit] output is missing"),
+    (toml('binary = "/bin/true"', 'binary = "/none"'), "fit.toml: [model] binary: the mcspec program was not found at /none"),
+    (toml("[fit]", '[cluster]\ntls_ca_file = "ca.pem"\n[fit]'), "fit.toml: [cluster] tls_cert is missing"),
+    (toml(None, "[model\n"), "fit.toml: not valid TOML"),
+    (edit("model/comp.ind", " 0.4\n", " nan\n"), "comp.ind: the mass fraction of Z = 14 (Si) is nan"),
     (edit("model/comp.ind", None, ZEROS), "comp.ind: the mass fractions sum to zero"),
     (edit("model/hydro.dat", None, "2 1.0e5\n1 1 1 1\n"), "hydro.dat\": 1 points, 2 announced"),
-    (edit("obs.dat", None, "5000 1 0.1\n6000 nan 0.1\n"),
-     "fit.toml: [observed] file: " + "{d}/obs.dat: 1 observed points inside the fit windows "
-     "have a flux or error that is not finite (the first at 6000 A)"),
+    (edit("obs.dat", None, "5000 1 0.1\n6000 nan 0.1\n"), "fit.toml: [observed] file: {d}/obs.dat: 1 observed points "
+     "inside the fit windows have a flux or error that is not finite (the first at 6000 A)"),
     (edit("obs.dat", None, "5000 1 0.1\n6000 x 0.1\n"), "obs.dat\", record 2: not a number"),
     (edit("obs.dat", None, "5000 1\n6000 1\n"), "a fit needs the error column"),
 ])
