@@ -385,7 +385,7 @@ TEST(Corpus, AFullDiskLeavesTheDirectoryUsable) {
 }
 
 // MCDATA is used whole: a path of more than 256 characters (once cut to 256, and then
-// refused or taken for another directory) names the data directory.
+// refused or taken for another directory) names the data directory. (Regression.)
 TEST(Corpus, AnMcdataLongerThan256CharactersIsUsedWhole) {
   ASSERT_EQ(good().made.status, 0) << good().made.err;
   Dirs d;

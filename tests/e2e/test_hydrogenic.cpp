@@ -7,9 +7,11 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "support/test_support.hpp"
 #include "tools/hydrogenic.hpp"
 
 namespace hy = mcspec::hydrogenic;
+using mcspec::test::simpson;
 
 namespace {
 
@@ -92,15 +94,9 @@ TEST(Hydrogenic, GordonRadialIntegralsAgreeWithDirectQuadrature) {
   for (const auto& c : cases) {
     // int R_nl R_n'l' r^3 dr by Simpson's rule, far past the outer turning points.
     const double rmax = 4.0 * std::max(c[0], c[2]) * std::max(c[0], c[2]) + 60.0;
-    const int steps = 40000;
-    const double h = rmax / steps;
-    double s = 0.0;
-    for (int i = 0; i <= steps; ++i) {
-      const double r = i * h, w = (i == 0 || i == steps) ? 1.0 : (i % 2 ? 4.0 : 2.0);
-      s += w * radial_function(c[0], c[1], r) * radial_function(c[2], c[3], r) * r * r * r;
-    }
+    const auto f = [&](double r) { return radial_function(c[0], c[1], r) * radial_function(c[2], c[3], r) * r * r * r; };
     const double exact = hy::radial_integral(c[0], c[1], c[2], c[3]);
-    EXPECT_NEAR(exact, std::fabs(s * h / 3.0), 1e-7 * exact) << c[0] << "," << c[1] << " -> " << c[2] << "," << c[3];
+    EXPECT_NEAR(exact, std::fabs(simpson(f, 0.0, rmax, 40000)), 1e-7 * exact) << c[0] << "," << c[1] << " -> " << c[2] << "," << c[3];
   }
   EXPECT_THROW(hy::radial_integral(3, 1, 4, 3), std::invalid_argument);
 }

@@ -170,21 +170,18 @@ TEST(Reemission, ChoosesByBranchingRatioWithFallbackToTheLastBranch) {
   for (int n = 0; n < 500; ++n) ASSERT_EQ(other.emit(rng), static_cast<double>(ref.uniform()) < 0.5 ? 1 : 3);
 }
 
-TEST(Reemission, ReemissionInAnotherSpeciesStopsTheRun) {
-  Branches b({0.0, 0.0, 1.0});
-  b.m.ll.zcode(3) = 20.01;
+// The faults that stop the run: re-emission in another species, the level range
+// IDN1/IDN2 never set, and a range past the end of the line list when no branch is
+// chosen before its end.
+TEST(Reemission, AnotherSpeciesOrABrokenLevelRangeStopsTheRun) {
+  Branches species({0.0, 0.0, 1.0});
+  species.m.ll.zcode(3) = 20.01;
   Rng rng(3);
-  EXPECT_THROW(b.emit(rng), RunError);
-}
-
-// The two faults of a broken level range stop the run: IDN1/IDN2 never set, and a
-// range past the end of the line list when no branch is chosen before its end.
-TEST(Reemission, MissingRangeOrRangeBeyondTheLineListStopsTheRun) {
+  EXPECT_THROW(species.emit(rng), RunError);
   for (const int last : {0, 9}) {
     Branches b({0.0, 0.0, 0.0});
     b.m.ll.idn1(4) = last == 0 ? 0 : 2;
     b.m.ll.idn2(4) = last;
-    Rng rng(3);
     EXPECT_THROW(b.emit(rng), RunError) << "IDN2 = " << last;
   }
 }

@@ -108,7 +108,7 @@ def _run_kw(tmp_path, hydrogen_data, **kw):
 
 
 @pytest.mark.parametrize("case", ["no such example", "example from elsewhere, seed=", "seed and iseed",
-                                  "-o two files", "spectrum --help", "plot incomplete", "summary in air"])
+                                  "spectrum --help", "plot incomplete", "summary in air"])
 def test_api_mismatches(case, tmp_path, hydrogen_run, hydrogen_data, capsys, monkeypatch):
     monkeypatch.chdir(tmp_path)  # relative examples are looked for in the checkout too
     run_dir = str(hydrogen_run.directory)
@@ -121,9 +121,6 @@ def test_api_mismatches(case, tmp_path, hydrogen_run, hydrogen_data, capsys, mon
     elif case == "seed and iseed":
         with pytest.raises(mcspec.InputValueError, match="disagree"):
             _run_kw(tmp_path, hydrogen_data, example=HYDROGEN, seed=5, iseed=6)
-    elif case == "-o two files":
-        assert main(["temperature", run_dir, "-o", "a.png", "b.svg"]) == 0
-        assert Path("a.png").stat().st_size > 1000 and Path("b.svg").stat().st_size > 1000
     elif case == "spectrum --help":
         for cmd, has in (("spectrum", False), ("plot", True)):
             with pytest.raises(SystemExit):

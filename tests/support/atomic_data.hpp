@@ -121,16 +121,8 @@ inline InFile open_input(const std::filesystem::path& p) {
   return f;
 }
 
-// input, then read_levels, on a data directory that also holds comp.ind.
-inline void load_atoms(const std::filesystem::path& dir, const Params& p, Atoms& a, Outputs& o) {
-  InFile nbba = open_input(dir / "nbba.ind"), comp = open_input(dir / "comp.ind"), nbia = open_input(dir / "nbia.ind"),
-         ihea = open_input(dir / "ihea.ind"), varn1 = open_input(dir / "lines" / "varn1.new");
-  read_elements_and_composition(nbba, comp, nbia, ihea, a, o.out, o.sbib, o.stst);
-  read_levels(p, varn1, a, o.out, o.atmd);
-}
-
 // A data set written to a scratch directory (with comp as its comp.ind, when given) and
-// read by input and read_levels.
+// read by read_elements_and_composition and read_levels.
 struct LoadedData {
   TempDir dir;
   Atoms a;
@@ -138,7 +130,10 @@ struct LoadedData {
   explicit LoadedData(const DataSet& d, const std::string& comp = "", const Params& p = example_params()) {
     d.write(dir.path());
     if (!comp.empty()) write_file(dir / "comp.ind", comp);
-    load_atoms(dir.path(), p, a, o);
+    InFile nbba = open_input(dir / "nbba.ind"), cf = open_input(dir / "comp.ind"), nbia = open_input(dir / "nbia.ind"),
+           ihea = open_input(dir / "ihea.ind"), varn1 = open_input(dir.path() / "lines" / "varn1.new");
+    read_elements_and_composition(nbba, cf, nbia, ihea, a, o.out, o.sbib, o.stst);
+    read_levels(p, varn1, a, o.out, o.atmd);
   }
 };
 

@@ -161,15 +161,6 @@ inline InFile filters_file() {
   return f;
 }
 
-// Simpson's rule for f over [a, b] in n (even) intervals.
-template <class F>
-double simpson(F f, double a, double b, int n) {
-  const double h = (b - a) / n;
-  double sum = f(a) + f(b);
-  for (int i = 1; i < n; ++i) sum += (i % 2 ? 4.0 : 2.0) * f(a + i * h);
-  return sum * h / 3.0;
-}
-
 // The five output files of the spectrum stage, in memory.
 struct Sinks {
   OutFile out = OutFile::memory("stdout"), spcp = OutFile::memory("spcp.dat"), spct = OutFile::memory("spct.dat"),
