@@ -7,8 +7,6 @@
 // easily ionised element present.
 #include <gtest/gtest.h>
 
-
-
 #include "base/errors.hpp"
 #include "model/boundary_temperature.hpp"
 #include "model/coverage.hpp"
