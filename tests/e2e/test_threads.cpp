@@ -1,8 +1,7 @@
 // Runs on several threads: the type Ia example (10000 packets) gives the same bytes in
 // every output file and on standard output for MCSPEC_THREADS = 1, 2, 3 and 8 (2 cores
 // here), with the single sequence of draws and with per-packet streams, for the
-// black-body and the top-hat boundary; bad values of the variables stop the run
-// before any file is made.
+// black-body and the top-hat boundary. (Bad values of the variables: the corpus.)
 #include <gtest/gtest.h>
 
 #include <map>
@@ -66,21 +65,6 @@ TEST(Threads, PacketRampGivesTheSameBytesOnEveryThreadCount) {
   const RunDir& one = run_with(ramp + "1", false);
   expect_same(one, run_with(ramp + "3", false), "packet ramp, 3 threads");
   EXPECT_NE(one.read("stst.dat"), run_with("MCSPEC_STREAMS=1 MCSPEC_THREADS=1", false).read("stst.dat")) << "no effect";
-}
-
-TEST(Threads, BadSettingsStopBeforeAnyFileIsMade) {
-  const struct {
-    const char* env;
-    const char* names;
-  } cases[] = {{"MCSPEC_THREADS=two", "MCSPEC_THREADS"}, {"MCSPEC_STREAMS=yes", "MCSPEC_STREAMS"},
-               {"MCSPEC_ION_SPECTRUM=on", "MCSPEC_ION_SPECTRUM"},
-               {"MCSPEC_PACKET_RAMP=0", "MCSPEC_PACKET_RAMP"}};  // the values refused: base Parallel
-  for (const auto& c : cases) {
-    RunDir dir("mcspec-threads-bad");
-    EXPECT_EQ(dir.run(std::string(c.env) + " MCDATA=/nonexistent"), 2) << c.env;
-    EXPECT_CONTAINS(dir.err, c.names);
-    EXPECT_TRUE(dir.names().empty()) << c.env << ": files were made";
-  }
 }
 
 // MCSPEC_ION_SPECTRUM=1 adds "ionspec.dat" and changes no other byte (top hat, streams,
