@@ -18,7 +18,7 @@
 
 #include <unistd.h>
 
-#include "support/line_model.hpp"
+#include "support/models.hpp"
 #include "support/run_dir.hpp"
 
 using namespace mcspec::test;

@@ -11,7 +11,7 @@
 #include "model/boundary_temperature.hpp"
 #include "model/coverage.hpp"
 #include "model/elements.hpp"
-#include "support/atomic_data.hpp"
+#include "support/models.hpp"
 
 namespace mcspec::test {
 namespace {

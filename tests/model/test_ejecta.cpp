@@ -15,8 +15,7 @@
 #include "model/radiation_field.hpp"
 #include "model/shells.hpp"
 #include "model/zones.hpp"
-#include "support/atomic_data.hpp"
-#include "support/line_model.hpp"
+#include "support/models.hpp"
 #include "support/test_support.hpp"
 
 namespace mcspec::test {

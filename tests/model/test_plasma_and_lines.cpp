@@ -15,8 +15,7 @@
 #include "model/line_list.hpp"
 #include "model/plasma.hpp"
 #include "model/zones.hpp"
-#include "support/atomic_data.hpp"
-#include "support/line_model.hpp"
+#include "support/models.hpp"
 
 namespace mcspec::test {
 namespace {

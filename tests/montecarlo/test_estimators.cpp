@@ -15,7 +15,7 @@
 #include "montecarlo/scale.hpp"
 #include "montecarlo/temperature_update.hpp"
 #include "montecarlo/transport.hpp"
-#include "support/line_model.hpp"
+#include "support/models.hpp"
 
 namespace mcspec {
 namespace {

@@ -19,7 +19,7 @@
 #include "base/errors.hpp"
 #include "montecarlo/line_walk.hpp"
 #include "montecarlo/transport.hpp"
-#include "support/line_model.hpp"
+#include "support/models.hpp"
 
 namespace mcspec {
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "base/errors.hpp"
-#include "support/line_model.hpp"
+#include "support/models.hpp"
 
 namespace mcspec::test {
 namespace {

@@ -20,7 +20,7 @@
 #include "base/errors.hpp"
 #include "montecarlo/montecarlo.hpp"
 #include "spectrum/line_maps.hpp"
-#include "support/line_model.hpp"
+#include "support/models.hpp"
 
 namespace mcspec::test {
 namespace {
