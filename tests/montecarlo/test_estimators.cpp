@@ -15,7 +15,7 @@
 #include "montecarlo/scale.hpp"
 #include "montecarlo/temperature_update.hpp"
 #include "montecarlo/transport.hpp"
-#include "support/models.hpp"
+#include "toy_model.hpp"
 
 namespace mcspec {
 namespace {

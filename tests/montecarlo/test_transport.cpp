@@ -19,7 +19,7 @@
 #include "base/errors.hpp"
 #include "montecarlo/line_walk.hpp"
 #include "montecarlo/transport.hpp"
-#include "support/models.hpp"
+#include "toy_model.hpp"
 
 namespace mcspec {
 namespace {
