@@ -50,12 +50,14 @@ fi
 
 # A new directory for every run; an earlier run is never touched.
 stamp=$(date +%Y%m%d-%H%M%S)
-run="$repo/runs/$name-$stamp"
+tag=${name//\//-}   # an epoch of a sequence (sn2011fe-tomography/17.7d): one directory level
+run="$repo/runs/$tag-$stamp"
 mkdir -p "$repo/runs"
 k=1
 while ! mkdir "$run" 2>/dev/null; do
+  [ -d "$repo/runs" ] || { echo "run_example: cannot make $repo/runs" >&2; exit 1; }
   k=$((k + 1))
-  run="$repo/runs/$name-$stamp-$k"
+  run="$repo/runs/$tag-$stamp-$k"
 done
 for f in dica.dat comp.ind zones.dat hydro.dat; do
   [ -f "$example/$f" ] && cp "$example/$f" "$run/"
@@ -93,6 +95,12 @@ echo "  spct.dat  observed-flux spectrum;  sbib.dat  summary and magnitudes;  st
 observed=()
 obs="$repo/data/observed/SN2011fe_2011-09-10_09-22-00_HST_STIS_HST-Ia.dat"
 case "$example" in *sn2011fe*) [ -f "$obs" ] && observed=(--observed "$obs" --observed-label "SN 2011fe, HST/STIS, +0.1 d") ;; esac
+# An example may name its own observed spectrum: observed.txt, line 1 the file (relative to
+# the repository), line 2 its label.
+if [ -f "$example/observed.txt" ]; then
+  obs="$repo/$(sed -n 1p "$example/observed.txt")"
+  [ -f "$obs" ] && observed=(--observed "$obs" --observed-label "$(sed -n 2p "$example/observed.txt")")
+fi
 if /usr/bin/python3 -c 'import numpy, matplotlib' 2>/dev/null; then
   # One line for the plots instead of one per file written.
   PYTHONPATH="$repo/python" /usr/bin/python3 -m mcspec report "$run" "${observed[@]}" --formats png,svg \

@@ -9,7 +9,8 @@
   report RUN_DIR --observed FILE [--out DIR]         spectrum with the observed one and
                                                      a printed comparison
   summary RUN_DIR                                    magnitudes, passes, strongest emitters
-  fit ...                                            spectrum fitting (mcspec.fit)
+  fit CONFIG.toml                                    fit a spectrum, or with [[epoch]]
+                                                     tables a spectral sequence (mcspec.fit)
 
 Exit status: 0 done, 1 a file could not be read or written, 2 wrong usage.
 """

@@ -2,7 +2,9 @@
 
 The configuration (docs/fitting.md) names a starting model, an observed spectrum with fit
 windows, the parameters to vary with their bounds, and the search. Models run on a Dask
-cluster, local or at a scheduler address; results go to a new output directory.
+cluster, local or at a scheduler address; results go to a new output directory. A
+configuration with [[epoch]] tables fits a spectral sequence with one layered model
+(mcspec.fit.sequence).
 """
 from __future__ import annotations
 
@@ -22,31 +24,34 @@ __all__ = ["Config", "ConfigError", "load", "fit", "main"]
 STATE = "fit-state.json"
 
 
-def prepare_output(cfg: Config) -> bool:
+def prepare_state(out: str, fp: str, config_path: str) -> bool:
     """Create the output directory, or accept it for a resume when it holds a fit of the same
-    configuration. Returns True when resuming."""
-    out = cfg.output
-    fp = cfg.fingerprint()
+    configuration (fingerprint fp). Returns True when resuming."""
     state = os.path.join(out, STATE)
     if os.path.exists(out):
         try:
             with open(state) as f:
                 old = json.load(f)
         except (OSError, ValueError):
-            raise ConfigError(f"{cfg.path}: [fit] output: {out} exists and is not the output "
+            raise ConfigError(f"{config_path}: [fit] output: {out} exists and is not the output "
                               f"of a fit; choose a new directory") from None
         if old.get("fingerprint") != fp:
-            raise ConfigError(f"{cfg.path}: [fit] output: {out} holds a fit of a different "
+            raise ConfigError(f"{config_path}: [fit] output: {out} holds a fit of a different "
                               f"configuration (or changed input files); choose a new "
                               f"directory")
         return True
     os.makedirs(out)
-    shutil.copyfile(cfg.path, os.path.join(out, "config.toml"))
+    shutil.copyfile(config_path, os.path.join(out, "config.toml"))
     tmp = state + ".tmp"
     with open(tmp, "w") as f:
-        json.dump({"fingerprint": fp, "config": cfg.path}, f)
+        json.dump({"fingerprint": fp, "config": config_path}, f)
     os.replace(tmp, state)
     return False
+
+
+def prepare_output(cfg: Config) -> bool:
+    """prepare_state for a single-spectrum fit."""
+    return prepare_state(cfg.output, cfg.fingerprint(), cfg.path)
 
 
 def write_results(fit, elapsed: float, n_workers: int, startup: float = 0.0) -> dict:
@@ -147,15 +152,23 @@ def main(argv=None) -> int:
     configuration, input or cluster, 3 when no model succeeded, 130 when interrupted (run
     again to resume)."""
     p = argparse.ArgumentParser(prog="python3 -m mcspec fit",
-                                description="Fit an observed spectrum (see docs/fitting.md).")
+                                description="Fit an observed spectrum, or a spectral sequence "
+                                            "with one layered model (a configuration with "
+                                            "[[epoch]] tables); see docs/fitting.md.")
     p.add_argument("config", help="the fit configuration (TOML)")
     p.add_argument("--scheduler", help="a Dask scheduler address; overrides [cluster] scheduler")
     a = p.parse_args(argv)
     from .search import NoModelSucceeded
+    from .sequence import Sequence, fit_sequence, summary_line as sequence_line
     try:
         cfg = load(a.config)
+        target = cfg.base if isinstance(cfg, Sequence) else cfg
         if a.scheduler is not None:
-            cfg.scheduler = a.scheduler
+            target.scheduler = a.scheduler
+        if isinstance(cfg, Sequence):
+            s = fit_sequence(cfg)
+            print(sequence_line(cfg, s))
+            return 0
         s = fit(cfg)
     except NoModelSucceeded as e:
         print(f"mcspec fit: {e}", file=sys.stderr)

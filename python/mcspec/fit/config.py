@@ -41,7 +41,7 @@ SECTIONS = {
     "overrides": None,
     "composition": {"filler"},
     "fit": {"method", "max_evaluations", "seed", "output", "popsize", "mutation",
-            "recombination", "tol", "timeout", "retries", "keep_runs", "warm_start",
+            "recombination", "tol", "timeout", "retries", "keep_runs", "warm_start", "warm_radius", "polish",
             "packet_ramp"},
     "cluster": {"scheduler", "workers", "tls_ca_file", "tls_cert", "tls_key"},
 }
@@ -77,6 +77,8 @@ class Config:
     retries: int = 2
     keep_runs: bool = False
     warm_start: bool = True
+    warm_radius: float = 0.1
+    polish: float = 0.0
     packet_ramp: float = 1.0
     scheduler: str = ""
     workers: int = 0
@@ -95,7 +97,7 @@ class Config:
                            self.filler, self.windows, self.wavelengths, self.frame,
                            self.redshift, self.dereddened, self.noise_floor, self.method,
                            self.seed, self.popsize, self.mutation, self.recombination,
-                           self.tol, self.warm_start, self.packet_ramp))):
+                           self.tol, self.warm_start, self.packet_ramp, self.warm_radius, self.polish))):
             h.update(part.encode())
         with open(self.observed_file, "rb") as f:
             h.update(f.read())
@@ -137,8 +139,9 @@ def _check_name(where, name):
     return None
 
 
-def load(path: str) -> Config:
-    """Read and check the configuration; raise ConfigError naming what is wrong."""
+def load(path: str):
+    """Read and check the configuration; raise ConfigError naming what is wrong. Returns a
+    Config, or a sequence.Sequence for a configuration with [[epoch]] tables."""
     path = os.path.abspath(path)
     try:
         with open(path, "rb") as f:
@@ -147,6 +150,15 @@ def load(path: str) -> Config:
         raise ConfigError(f"{path}: cannot read: {e.strerror}") from None
     except (tomllib.TOMLDecodeError, UnicodeDecodeError) as e:
         raise ConfigError(f"{path}: not valid TOML: {e}") from None
+    if "epoch" in doc:
+        from .sequence import load_sequence
+        return load_sequence(path, doc)
+    return load_doc(path, doc)
+
+
+def load_doc(path: str, doc: dict, composition: bool = True) -> Config:
+    """Check a parsed single-spectrum configuration. composition=False: the model directory
+    needs no comp.ind or zones.dat (a sequence fit writes its own zones)."""
     base = os.path.dirname(path)
 
     for sec, val in doc.items():
@@ -188,7 +200,12 @@ def load(path: str) -> Config:
 
     texts = {}
     layered = os.path.exists(os.path.join(model_dir, "zones.dat"))
-    for name in ("dica.dat", "zones.dat" if layered else "comp.ind", "hydro.dat"):
+    if not composition:
+        layered = False
+        from ..inputs import comp_records
+        texts["comp.ind"] = "\n".join(comp_records({"O": 1.0})) + "\n"   # not used: the sequence writes zones.dat
+    for name in ("dica.dat", *(() if not composition else ("zones.dat" if layered else "comp.ind",)),
+                 "hydro.dat"):
         p = os.path.join(model_dir, name)
         try:
             with open(p) as f:
@@ -198,7 +215,7 @@ def load(path: str) -> Config:
                 raise ConfigError(f"{w('model', 'dir')}: {p} does not exist") from None
         except OSError as e:
             raise ConfigError(f"{w('model', 'dir')}: cannot read {p}: {e.strerror}") from None
-    if layered and os.path.exists(os.path.join(model_dir, "comp.ind")):
+    if composition and layered and os.path.exists(os.path.join(model_dir, "comp.ind")):
         raise ConfigError(f"{w('model', 'dir')}: {model_dir} holds both zones.dat and comp.ind; the program "
                           f"takes one composition: remove one of them")
     try:
@@ -388,6 +405,12 @@ def _fit_section(path, cfg, fit, doc, w, base):
     cfg.warm_start = fit.get("warm_start", True)
     if not isinstance(cfg.warm_start, bool):
         raise ConfigError(f"{w('fit', 'warm_start')}: true or false")
+    cfg.polish = float(_num(w("fit", "polish"), fit.get("polish", 0.0)))
+    if not 0 <= cfg.polish < 1:
+        raise ConfigError(f"{w('fit', 'polish')}: a share of max_evaluations, 0 <= share < 1")
+    cfg.warm_radius = float(_num(w("fit", "warm_radius"), fit.get("warm_radius", 0.1)))
+    if not cfg.warm_radius > 0:
+        raise ConfigError(f"{w('fit', 'warm_radius')}: need > 0 (rms distance in bound ranges)")
     cfg.packet_ramp = float(_num(w("fit", "packet_ramp"), fit.get("packet_ramp", 1.0)))
     if not 0 < cfg.packet_ramp <= 1:
         raise ConfigError(f"{w('fit', 'packet_ramp')}: a share of the packets, 0 < f <= 1 "

@@ -98,3 +98,65 @@ def parameters(path, rows, names, bounds):
     fig.tight_layout()
     fig.savefig(path, dpi=110)
     plt.close(fig)
+
+
+def sequence(path, seq, epochs, observed):
+    """Every epoch's final model over its observed spectrum (in the model's bins inside the
+    windows), each pair normalised to the observed mean and offset, earliest at the top."""
+    from ..outputs import read_spct
+    from .objective import COL_FORMAL, COL_FORMAL_REDDENED, COL_WAVE
+    plt = _plt()
+    fig, ax = plt.subplots(figsize=(8, 2.0 + 1.5 * len(epochs)))
+    n = len(epochs)
+    for i, (row, obs, e) in enumerate(zip(epochs, observed, seq.epochs)):
+        off = 1.6 * (n - 1 - i)
+        ax.plot(obs.wave, obs.flux / np.mean(obs.flux) + off, color="0.55", lw=0.6,
+                label="observed" if i == 0 else None)
+        if row.get("run_dir"):
+            spct = read_spct(f"{row['run_dir']}/spct.dat")
+            col = COL_FORMAL if e.cfg.dereddened else COL_FORMAL_REDDENED
+            sel = (spct[:, COL_WAVE] >= obs.wave.min()) & (spct[:, COL_WAVE] <= obs.wave.max())
+            ax.plot(spct[sel, COL_WAVE], spct[sel, col] / np.mean(obs.flux) + off,
+                    color="tab:red", lw=1.0, label="model" if i == 0 else None)
+        chi = row.get("chi2_per_bin")
+        ax.text(obs.wave.max() + 60, off + 0.4,
+                f"{row['epoch']}\nVPH {row['VPH']:.0f} km/s"
+                + (f"\nχ²/bin {chi:.2f}" if chi is not None else ""), fontsize=8, va="center")
+    ax.set_xlabel("rest-frame air wavelength (Å)")
+    ax.set_ylabel("F$_\\lambda$ / mean observed F$_\\lambda$ + offset")
+    ax.set_xlim(right=ax.get_xlim()[1] + 900)
+    ax.set_title("abundance tomography: days after explosion, photospheric velocity, χ² per bin",
+                 fontsize=9)
+    ax.legend(fontsize=8, loc="upper left")
+    fig.tight_layout()
+    fig.savefig(path, dpi=110)
+    plt.close(fig)
+
+
+def zones(path, zones_out, photospheres, floor=1e-4):
+    """Mass fractions at the explosion by velocity zone (steps), with each epoch's
+    photosphere marked."""
+    plt = _plt()
+    fig, ax = plt.subplots(figsize=(8, 4.5))
+    vmax = max(z["v_top"] or 0 for z in zones_out) or max(z["v_bottom"] for z in zones_out)
+    vmax = 1.15 * vmax if vmax else 30000.0
+    cols = list(dict.fromkeys(c for z in zones_out for c in z["fractions"]))
+    for c in cols:
+        xs, ys = [], []
+        for z in sorted(zones_out, key=lambda z: z["v_bottom"]):
+            top = z["v_top"] or vmax
+            xs += [z["v_bottom"], top]
+            ys += [max(z["fractions"].get(c, 0.0), floor)] * 2
+        if max(ys) > floor:
+            ax.semilogy(xs, ys, lw=1.4, label=c)
+    for label, v in photospheres:
+        ax.axvline(v, color="0.6", lw=0.7, ls="--")
+        ax.text(v, 1.15, label, rotation=90, fontsize=7, ha="right", va="bottom")
+    ax.set_ylim(floor, 1.5)
+    ax.set_xlabel("velocity (km/s)")
+    ax.set_ylabel("mass fraction at the explosion")
+    ax.set_title("fitted zones (dashed: photosphere of each epoch)", fontsize=9)
+    ax.legend(fontsize=7, ncol=4)
+    fig.tight_layout()
+    fig.savefig(path, dpi=110)
+    plt.close(fig)

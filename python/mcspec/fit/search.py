@@ -7,7 +7,8 @@ table and continues from there.
 Warm starts ([fit] warm_start): every evaluation starts from the radiation field
 (radfield.dat) of the nearest model, in parameters scaled by their bound ranges, among those of
 the same epoch (DAY, when it is fitted) that had finished when its generation was submitted;
-ties go to the lower evaluation number. The fields are kept in radfields/eval-NNNNNN.dat of the
+ties go to the lower evaluation number. A model farther than [fit] warm_radius starts cold. The
+fields are kept in radfields/eval-NNNNNN.dat of the
 output directory and the choices in radfields/choices.tsv as each generation is submitted, so
 that a resumed fit starts the evaluations it submitted before from the same fields.
 """
@@ -77,6 +78,9 @@ class Fit:
         self.new_evals = 0
         self.vectors_seen = 0   # vectors handed over by the optimiser (memoised ones too)
         self.generations = 0
+        self.x0 = None          # a vector of the first generation (a sequence's stages set it)
+        # Evaluations the current phase may reach: the search's share, then all (the polish).
+        self.limit = cfg.max_evaluations - int(round(cfg.polish * cfg.max_evaluations))
         self.prune_runs()
 
     def prune_runs(self):
@@ -143,7 +147,9 @@ class Fit:
 
     def _nearest(self, key, finished):
         """The evaluation of `finished` [(eval, key)] nearest to key in scaled parameters and
-        of the same epoch, or None."""
+        of the same epoch, or None; None too when the nearest lies farther than warm_radius
+        (rms of the parameter differences in units of their bound ranges): a field from a
+        distant model relaxes too slowly for the convergence test and biases the spectrum."""
         cfg = self.cfg
         day = cfg.names.index("DAY") if "DAY" in cfg.names else None
         best = None
@@ -153,7 +159,9 @@ class Fit:
             d = sum(((a - b) / (hi - lo)) ** 2 for a, b, (lo, hi) in zip(key, other, cfg.bounds))
             if best is None or (d, ev) < best:
                 best = (d, ev)
-        return None if best is None else best[1]
+        if best is None or best[0] > cfg.warm_radius ** 2 * len(key):
+            return None
+        return best[1]
 
     @staticmethod
     def _usable(field: str) -> bool:
@@ -207,7 +215,7 @@ class Fit:
         # The budget counts evaluations (rows of the table, resumed ones included), not the
         # vectors the optimiser hands over: a vector already evaluated costs nothing.
         keys = [tuple(float(v) for v in vec) for vec in vectors]
-        left = self.cfg.max_evaluations - len(self.table.rows)
+        left = self.limit - len(self.table.rows)
         self.vectors_seen += len(keys)
         # The models finished before this generation, with a stored field.
         finished = [(r["eval"], tuple(r[n] for n in self.cfg.names)) for r in self.table.rows
@@ -259,7 +267,7 @@ class Fit:
         for key in keys:
             c = self.memo.get(key, math.inf)
             out.append(c if math.isfinite(c) else FAILED_CHI2)
-        if len(self.table.rows) >= self.cfg.max_evaluations or \
+        if len(self.table.rows) >= self.limit or \
                 self.vectors_seen > 100 * self.cfg.max_evaluations:  # an optimiser that only repeats itself
             raise BudgetSpent
         return out
@@ -270,17 +278,50 @@ class Fit:
             self.log(f"fit: resuming from {self.table.path}: {self.resumed} evaluations "
                      f"are taken from the table")
         try:
-            result = differential_evolution(
-                lambda x: self.evaluate([x])[0], cfg.bounds, strategy="best1bin",
-                maxiter=10**6, popsize=cfg.popsize, tol=cfg.tol,
-                mutation=cfg.mutation, recombination=cfg.recombination, seed=cfg.seed,
-                polish=False, init="latinhypercube", updating="deferred",
-                workers=lambda func, xs: self.evaluate(list(xs)))
-            self.stop_reason = result.message
+            try:
+                result = differential_evolution(
+                    lambda x: self.evaluate([x])[0], cfg.bounds, strategy="best1bin",
+                    maxiter=10**6, popsize=cfg.popsize, tol=cfg.tol,
+                    mutation=cfg.mutation, recombination=cfg.recombination, seed=cfg.seed,
+                    polish=False, init="latinhypercube", updating="deferred", x0=self.x0,
+                    workers=lambda func, xs: self.evaluate(list(xs)))
+                self.stop_reason = result.message
+            except BudgetSpent:
+                self.stop_reason = (f"max_evaluations = {self.limit} reached" if
+                                    len(self.table.rows) >= self.limit else
+                                    f"{len(self.table.rows)} evaluations: the optimiser repeated evaluated vectors")
+            if self.limit < cfg.max_evaluations:
+                self.log(f"fit: differential evolution ended: {self.stop_reason}; local search")
+                self.limit = cfg.max_evaluations
+                self.stop_reason = self.compass_search()
         except BudgetSpent:
-            self.stop_reason = (f"max_evaluations = {cfg.max_evaluations} reached" if
-                                len(self.table.rows) >= cfg.max_evaluations else
-                                f"{len(self.table.rows)} evaluations: the optimiser repeated evaluated vectors")
+            self.stop_reason = f"max_evaluations = {cfg.max_evaluations} reached"
         finally:
             self.prune_runs()
         self.log(f"fit: search ended: {self.stop_reason}")
+
+    def compass_search(self) -> str:
+        """Local search from the best vector: every parameter one step up and one down (a
+        step is a share of its bound range, first 0.1), all at once on the cluster; move to
+        the best of them when it improves, else halve the step. Deterministic given the
+        table, so a resumed fit retraces it."""
+        if self.best is None:
+            return "local search: no successful model to start from"
+        names, bounds = self.cfg.names, self.cfg.bounds
+        x = [self.best[n] for n in names]
+        fx, step = self.best["chi2"], 0.1
+        while step >= 0.004:
+            cands = []
+            for i, (lo, hi) in enumerate(bounds):
+                for sign in (1, -1):
+                    y = list(x)
+                    y[i] = min(max(x[i] + sign * step * (hi - lo), lo), hi)
+                    if y[i] != x[i] and y not in cands:
+                        cands.append(y)
+            values = self.evaluate(cands)
+            j = min(range(len(cands)), key=lambda k: (values[k], k))
+            if values[j] < fx:
+                x, fx = cands[j], values[j]
+            else:
+                step /= 2
+        return "local search converged (step below 0.004 of the ranges)"

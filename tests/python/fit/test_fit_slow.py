@@ -218,6 +218,120 @@ def test_tls_cluster_refuses_a_client_without_the_certificate(tmp_path, dask):
             Engine(address, tls=tls, log=lambda s: None).__enter__()
 
 
+def test_sequence_injection_and_recovery(tmp_path):
+    """Three synthetic epochs of a known three-zone model (an oxygen zone above 12500 km/s, a
+    silicon zone down to 10000, an iron zone down to 8000 km/s), each made with other seeds
+    than the fit's plus 1 % noise, are fitted stage by stage from the bounds. Tolerances as
+    in test_injection_and_recovery: the shift of a parameter that changes the epoch's spectrum
+    by 3 times its seed-to-seed scatter (rms over the window)."""
+    from mcspec.fit import load, modelfiles
+    t0 = time.time()
+    days, vph, logl = (7.0, 12.0, 18.0), (12500.0, 10000.0, 8000.0), (9.1, 9.4, 9.5)
+    labels = [f"{d:.1f}d" for d in days]
+    epochs = "".join(f"""
+[[epoch]]
+file = "synthetic-{e}.dat"
+day = {d}
+windows = [[3500.0, 9000.0]]
+LOGLS = [{lg - 0.15}, {lg + 0.15}]
+VPH = [{v - 1200}, {v + 1000}]
+""" for e, d, v, lg in zip(labels, days, vph, logl))
+    ov = "\n".join(f'"{k}" = {v}' for k, v in TINY.items())
+    text = f"""
+[model]
+dir = "{EXAMPLE}"
+mcdata = "{MCDATA}"
+binary = "{mcspec.find_binary()}"
+{epochs}
+[zones]
+fractions = {{ Si = [0.0, 1.0], Fe = [0.0, 1.0] }}
+filler = "O"
+outer = []
+[overrides]
+{ov}
+[fit]
+first_stage_evaluations = 100
+stage_evaluations = 100
+joint_evaluations = 0
+polish = 0.3
+popsize = 4
+seed = 1
+output = "out"
+[cluster]
+workers = 2
+"""
+    win_lo, win_hi = 3500.0, 9000.0
+    for e in labels:   # placeholders for loading; replaced by the synthetic spectra below
+        w = np.linspace(3000.0, 9500.0, 50)
+        np.savetxt(tmp_path / f"synthetic-{e}.dat", np.c_[w, w * 0 + 1, w * 0 + 0.1])
+    (tmp_path / "fit.toml").write_text(text)
+    seq = load(str(tmp_path / "fit.toml"))
+    truth = {"TSHIFT": 0.0, **{f"LOGLS@{e}": lg for e, lg in zip(labels, logl)},
+             **{f"VPH@{e}": v for e, v in zip(labels, vph)},
+             "Si@e1": 0.1, "Fe@e1": 0.0, "Si@e2": 0.7, "Fe@e2": 0.0, "Si@e3": 0.1, "Fe@e3": 0.8}
+    dominant = {"e1": ("O", "Si@e1", -1), "e2": ("Si", "Si@e2", 1), "e3": ("Fe", "Fe@e3", 1)}
+    bounds = dict(zip(labels, vph))
+
+    def flux(k, values, seed, name):
+        for attempt in range(3):   # 10000 packets may leave a shell unsampled: another seed
+            d = tmp_path / f"{name}-{attempt}"
+            d.mkdir()
+            for fn, t in seq.files(k, values, bounds, 3).items():
+                if fn == "dica.dat":
+                    dd = modelfiles.Dica(t)
+                    dd.set("ISEED", seed + attempt)
+                    t = dd.text()
+                (d / fn).write_text(t)
+            r = subprocess.run([seq.base.binary], cwd=d, capture_output=True, text=True,
+                               env=dict(os.environ, MCDATA=str(MCDATA), MCSPEC_THREADS="1"))
+            if r.returncode == 0:
+                break
+        assert r.returncode == 0, r.stderr
+        s = mcspec.read_spct(d / "spct.dat")
+        return s[(s[:, 0] >= win_lo) & (s[:, 0] <= win_hi)]
+
+    def rms(a, b):
+        return float(np.sqrt(np.mean(((a - b) / b) ** 2)))
+
+    rng = np.random.default_rng(5)
+    tol, noises = {}, []
+    for k, e in enumerate(labels, start=1):
+        obs = flux(k, truth, 1234567, f"truth-{e}")
+        other = flux(k, truth, 2345671, f"seed-{e}")[:, 1]
+        noise = rms(other, obs[:, 1])
+        base = flux(k, truth, 3456712, f"base-{e}")[:, 1]
+        zone = f"e{k}"
+        for name, step in ((f"VPH@{e}", 300.0), (dominant[zone][1], 0.1)):
+            change = [rms(flux(k, {**truth, name: truth[name] + s * step}, 3456712,
+                               f"shift-{name}{s:+d}")[:, 1], base) for s in (-1, 1)]
+            tol[name] = step * 3 * noise / min(change)
+        np.savetxt(tmp_path / f"synthetic-{e}.dat",
+                   np.c_[obs[:, 0], obs[:, 1] * (1 + 0.01 * rng.standard_normal(len(obs))),
+                         0.01 * obs[:, 1]])
+        noises.append(noise)
+    (tmp_path / "fit.toml").write_text(text.replace(
+        "[model]", f"[observed]\nnoise_floor = {max(noises):.4f}\n[model]"))
+    r = subprocess.run([sys.executable, "-m", "mcspec", "fit", str(tmp_path / "fit.toml")],
+                       cwd=tmp_path, env=env(), capture_output=True, text=True, timeout=1500)
+    assert r.returncode == 0, r.stderr
+    s = json.loads((tmp_path / "out" / "sequence.json").read_text())
+    v = s["values"]
+    zones = {z["zone"]: z["fractions"] for z in s["zones"]}
+    truth_x = {z: seq.zone_fractions(truth, z) for z in zones}
+    report = "; ".join(
+        [f"VPH@{e} {v[f'VPH@{e}']:.0f} (truth {truth[f'VPH@{e}']:.0f} ± {tol[f'VPH@{e}']:.0f})"
+         for e in labels] +
+        [f"{z}: {el} {zones[z][el]:.3f} (truth {truth_x[z][el]:.3f} ± {max(tol[n], 0.05):.3f})"
+         for z, (el, n, _) in dominant.items()])
+    print(f"sequence injection: {report}; {time.time() - t0:.0f} s")
+    for e in labels:
+        assert abs(v[f"VPH@{e}"] - truth[f"VPH@{e}"]) <= tol[f"VPH@{e}"], report
+    for z, (el, name, sign) in dominant.items():
+        assert max(zones[z], key=zones[z].get) == el, report
+        # A share's tolerance is in the share; the element's own fraction moves by at most as much.
+        assert abs(zones[z][el] - truth_x[z][el]) <= max(tol[name], 0.05), report
+
+
 BANDS = [(3500, 4500), (4500, 5500), (5500, 6500), (6500, 8000)]
 
 
