@@ -1,15 +1,24 @@
 // Run parameters: the echo records of "dica.dat" byte for byte, the derived boundary
-// quantities, the air-to-vacuum conversion, the constants' relations and the input limits.
+// quantities, the air-to-vacuum conversion, the constants' relations and the input
+// limits; the output wavelength grid: edges uniform in log10 wavelength, air edges by the
+// Edlen index from 2000 A on, and its table in "spcp.dat" worked out by hand; the thread
+// settings and the two task loops: values of the variables, results merged in block
+// order whatever the thread count, and the first failure in block order.
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <cmath>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/air_vacuum.hpp"
 #include "base/errors.hpp"
+#include "base/parallel.hpp"
 #include "base/run_parameters.hpp"
+#include "base/wavelength_grid.hpp"
 #include "support/test_support.hpp"
 
 namespace mcspec {
@@ -177,6 +186,117 @@ TEST(RunParameterLimits, LargestAndSmallestAcceptedValues) {
   const ParamsRun small(example_with({{2, " 1 0"}, {4, "    3    0    2  0.001"}, {16, "   0.2   1.0  1"}}));
   EXPECT_EQ(small.p.npk, 10000);
   EXPECT_EQ(small.p.kb, 2);
+}
+
+WavelengthGrid grid(double wvm1, double wvm2, int kg, OutFile& spcp, WavelengthGrid g = {}) {
+  Params p;
+  p.wvm1 = wvm1;
+  p.wvm2 = wvm2;
+  p.kg = kg;
+  build_wavelength_grid(p, g, spcp);
+  return g;
+}
+
+TEST(WavelengthGrid, EdgesInAirByHand) {
+  // Edge 1: log10 0.3 = -0.5228787; 3000 A in air: s = 1/0.09 = 11.111 micron^-2,
+  // n = 1.000064328 + 0.0294981/134.889 + 0.0002554/29.889 = 1.000291546,
+  // 0.3 / n = 0.2999126 micron, log10 = -0.5230053.
+  // Edge 2: 1 micron, n = 1.000064328 + 0.0294981/145 + 0.0002554/40 = 1.000274148,
+  // 1 / n = 0.9997259, log10 = -0.0001190.
+  OutFile spcp = OutFile::memory("spcp.dat");
+  const WavelengthGrid g = grid(0.3, 1.0, 1, spcp);
+  EXPECT_EQ(spcp.text(),
+            "    1   -0.522879    0.522879    0.300000 3000.000000    0.299913   -0.523005\n"
+            "    2    0.000000    0.522879    1.00000010000.000000    0.999726   -0.000119\n");
+  EXPECT_NEAR(g.wbina(1), 0.9997259 - 0.2999126, 2e-7);
+  // Edges 0.15 and 0.1936 micron lie below 2000 A and stay in vacuum, 0.25 micron above.
+  OutFile uv = OutFile::memory("spcp.dat");
+  const WavelengthGrid h = grid(0.15, 0.25, 2, uv);
+  EXPECT_EQ(h.wlba(1), h.wlb(1));
+  EXPECT_EQ(h.wlba(2), h.wlb(2));
+  EXPECT_LT(h.wlba(3), h.wlb(3));
+}
+
+TEST(WavelengthGrid, RebuildGivesTheSameGridAndRepeatsTheTable) {
+  OutFile spcp = OutFile::memory("spcp.dat");
+  const WavelengthGrid first = grid(0.2, 1.0, 1000, spcp);
+  const std::string table = spcp.text();
+  const WavelengthGrid again = grid(0.2, 1.0, 1000, spcp, first);  // rebuilt in place
+  EXPECT_EQ(spcp.text(), table + table);
+  for (int e = 1; e <= 1001; ++e) ASSERT_EQ(again.wlb(e), first.wlb(e));
+  // Uniform in log10 up to the last edge; the widths add up to 0.8 micron.
+  EXPECT_NEAR(first.wlb(1001), 0.0, 1e-14);
+  double sum = 0;
+  for (int b = 1; b <= 1000; ++b) sum += first.wbin(b);
+  EXPECT_NEAR(sum, 0.8, 1e-12);
+}
+
+TEST(Parallel, SettingsFromTheEnvironment) {
+  const ParallelConfig unset = parse_parallel_config(nullptr, nullptr, nullptr), set = parse_parallel_config("3", "1", "1");
+  EXPECT_EQ(unset.threads, available_cores());
+  EXPECT_TRUE(!unset.streams && !unset.ion_spectrum && unset.packet_ramp == 1.0);
+  EXPECT_EQ(parse_parallel_config("auto", "0", "").threads, available_cores());
+  EXPECT_TRUE(set.threads == 3 && set.streams && set.ion_spectrum);
+  EXPECT_EQ(parse_parallel_config(nullptr, nullptr, nullptr, "0.25").packet_ramp, 0.25);
+  // Refused values name their variable.
+  const auto refused = [](const char* threads, const char* streams, const char* ramp) {
+    return std::string(
+        mcspec::test::thrown<InputError>([&] { parse_parallel_config(threads, streams, nullptr, ramp); }).what());
+  };
+  for (const char* t : {"0", "1.5", " 2", "1025", "99999999999"}) EXPECT_CONTAINS(refused(t, nullptr, nullptr), "MCSPEC_THREADS");
+  for (const char* t : {"true", "01"}) EXPECT_CONTAINS(refused(nullptr, t, nullptr), "MCSPEC_STREAMS");
+  for (const char* t : {"0", "1.5", "-0.5", "0.25x", "nan"}) EXPECT_CONTAINS(refused(nullptr, nullptr, t), "MCSPEC_PACKET_RAMP");
+}
+
+TEST(Parallel, BlocksMergeInOrderForAnyThreadCount) {
+  for (const int threads : {1, 2, 3, 8}) {
+    const int blocks = 37;
+    std::vector<int> slot_value(64, -1), merged;
+    ordered_blocks(
+        blocks, threads, 2 * threads,
+        [&](int b, int slot, int) {
+          // uneven work, so that blocks finish out of order
+          std::this_thread::sleep_for(std::chrono::microseconds((b * 7919) % 13 * 50));
+          slot_value[static_cast<std::size_t>(slot)] = b;
+        },
+        [&](int b, int slot) {
+          EXPECT_EQ(slot_value[static_cast<std::size_t>(slot)], b);
+          merged.push_back(b);
+        });
+    ASSERT_EQ(merged.size(), static_cast<std::size_t>(blocks)) << threads;
+    for (int b = 0; b < blocks; ++b) EXPECT_EQ(merged[static_cast<std::size_t>(b)], b) << threads;
+  }
+}
+
+TEST(Parallel, TheFirstFailureInOrderIsReported) {
+  for (const int threads : {1, 2, 3, 8}) {
+    std::vector<int> merged;
+    try {
+      ordered_blocks(
+          40, threads, 4,
+          [&](int b, int, int) {
+            if (b == 25) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            if (b == 11 || b == 25) throw std::runtime_error("block " + std::to_string(b));
+          },
+          [&](int b, int) { merged.push_back(b); });
+      ADD_FAILURE() << "no exception";
+    } catch (const std::runtime_error& e) {
+      EXPECT_STREQ(e.what(), "block 11");
+    }
+    ASSERT_EQ(merged.size(), 11u) << threads;  // blocks 0..10, in order
+    for (int b = 0; b < 11; ++b) EXPECT_EQ(merged[static_cast<std::size_t>(b)], b);
+    std::vector<char> seen(30, 0);
+    try {
+      parallel_for(30, threads, [&](int t, int) {
+        seen[static_cast<std::size_t>(t)] = 1;
+        if (t == 4 || t == 9) throw std::runtime_error("task " + std::to_string(t));
+      });
+      ADD_FAILURE() << "no exception";
+    } catch (const std::runtime_error& e) {
+      EXPECT_STREQ(e.what(), "task 4");
+    }
+    for (int t = 0; t <= 4; ++t) EXPECT_TRUE(seen[static_cast<std::size_t>(t)]) << t;
+  }
 }
 
 }  // namespace

@@ -1,10 +1,17 @@
-// Composition, ion selection and level reading on small hand-made data directories:
-// the normalisation by hand, the ion list and level counts against the cut-off, and
-// the inputs and capacities that must be refused with the file named.
+// Composition, ion selection and level reading on small hand-made data directories: the
+// normalisation by hand, the ion list and level counts against the cut-off, the inputs
+// and capacities that must be refused with the file named. The composition against
+// chemistry and the data: each "comp.ind" record must describe element Z = its record
+// number, a raw sum far from 1 is worth a word, elements of noticeable mass that take no
+// part are named with the reason, and the lowest boundary temperature follows the most
+// easily ionised element present.
 #include <gtest/gtest.h>
 
 #include "base/errors.hpp"
-#include "support/atomic_data.hpp"
+#include "model/boundary_temperature.hpp"
+#include "model/coverage.hpp"
+#include "model/elements.hpp"
+#include "support/models.hpp"
 
 namespace mcspec::test {
 namespace {
@@ -61,6 +68,76 @@ TEST(ReadLevels, LevelCapacitiesAndTheClosingBlock) {
   open.ions[0].levels.resize(5);
   open.close_files = false;
   EXPECT_CONTAINS(message_of<InputError>([&] { LoadedData l(open); }), "Z = 56, stage 2");
+}
+
+struct Loaded : LoadedData {
+  std::vector<std::string> warnings;
+  Loaded(const DataSet& d, const std::string& comp, const Params& p = example_params())
+      : LoadedData(d, comp, p), warnings(composition_warnings(a, p, "comp.ind", "varn1.new")) {}
+};
+
+TEST(Elements, SymbolsOfThePeriodicTable) {
+  EXPECT_EQ(mcspec::element_symbol(26), std::string_view("Fe"));
+  EXPECT_EQ(mcspec::element_symbol(118), std::string_view("Og"));
+  EXPECT_EQ(element_of_symbol(" fE "), 26);
+  EXPECT_EQ(element_of_symbol("SI"), 14);
+  EXPECT_EQ(element_of_symbol("Xx"), 0);
+  EXPECT_EQ(element_of_symbol("iron"), 0);
+}
+
+TEST(CompositionRecords, SymbolsAreReadWhateverTheirCase) {
+  // A shifted or misnamed record (the regression of a deleted Si record moving S onto P)
+  // is refused in the malformed-input corpus; here the symbol's case.
+  const InputError e = thrown<InputError>([&] { Loaded(DataSet{}, "1 H 0.5\n2 he 0.2\n3 o 0.3\n"); });
+  EXPECT_EQ(e.record() * 10 + e.field(), 32) << e.what();
+  EXPECT_CONTAINS(e.what(), "names o (Z = 8)");  // accepted case and names: test_atoms.cpp
+}
+
+TEST(CompositionWarnings, RawSumAndElementsLeftOut) {
+  DataSet d;
+  d.ions = {{1, 1, {{0.0, 0.5}, {82259.0, 1.5}}, {}},  // H I: two levels below CHL
+            {2, 2, {{0.0, 0.5}, {329000.0, 0.5}}, {}}};  // He II only, made at 24.6 eV
+  d.chi[{2, 1}] = 24.6;
+  const auto has = [](const Loaded& l, const std::string& part) {
+    for (const auto& w : l.warnings)
+      if (w.find(part) != std::string::npos) return true;
+    return false;
+  };
+  // 0.5 + 0.3 + 0.1 = 0.9: 10 % short. H takes part; He II needs 24.6 eV > CHL = 20;
+  // Li (0.1) has no ion in the level file.
+  Params p = example_params();
+  p.chl = 20.0;
+  p.chlcm = p.chl * 8065.46;
+  const Loaded l(d, "1 H 0.5\n2 He 0.3\n3 Li 0.1\n", p);
+  EXPECT_EQ(l.warnings.size(), 3u);
+  EXPECT_TRUE(has(l, "add up to 0.9000, not 1"));
+  EXPECT_TRUE(has(l, "He (Z = 2, mass fraction 0.3333) is left out of the line physics: its ions in the level file "
+                     "need more than CHL = 20.00 eV to be made (He II 24.60 eV)"));
+  EXPECT_TRUE(has(l, "Li (Z = 3, mass fraction 0.1111) is left out of the line physics: the level file \"varn1.new\" "
+                     "has no ion of it"));
+  // Within 1 %, and below 0.1 % of mass: nothing to say.
+  EXPECT_TRUE(Loaded(d, "1 H 0.9995\n2 He 0\n3 Li 0.0009\n").warnings.empty());
+  // No ion at all.
+  const Loaded none(d, "1 H 0\n2 He 0\n3 Li 1.0\n");
+  EXPECT_TRUE(has(none, "no ion takes part"));
+}
+
+TEST(BoundaryTemperature, LowestFollowsTheMostEasilyIonisedElement) {
+  // 5040 chi / 240: H 13.6 eV -> 285.6 K; with Na (5.139 eV) present 107.9 K.
+  DataSet d;
+  d.chi[{1, 1}] = 13.6;
+  d.chi[{11, 1}] = 5.139;
+  std::string comp = "1 H 0.5\n";
+  for (int z = 2; z <= 10; ++z) comp += std::to_string(z) + " x 0\n";
+  EXPECT_NEAR(lowest_boundary_temperature(Loaded(d, comp).a), 285.6, 0.05);
+  const Loaded l(d, comp + "11 Na 0.01\n");
+  EXPECT_NEAR(lowest_boundary_temperature(l.a), 107.9, 0.05);
+  Params p = example_params();
+  p.logteff = std::log10(107.8);
+  const InputError e = thrown<InputError>([&] { check_boundary_temperature(p, l.a, "dica.dat"); });
+  EXPECT_CONTAINS(e.what(), "107.8 K, below 107.9 K");
+  p.logteff = std::log10(108.0);
+  EXPECT_NO_THROW(check_boundary_temperature(p, l.a, "dica.dat"));
 }
 
 }  // namespace

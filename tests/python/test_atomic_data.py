@@ -6,10 +6,10 @@ import math
 import os
 import subprocess
 import sys
+from itertools import zip_longest
 
 import pytest
 
-import mcdata_records
 from conftest import REPO, SHARED
 
 sys.path.insert(0, os.path.join(REPO, "tools"))
@@ -18,6 +18,58 @@ import build_atomic_data as bad  # noqa: E402
 SOURCES = os.path.join(REPO, "data", "sources")
 REFERENCE = str(SHARED / "mcdata")
 
+# The data records of an atomic-data directory (comment records left out), so that two
+# directories can be compared record by record.
+FILES = ["nbba.ind", "nbia.ind", "ihea.ind", "nama.ind", "filters.dat", "rhw7.dat",
+         "lines/varn1.new", "lines/varn2"]
+
+
+def _blocks(lines, before, after, per_record):
+    """Ion blocks: `before` skipped records, header (I8, I4, I10), `after` skipped
+    records, then the block's data records. Yields (header, [records])."""
+    k = 0
+    while k < len(lines):
+        head = lines[k + before]
+        z, j, n = int(head[0:8]), int(head[8:12]), int(head[12:22])
+        k += before + 1 + after
+        m = per_record(n)
+        yield (z, j, n), lines[k:k + m]
+        k += m
+
+
+def records(directory, name):
+    """The data records of one file: a list of strings, or for the ion files a list of
+    ((Z, stage, n), [records]) blocks."""
+    with open(os.path.join(directory, name), encoding="ascii") as f:
+        lines = f.read().split("\n")
+    if lines and lines[-1] == "":
+        lines.pop()
+    lines = [ln.rstrip() for ln in lines]
+    if name == "lines/varn1.new":
+        return list(_blocks(lines, 3, 1, lambda n: n))
+    if name == "lines/varn2":
+        return list(_blocks(lines, 2, 1, lambda n: math.ceil(n / 4)))
+    return lines
+
+
+def compare(ours, theirs):
+    """Per file: the differing records, (record, ours, theirs), for the ion files
+    ((Z, stage), record or "header", ours, theirs)."""
+    result = {}
+    for name in FILES:
+        a, b = records(ours, name), records(theirs, name)
+        if not name.startswith("lines/"):
+            result[name] = [(k + 1, x, y) for k, (x, y) in enumerate(zip_longest(a, b)) if x != y]
+            continue
+        ba, bb = ({blk[0][:2]: blk for blk in d} for d in (a, b))
+        diffs = [] if list(ba) == list(bb) else [("ion order", [x[0] for x in a], [x[0] for x in b])]
+        for ion in sorted(set(ba) | set(bb)):
+            (ha, ra), (hb, rb) = ba.get(ion, ((None,), [])), bb.get(ion, ((None,), []))
+            diffs += [(ion, "header", ha, hb)] if ha != hb else []
+            diffs += [(ion, k + 1, x, y) for k, (x, y) in enumerate(zip_longest(ra, rb)) if x != y]
+        result[name] = diffs
+    return result
+
 
 @pytest.fixture(scope="module")
 def built(atomic_data):
@@ -25,7 +77,7 @@ def built(atomic_data):
 
 
 def ion_block(directory, name, z, j):
-    for head, recs in mcdata_records.records(directory, name):
+    for head, recs in records(directory, name):
         if head[:2] == (z, j):
             return recs
     raise AssertionError("no block %d %d in %s" % (z, j, name))
@@ -103,17 +155,11 @@ def test_rules_on_a_hand_made_ion(tmp_path):
                             "duplicate line merged (gf summed)": 1, "unconnected levels pruned": 1}
 
 
-@pytest.mark.parametrize("label, odd", [
-    ("3s2.3p.4s 3P*0", True),
-    ("2s2.2p3.(4S*).3s 5S*2", True),          # the parent term's mark is not the level's
-    ("3d4.(a 3P).4p y 2S*1/2", True),
-    ("3d6.(5D).4s (6D).5p n 7D*5", True),
-    ("3p6.4s.np w 1P*1", True),
-    ("3d3.4s2 a 4F3/2", False),
-    ("3p5.(2P*<3/2>).4s2.5s 2[3/2]*1", True),
-    ("3s2.3p2.(3P<0>)", False),                # jK labels: the term is in parentheses
-    ("3s.3p3.(5S*<2>)", True),
-])
+# The parent term's mark is not the level's; jK labels: the term is in parentheses.
+@pytest.mark.parametrize("label, odd", [(x, True) for x in (
+    "3s2.3p.4s 3P*0", "2s2.2p3.(4S*).3s 5S*2", "3d4.(a 3P).4p y 2S*1/2", "3d6.(5D).4s (6D).5p n 7D*5",
+    "3p6.4s.np w 1P*1", "3p5.(2P*<3/2>).4s2.5s 2[3/2]*1", "3s.3p3.(5S*<2>)")] + [
+    ("3d3.4s2 a 4F3/2", False), ("3s2.3p2.(3P<0>)", False)])
 def test_parity_from_the_configuration(label, odd):
     assert bad.parity_odd(label) is odd
 
@@ -145,7 +191,7 @@ def test_never_overwrites_and_leaves_nothing_half_written(tmp_path):
 def test_deterministic(built, tmp_path):
     out = tmp_path / "again"
     subprocess.run([sys.executable, os.path.join(REPO, "tools", "build_atomic_data.py"), str(out)], check=True)
-    for name in mcdata_records.FILES + ["BUILD-REPORT.txt"]:
+    for name in FILES + ["BUILD-REPORT.txt"]:
         with open(os.path.join(built, name), "rb") as a, open(out / name, "rb") as b:
             assert a.read() == b.read(), name
 
@@ -215,8 +261,8 @@ CA_I_EXTRA_LEVEL = 43933.477
 def test_equal_to_the_reference_directory(built):
     if not os.path.isdir(REFERENCE):
         pytest.skip("reference directory %s not present" % REFERENCE)
-    diffs = mcdata_records.compare(built, REFERENCE)
-    for name in mcdata_records.FILES:
+    diffs = compare(built, REFERENCE)
+    for name in FILES:
         if not name.startswith("lines/"):
             assert diffs[name] == [], name
     ions = {d[0] for name in ("lines/varn1.new", "lines/varn2") for d in diffs[name]}

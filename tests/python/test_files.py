@@ -1,5 +1,7 @@
-"""Readers on damaged copies of a real run's files; writers on bad arguments; round trips
-writer -> reader; any cut of a run's file either reads identically or raises."""
+"""Readers on damaged copies of a real run's files and of the layered-ejecta files; writers on
+bad arguments; round trips writer -> reader; any cut of a run's file reads identically or
+raises; the number forms the program writes (three-digit exponents without a letter, D
+exponents, fields too narrow for their value)."""
 
 import math
 import shutil
@@ -13,8 +15,13 @@ from mcspec import outputs
 from mcspec.__main__ import main
 from mcspec.fit import modelfiles
 from mcspec.inputs import Params
+from mcspec.numbers import parse_float
+
+from test_layers import COMPOSITION
 
 READERS = {name: fn for name, fn in outputs.RUN_FILES.values()}
+READERS.update({"composition.dat": mcspec.read_composition, "zones.dat": mcspec.read_zones})
+BASE = {"composition.dat": COMPOSITION.encode(), "zones.dat": b""}  # the others: the run's file
 
 
 def cut(n):
@@ -26,37 +33,60 @@ def line_dropped(k):
 
 
 def replaced(old, new):
-    return lambda b: b.replace(old, new, 1)
+    return lambda b: b.replace(*(x.encode() if isinstance(x, str) else x for x in (old, new)), 1)
+
+
+def whole(text):
+    return lambda b: text.encode()
 
 
 GARBAGE = bytes(range(256)) * 4
+ROW2 = COMPOSITION.splitlines()[4]
 
-# file, damage, what the message names ('' for any message)
+# file, damage, what the message names ('' for any message), (line, field) when checked
 DAMAGED = [
-    ("spct.dat", cut(5), "field blackbody_reddened: record cut short"),   # 0.41005E-12 -> 0.41005
-    ("lhea.dat", cut(5), "field tau_max: record cut short"),              # 0.283E-02 -> 0.283
-    ("sica.dat", cut(3), "field log_l: record cut short"),
-    ("yhea.dat", cut(5), "field IV: record cut short"),
-    ("ionspec.dat", cut(5), "field share: record cut short"),
-    ("stst.dat", cut(5), "record"),
-    ("sbib.dat", cut(5), "MBol"),
-    ("eica.dat", cut(5), "field energy: record cut short"),
-    ("atmd.oud", cut(5), "field J: record cut short"),
-    ("ptfn.dat", cut(5), "field igt: record cut short"),
-    ("spcp.dat", lambda b: b[:len(b) // 2], "cut short"),
-    ("spcp.dat", lambda b: b[:b.rindex(b"     Iteration")], "no final spectrum"),
-    ("lhea.dat", line_dropped(3), "transition 5 out of order"),
-    ("atmd.oud", line_dropped(5), "level 3 out of order"),
-    ("ptfn.dat", line_dropped(3), "shell with"),
-    ("sica.dat", line_dropped(8), "block of"),
-    ("spct.dat", replaced(b"E-1", b"X-1"), "record 1, field formal: not a number"),
-    ("stst.dat", lambda b: GARBAGE, "record 2: undecodable byte 0x80"),
-    ("sbib.dat", lambda b: GARBAGE, "record 2: undecodable byte 0x80"),
-    ("sbib.dat", lambda b: b"\0" + b, "record 1: control character 0x00"),
-    ("stst.dat", lambda b: b[:b.index(b"POWER:")], "no closing flux check"),
-    ("sbib.dat", lambda b: b[:b.index(b"DISTANCE")], "no DISTANCE"),
-] + [(name, lambda b: b"", "empty") for name in ("spct.dat", "spcp.dat", "sica.dat", "stst.dat", "sbib.dat",
-                                                  "yhea.dat", "ptfn.dat", "lhea.dat", "atmd.oud", "ionspec.dat")]
+    ("spct.dat", cut(5), "field blackbody_reddened: record cut short", None),   # 0.41005E-12 -> 0.41005
+    ("lhea.dat", cut(5), "field tau_max: record cut short", None),              # 0.283E-02 -> 0.283
+    ("sica.dat", cut(3), "field log_l: record cut short", None),
+    ("yhea.dat", cut(5), "field IV: record cut short", None),
+    ("ionspec.dat", cut(5), "field share: record cut short", None),
+    ("stst.dat", cut(5), "record", None),
+    ("sbib.dat", cut(5), "MBol", None),
+    ("eica.dat", cut(5), "field energy: record cut short", None),
+    ("atmd.oud", cut(5), "field J: record cut short", None),
+    ("ptfn.dat", cut(5), "field igt: record cut short", None),
+    ("spcp.dat", lambda b: b[:len(b) // 2], "cut short", None),
+    ("spcp.dat", lambda b: b[:b.rindex(b"     Iteration")], "no final spectrum", None),
+    ("lhea.dat", line_dropped(3), "transition 5 out of order", None),
+    ("atmd.oud", line_dropped(5), "level 3 out of order", None),
+    ("ptfn.dat", line_dropped(3), "shell with", None),
+    ("sica.dat", line_dropped(8), "block of", None),
+    ("spct.dat", replaced(b"E-1", b"X-1"), "record 1, field formal: not a number", None),
+    ("stst.dat", lambda b: GARBAGE, "record 2: undecodable byte 0x80", None),
+    ("sbib.dat", lambda b: GARBAGE, "record 2: undecodable byte 0x80", None),
+    ("sbib.dat", lambda b: b"\0" + b, "record 1: control character 0x00", None),
+    ("stst.dat", lambda b: b[:b.index(b"POWER:")], "no closing flux check", None),
+    ("sbib.dat", lambda b: b[:b.index(b"DISTANCE")], "no DISTANCE", None),
+    # composition.dat (a hand-made one, test_layers.py)
+    ("composition.dat", replaced(ROW2, ROW2[:-20]), "cut short", (5, "Cr48")),  # a record cut inside
+    ("composition.dat", replaced("3.0000E-01", "3.000xE-01"), "not a number", (5, "O")),
+    ("composition.dat", replaced(ROW2, ROW2.replace("    2", "    3", 1)), "shell 3 where shell 2", (5, "shell")),
+    ("composition.dat", replaced("    12000.0    15000.0", "    12500.0    15000.0"), "does not follow", (5, "v_inner")),
+    ("composition.dat", replaced("6.0000E-01", "7.0000E-01"), "sum to 1.10000", (5, None)),  # a damaged digit
+    ("composition.dat", replaced("5.0000E-02  5.0000E-02", "5.0000E-02 -5.0000E-02"), ">= 0", (5, "Ni")),
+    ("composition.dat", replaced("   18.00", "   18.0x"), "not a number", (1, "DAY")),
+    ("composition.dat", replaced("Si          Co", "Co          Si"), "increasing Z", (3, "Si")),
+    ("composition.dat", replaced("Ni56", "Ni57"), "must end with Ni56", (3, None)),
+    ("composition.dat", lambda b: b"".join(b.splitlines(True)[:3]), "no shell records", None),
+    # zones.dat, refused as the program refuses it
+    ("zones.dat", whole("v_outer O fe\n1 1 1\n"), "case-sensitive: 'Fe'", (1, "fe")),
+    ("zones.dat", whole("v_outer O O\n1 1 1\n"), "named twice", (1, "O")),
+    ("zones.dat", whole("# c\nv_outer O Si\n1 1\n"), "2 values", (3, "Si")),
+    ("zones.dat", whole("v_outer O Si\n1 1 +1\n"), "not a number", (2, "Si")),
+    ("zones.dat", whole("v_outer O\n2 1\n\n2 1\n"), "must increase", (4, "v_outer")),
+    ("zones.dat", whole("v_outer O\n"), "no zone", (None, None)),
+] + [(name, lambda b: b"", "empty", None) for name in ("spct.dat", "spcp.dat", "sica.dat", "stst.dat", "sbib.dat",
+                                                        "yhea.dat", "ptfn.dat", "lhea.dat", "atmd.oud", "ionspec.dat")]
 
 
 @pytest.fixture(scope="module")
@@ -65,13 +95,14 @@ def run_dir(hydrogen_run):
     return hydrogen_run.directory
 
 
-@pytest.mark.parametrize("name, damage, message", DAMAGED, ids=[f"{d[0]}-{i}" for i, d in enumerate(DAMAGED)])
-def test_damaged_file_raises_naming_it(run_dir, tmp_path, name, damage, message):
+@pytest.mark.parametrize("name, damage, message, where", DAMAGED, ids=[f"{d[0]}-{i}" for i, d in enumerate(DAMAGED)])
+def test_damaged_file_raises_naming_it(run_dir, tmp_path, name, damage, message, where):
     p = tmp_path / name
-    p.write_bytes(damage((run_dir / name).read_bytes()))
-    with pytest.raises(mcspec.FileFormatError, match=None) as e:
+    p.write_bytes(damage(BASE[name] if name in BASE else (run_dir / name).read_bytes()))
+    with pytest.raises(mcspec.FileFormatError) as e:
         READERS[name](p)
     assert str(p) in str(e.value) and message in str(e.value)
+    assert where is None or (e.value.line, e.value.field) == where
 
 
 def test_run_reports_missing_and_damaged_files(run_dir, tmp_path, capsys):
@@ -136,30 +167,18 @@ def _same(a, b):
 
 # ---------------------------------------------------------------------------- writers
 
-BAD_WRITES = [
-    (mcspec.write_dica, dict(np4=True)), (mcspec.write_dica, dict(np4=1.5)), (mcspec.write_dica, dict(logls="9.6")),
-    (mcspec.write_dica, dict(vph=math.nan)), (mcspec.write_dica, dict(day=math.inf)),
-    (mcspec.write_dica, dict(iopt=(1, 1, True, 0, 0))), (mcspec.write_dica, dict(iopt=(1, 1, 1))),
-    (mcspec.write_dica, dict(js=2)), (mcspec.write_dica, dict(js=86)), (mcspec.write_dica, dict(kb=1)),
-    (mcspec.write_dica, dict(kb=503)), (mcspec.write_dica, dict(xe1=1.0)), (mcspec.write_dica, dict(vph=0.0)),
-    (mcspec.write_dica, dict(tb=-1.0)), (mcspec.write_dica, dict(day=-1.0)), (mcspec.write_dica, dict(wvm1=0.0)),
-    (mcspec.write_dica, dict(wvm2=0.1, wvm1=0.2)), (mcspec.write_dica, dict(kg=5001)),
-    (mcspec.write_dica, dict(np4=0)), (mcspec.write_dica, dict(np4=214749)),
-    (mcspec.write_dica, dict(iopt=(1, 1, 0, 0, 0), wth1=0.0)), (mcspec.write_dica, dict(seed=1)),
-    (mcspec.write_comp, dict(fractions=[0.5, -0.1])), (mcspec.write_comp, dict(fractions=[0.0, 0.0])),
-    (mcspec.write_comp, dict(fractions=[math.nan])), (mcspec.write_comp, dict(fractions=[0.0] * 56 + [0.1])),
-    (mcspec.write_comp, dict(fractions=[True])), (mcspec.write_comp, dict(fractions=["0.5"])),
-    (mcspec.write_comp, dict(fractions=[1e308, 1e308])), (mcspec.write_comp, dict(fractions={"Xx": 1.0})),
-    (mcspec.write_comp, dict(fractions=[0.1] * 61)), (mcspec.write_comp, dict(fractions="0.5")),
-    (mcspec.write_hydro, dict(time_s=86400.0, radius_cm=[1e13], density=[1e-10])),
-    (mcspec.write_hydro, dict(time_s=86400.0, radius_cm=[2e13, 1e13], density=[1e-10, 1e-11])),
-    (mcspec.write_hydro, dict(time_s=86400.0, radius_cm=[1e13, 2e13], density=[1e-10, 0.0])),
-    (mcspec.write_hydro, dict(time_s=86400.0, radius_cm=[1e13, 2e13], density=[1e-10, math.nan])),
-    (mcspec.write_hydro, dict(time_s=math.nan, radius_cm=[1e13, 2e13], density=[1e-10, 1e-11])),
-    (mcspec.write_hydro, dict(time_s="1", radius_cm=[1e13, 2e13], density=[1e-10, 1e-11])),
-    (mcspec.write_hydro, dict(time_s=1.0, radius_cm=["1e13", "2e13"], density=[1e-10, 1e-11])),
-    (mcspec.write_hydro, dict(time_s=1.0, radius_cm=[1e13, 2e13], density=[1e-10, 1e-11], velocity_kms=[1, math.inf])),
-]
+HYDRO = dict(time_s=86400.0, radius_cm=[1e13, 2e13], density=[1e-10, 1e-11])
+BAD_WRITES = [(mcspec.write_dica, {k: v}) for k, v in [
+    ("np4", True), ("np4", 1.5), ("logls", "9.6"), ("vph", math.nan), ("day", math.inf), ("iopt", (1, 1, True, 0, 0)),
+    ("iopt", (1, 1, 1)), ("js", 2), ("js", 86), ("kb", 1), ("kb", 503), ("xe1", 1.0), ("vph", 0.0), ("tb", -1.0),
+    ("day", -1.0), ("wvm1", 0.0), ("kg", 5001), ("np4", 0), ("np4", 214749), ("seed", 1)]] + [
+    (mcspec.write_dica, dict(wvm2=0.1, wvm1=0.2)), (mcspec.write_dica, dict(iopt=(1, 1, 0, 0, 0), wth1=0.0))] + [
+    (mcspec.write_comp, dict(fractions=f)) for f in [[0.5, -0.1], [0.0, 0.0], [math.nan], [0.0] * 56 + [0.1], [True],
+                                                    ["0.5"], [1e308, 1e308], {"Xx": 1.0}, [0.1] * 61, "0.5"]] + [
+    (mcspec.write_hydro, {**HYDRO, **k}) for k in [
+        dict(radius_cm=[1e13], density=[1e-10]), dict(radius_cm=[2e13, 1e13]), dict(density=[1e-10, 0.0]),
+        dict(density=[1e-10, math.nan]), dict(time_s=math.nan), dict(time_s="1"), dict(radius_cm=["1e13", "2e13"]),
+        dict(velocity_kms=[1, math.inf])]]
 
 
 @pytest.mark.parametrize("writer, args", BAD_WRITES, ids=[f"{w.__name__}-{a}" for w, a in BAD_WRITES])
@@ -207,3 +226,37 @@ def test_fit_reads_comp_past_a_blank_record():
     # every evaluation lost the elements after it; the program skips blank records.
     x = modelfiles.read_comp("  1 H  0.5\n\n  2 He 0.5\n")
     assert x == [0.5, 0.5] and modelfiles.comp_text(modelfiles.composition(x, {}, "H")).count("\n") == 2
+
+
+@pytest.mark.parametrize("text, value", [
+    ("0.20238-158", 0.20238e-158),     # E15.5 with a three-digit exponent: no letter
+    ("0.18566+123", 0.18566e123),
+    ("-0.5-100", -0.5e-100),
+    ("0.130D+10", 1.3e9),              # D exponent
+    ("  -0.3419D-03", -3.419e-4),
+    ("0.61503E-12", 6.1503e-13),
+    ("2020.38", 2020.38),
+    ("-99.0000", -99.0),
+    ("Infinity", math.inf), ("-Infinity", -math.inf), ("-Inf", -math.inf),
+    ("*******", math.nan), ("***************", math.nan), ("NaN", math.nan),  # values too wide for their field
+    ("", None), ("abc", None), ("1.2.3", None), ("E+5", None),  # refused
+])
+def test_number_forms(text, value):
+    if value is None:
+        with pytest.raises(ValueError):
+            parse_float(text)
+    else:
+        assert parse_float(text) == pytest.approx(value, rel=1e-15, nan_ok=True)
+
+
+def test_spct_record_forms(tmp_path):
+    # Records as the program writes them (F9.2, 5E15.5), one with a value too wide for its field.
+    p = tmp_path / "spct.dat"
+    p.write_text("  2017.13    0.20800E-13    0.19079E-13    0.00000E+00    0.00000E+00    0.61789E-12\n"
+                 "  2020.38    0.19272E-13    0.17680E-13    0.20238-158    0.18566-158    0.61932E-12\n"
+                 "*********    0.17623D-13***************    0.20238-158    0.18569-158    0.62074E-12\n")
+    a = mcspec.read_spct(p)
+    assert a.shape == (3, 6)
+    assert a[1, 3] == pytest.approx(2.0238e-159, rel=1e-15)
+    assert a[2, 1] == pytest.approx(1.7623e-14)
+    assert np.isnan(a[2, 0]) and np.isnan(a[2, 2])  # a bad record: test_files.py

@@ -4,11 +4,13 @@
 // runs of the two examples are made once per test program and shared.
 #pragma once
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/test_support.hpp"
@@ -60,6 +62,12 @@ class RunDir {
   std::string read(const std::string& name) const { return read_file(dir_ / name); }
   bool has(const std::string& name) const { return fs::exists(fs::symlink_status(dir_ / name)); }
   std::vector<std::string> names() const { return listing(dir_); }
+  // The incomplete-* directory a stopped run set its outputs aside in, or an empty path.
+  fs::path incomplete() const {
+    for (const std::string& n : names())
+      if (n.starts_with("incomplete-")) return dir_ / n;
+    return {};
+  }
   // What differs from another run on standard output and in the output files; empty
   // when they are byte-identical.
   std::string differences(const RunDir& other) const {
@@ -67,6 +75,13 @@ class RunDir {
     for (const char* name : kOutputFiles)
       if (read(name) != other.read(name)) d += std::string(" ") + name;
     return d;
+  }
+  // The first two columns of "spct.dat": air wavelength [A] and the formal-integral flux.
+  std::vector<std::pair<double, double>> spectrum() const {
+    std::vector<std::pair<double, double>> s;
+    for (const std::string& rec : records(read("spct.dat")))
+      if (double w, f; std::sscanf(rec.c_str(), "%lf %lf", &w, &f) == 2) s.emplace_back(w, f);
+    return s;
   }
   const fs::path& path() const { return dir_; }
   fs::path operator/(const std::string& name) const { return dir_ / name; }

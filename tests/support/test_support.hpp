@@ -46,6 +46,15 @@ std::filesystem::path shared_dir();
 std::filesystem::path shared_mcdata();   // shared_dir()/mcdata, or empty
 std::filesystem::path shared_example();  // shared_dir()/examples/sn-ia-max, or empty
 
+// Simpson's rule for f over [a, b] in n (even) intervals.
+template <class F>
+double simpson(F f, double a, double b, int n) {
+  const double h = (b - a) / n;
+  double sum = f(a) + f(b);
+  for (int i = 1; i < n; ++i) sum += (i % 2 ? 4.0 : 2.0) * f(a + i * h);
+  return sum * h / 3.0;
+}
+
 // Runs a shell command in dir with extra environment assignments ("MCDATA=... "),
 // capturing standard output and standard error; returns the exit status.
 int run_in(const std::filesystem::path& dir, const std::string& env, const std::string& command, std::string* out,

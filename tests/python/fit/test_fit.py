@@ -1,6 +1,7 @@
 """mcspec.fit without the program: configuration errors, the objective against hand-worked
-values, a failing model in the middle of a fit, and resuming an interrupted fit. Models are
-replaced by a fake evaluation (a paraboloid in the parameters) run in this process."""
+values, a failing model in the middle of a fit, and resuming an interrupted fit; on a model
+with zones.dat, the files of one vector with X(Si)@2 and the configurations refused. Models
+are replaced by a fake evaluation (a paraboloid in the parameters) run in this process."""
 import json
 import os
 import math
@@ -9,9 +10,11 @@ import time
 import numpy as np
 import pytest
 
+import mcspec
 from mcspec import fit as mfit
 from mcspec.fit import modelfiles, objective
 from mcspec.fit.engine import SerialEngine
+from mcspec.fit.search import Fit
 from mcspec.wavelengths import air_to_vacuum, vacuum_to_air
 
 from conftest import FIT_CONFIG, fit_dir
@@ -76,37 +79,34 @@ def edit(name, old, new):
 ZEROS = "".join(f"{z:3d} X 0.0\n" for z in range(1, 17))
 
 
+def toml(old, new):
+    return edit("fit.toml", old, new)
+
+
 @pytest.mark.parametrize("change, message", [
-    (edit("fit.toml", "[fit]", "[fit]\npopsze = 4"), "fit.toml: [fit] unknown key 'popsze'"),
-    (edit("fit.toml", "[fit]", "[fitt]\nx = 1\n[fit]"), "fit.toml: unknown section [fitt]"),
-    (edit("fit.toml", "VPH = [7000.0, 13000.0]", "VPH = [13000.0, 7000.0]"),
+    (toml("[fit]", "[fit]\npopsze = 4"), "fit.toml: [fit] unknown key 'popsze'"),
+    (toml("[fit]", "[fitt]\nx = 1\n[fit]"), "fit.toml: unknown section [fitt]"),
+    (toml("VPH = [7000.0, 13000.0]", "VPH = [13000.0, 7000.0]"),
      "fit.toml: [parameters] VPH: lower bound 13000.0 is not below upper bound"),
-    (edit("fit.toml", "LOGLS = [9.3, 9.8]", "LOGLS = [9.3, 19.8]"), "leave the accepted range"),
-    (edit("fit.toml", "LOGLS = [9.3, 9.8]", "LUM = [9.3, 9.8]"), "unknown parameter 'LUM'"),
-    (edit("fit.toml", "LOGLS = [9.3, 9.8]", "NP4 = [1, 3]"), "NP4 is an integer"),
-    (edit("fit.toml", '"X(Si)" = [0.1, 0.7]', '"X(Si)" = [0.1, 0.7]\n"X(S)" = [0.95, 0.99]'),
-     "even at the lower bounds"),
-    (edit("fit.toml", "[[3500.0, 9000.0]]", "[[1500.0, 9000.0]]"),
-     "fit.toml: [observed] windows[0]: [1500.0, 9000.0] A lies outside"),
-    (edit("fit.toml", "[fit]", "[overrides]\nWVM1 = 0.4\n[fit]"),
-     "fit.toml: [observed] windows[0]: [3500.0, 9000.0] A lies outside the model's wavelength "
-     "grid 4000-"),
-    (edit("fit.toml", "[fit]", "[overrides]\nJS = 1\n[fit]"),
+    (toml("LOGLS = [9.3, 9.8]", "LOGLS = [9.3, 19.8]"), "leave the accepted range"),
+    (toml("LOGLS = [9.3, 9.8]", "LUM = [9.3, 9.8]"), "unknown parameter 'LUM'"),
+    (toml("LOGLS = [9.3, 9.8]", "NP4 = [1, 3]"), "NP4 is an integer"),
+    (toml('"X(Si)" = [0.1, 0.7]', '"X(Si)" = [0.1, 0.7]\n"X(S)" = [0.95, 0.99]'), "even at the lower bounds"),
+    (toml("[[3500.0, 9000.0]]", "[[1500.0, 9000.0]]"), "fit.toml: [observed] windows[0]: [1500.0, 9000.0] A lies outside"),
+    (toml("[fit]", "[overrides]\nWVM1 = 0.4\n[fit]"),
+     "fit.toml: [observed] windows[0]: [3500.0, 9000.0] A lies outside the model's wavelength grid 4000-"),
+    (toml("[fit]", "[overrides]\nJS = 1\n[fit]"),
      "fit.toml: [overrides] JS: the program would refuse every model: dica.dat record 4: JS = 1"),
-    (edit("fit.toml", 'file = "obs.dat"', 'file = "missing.dat"'), "missing.dat does not exist"),
-    (edit("fit.toml", 'output = "out"', ''), "fit.toml: [fit] output is missing"),
-    (edit("fit.toml", 'binary = "/bin/true"', 'binary = "/none"'),
-     "fit.toml: [model] binary: the mcspec program was not found at /none"),
-    (edit("fit.toml", "[fit]", '[cluster]\ntls_ca_file = "ca.pem"\n[fit]'),
-     "fit.toml: [cluster] tls_cert is missing"),
-    (edit("fit.toml", None, "[model\n"), "fit.toml: not valid TOML"),
-    (edit("model/comp.ind", " 0.4\n", " nan\n"),
-     "comp.ind: the mass fraction of Z = 14 (Si) is nan"),
+    (toml('file = "obs.dat"', 'file = "missing.dat"'), "missing.dat does not exist"),
+    (toml('output = "out"', ''), "fit.toml: [fit] output is missing"),
+    (toml('binary = "/bin/true"', 'binary = "/none"'), "fit.toml: [model] binary: the mcspec program was not found at /none"),
+    (toml("[fit]", '[cluster]\ntls_ca_file = "ca.pem"\n[fit]'), "fit.toml: [cluster] tls_cert is missing"),
+    (toml(None, "[model\n"), "fit.toml: not valid TOML"),
+    (edit("model/comp.ind", " 0.4\n", " nan\n"), "comp.ind: the mass fraction of Z = 14 (Si) is nan"),
     (edit("model/comp.ind", None, ZEROS), "comp.ind: the mass fractions sum to zero"),
     (edit("model/hydro.dat", None, "2 1.0e5\n1 1 1 1\n"), "hydro.dat\": 1 points, 2 announced"),
-    (edit("obs.dat", None, "5000 1 0.1\n6000 nan 0.1\n"),
-     "fit.toml: [observed] file: " + "{d}/obs.dat: 1 observed points inside the fit windows "
-     "have a flux or error that is not finite (the first at 6000 A)"),
+    (edit("obs.dat", None, "5000 1 0.1\n6000 nan 0.1\n"), "fit.toml: [observed] file: {d}/obs.dat: 1 observed points "
+     "inside the fit windows have a flux or error that is not finite (the first at 6000 A)"),
     (edit("obs.dat", None, "5000 1 0.1\n6000 x 0.1\n"), "obs.dat\", record 2: not a number"),
     (edit("obs.dat", None, "5000 1\n6000 1\n"), "a fit needs the error column"),
 ])
@@ -285,3 +285,50 @@ def test_interrupted_fit_keeps_only_the_best_run(setup):
     best = min((r for r in mfit.search.Table(str(setup / "out" / "evaluations.tsv"), ["LOGLS", "VPH", "X(Si)"]).rows),
                key=lambda r: r["chi2"])
     assert os.listdir(setup / "out" / "runs") == [os.path.basename(best["run_dir"])]
+
+
+# Zone 2 sums to 2 (the program normalises it): its O is 0.25, its Si 0.5 of the zone.
+ZONES = "# three zones\nv_outer O Si Fe\n9000 0.1 0.2 0.7\n12000 0.5 1.0 0.5\n20000 0.9 0.1 0\n"
+ZONES_CONFIG = FIT_CONFIG.replace('VPH = [7000.0, 13000.0]\n"X(Si)" = [0.1, 0.7]', '"X(Si)@2" = [0.1, 0.7]')
+
+
+@pytest.fixture
+def model(tmp_path):
+    return fit_dir(tmp_path, ZONES_CONFIG, zones=ZONES)
+
+
+def test_zone_fraction_files(model):
+    (model / "fit.toml").write_text(ZONES_CONFIG.replace("[fit]", '[overrides]\n"X(Ni56)@3" = 0.2\n[fit]'))
+    f = Fit(mfit.load(str(model / "fit.toml")), SerialEngine(), str(model), run_fn=None)
+    files = f.files_for((9.5, 0.6))
+    assert "comp.ind" not in files
+    (model / "zones.dat").write_text(files["zones.dat"])
+    z = mcspec.read_zones(model / "zones.dat")
+    assert list(z.fractions) == ["O", "Si", "Fe", "Ni56"] and list(z.v_outer) == [9000, 12000, 20000]
+    # zone 2: Si set, Fe as normalised, O takes up the rest; zone 3: Ni56 added, O fills.
+    assert [z.fractions[c][1] for c in ("O", "Si", "Fe", "Ni56")] == pytest.approx([0.15, 0.6, 0.25, 0])
+    assert [z.fractions[c][2] for c in ("O", "Si", "Fe", "Ni56")] == pytest.approx([0.7, 0.1, 0, 0.2])
+    assert [z.fractions[c][0] for c in ("O", "Si", "Fe", "Ni56")] == [0.1, 0.2, 0.7, 0.0]  # untouched
+
+
+@pytest.mark.parametrize("change, message", [
+    (('"X(Si)@2"', '"X(Si)@4"'), "zones 1..3 (1 innermost), not 4"),
+    (('"X(Si)@2"', '"X(Si)"'), "name the zone of a mass fraction"),
+    (('"X(Si)@2"', '"X(Xx)@2"'), "unknown column 'Xx'"),
+    (('"X(Si)@2"', '"X(O)@2"'), "filler element cannot be a fitted parameter"),
+    (('"X(Si)@2" = [0.1, 0.7]', '"X(Si)@2" = [0.6, 0.7]\n"X(Fe)@2" = [0.5, 0.9]'), "in zone 2 the mass fractions"),
+    (("[fit]", "[composition]\nfiller = \"Ni57\"\n[fit]"), "filler: unknown element 'Ni57'"),
+])
+def test_zone_config_refused(model, change, message):
+    (model / "fit.toml").write_text(ZONES_CONFIG.replace(*change, 1))
+    with pytest.raises(mcspec.ConfigError, match=message.replace("(", r"\(").replace(")", r"\)")):
+        mfit.load(str(model / "fit.toml"))
+
+
+def test_composition_files_refused(model):
+    (model / "model" / "comp.ind").write_text("  8 O  1.0\n")
+    with pytest.raises(mcspec.ConfigError, match="both zones.dat and comp.ind"):
+        mfit.load(str(model / "fit.toml"))
+    (model / "model" / "zones.dat").unlink()
+    with pytest.raises(mcspec.ConfigError, match="not zones.dat"):
+        mfit.load(str(model / "fit.toml"))

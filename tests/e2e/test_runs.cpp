@@ -1,38 +1,28 @@
-// What a run leaves behind when it does not finish, end to end: the command line never
-// touches the working directory; SIGINT and SIGTERM stop a real run within a second and
-// move its outputs into incomplete-*/; so does an error after the set-up, after which
-// the corrected run starts; the boundary temperature at both ends of its range; and the
+// Runs end to end. On several threads: the type Ia example (10000 packets) gives the
+// same bytes in every output file and on standard output for MCSPEC_THREADS = 1, 2, 3
+// and 8 (2 cores here), with the single sequence of draws and with per-packet streams,
+// for the black-body and the top-hat boundary (bad values of the variables: the corpus).
+// What a run leaves behind when it does not finish: the command line never touches the
+// working directory; SIGINT and SIGTERM stop a real run within a second and move its
+// outputs into incomplete-*/; so does an error after the set-up, after which the
+// corrected run starts. Runs at both ends of the boundary temperature's range, and the
 // W7 profile at 300 times its density, whose deeply inverted lines used to stop the run
 // (its dilution factors beyond 1 are said).
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <chrono>
-#include <cstdlib>
-#include <csignal>
+#include <cstdio>
 #include <filesystem>
+#include <map>
 #include <sstream>
-#include <tuple>
 #include <string>
-#include <thread>
+#include <utility>
 #include <vector>
-
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "support/run_dir.hpp"
 
 using namespace mcspec::test;
 
 namespace {
-
-// The incomplete-* directory of dir, or an empty path.
-fs::path incomplete_dir(const fs::path& dir) {
-  for (const auto& e : fs::directory_iterator(dir))
-    if (e.path().filename().string().rfind("incomplete-", 0) == 0) return e.path();
-  return {};
-}
 
 // A density profile (LMAX, DT1SEC; then n, v, r, rho) with every density times factor.
 std::string denser(const fs::path& profile, double factor) {
@@ -73,81 +63,38 @@ TEST(CommandLineRun, AnswersWithoutTouchingTheWorkingDirectory) {
     EXPECT_CONTAINS(help.out, part);
 }
 
-// A run of the program in dir as a child process, its streams in files of their own.
-class Child {
- public:
-  Child(const fs::path& dir, const fs::path& mcdata) {
-    pid_ = fork();
-    if (pid_ == 0) {
-      if (chdir(dir.c_str()) != 0) _exit(120);
-      setenv("MCDATA", mcdata.c_str(), 1);
-      const int o = open((io_.path() / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int e = open((io_.path() / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(o, 1);
-      dup2(e, 2);
-      execl(MCSPEC_BINARY, MCSPEC_BINARY, static_cast<char*>(nullptr));
-      _exit(121);
-    }
-  }
-  ~Child() {
-    if (pid_ > 0 && !done_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  std::string out() const { return fs::exists(io_ / "stdout") ? read_file(io_ / "stdout") : ""; }
-  std::string err() const { return fs::exists(io_ / "stderr") ? read_file(io_ / "stderr") : ""; }
-  // Waits until standard output holds text twice (false after the timeout).
-  bool wait_for_second(const std::string& text, double seconds) const {
-    for (auto t0 = std::chrono::steady_clock::now(); std::chrono::steady_clock::now() - t0 < std::chrono::duration<double>(seconds);) {
-      const std::string o = out();
-      const std::size_t first = o.find(text);
-      if (first != std::string::npos && o.find(text, first + 1) != std::string::npos) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-  }
-  void signal(int s) const { kill(pid_, s); }
-  // The exit status (128 + signal when killed), or -1 after the timeout.
-  int wait(double seconds) {
-    for (auto t0 = std::chrono::steady_clock::now(); std::chrono::steady_clock::now() - t0 < std::chrono::duration<double>(seconds);) {
-      int st = 0;
-      if (waitpid(pid_, &st, WNOHANG) == pid_) {
-        done_ = true;
-        return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return -1;
-  }
-
- private:
-  TempDir io_{"mcspec-child"};
-  pid_t pid_ = -1;
-  bool done_ = false;
-};
+// The program started in the background in the run directory (its streams beside it)
+// and sent signal $1 once standard output shows a second temperature pass, a watchdog
+// killing it 30 s later; prints the exit status and the milliseconds from the signal on.
+const char* const kInterrupt =
+    "'" MCSPEC_BINARY "' >../out 2>../err & p=$!\n"
+    "for i in $(seq 12000); do [ \"$(grep -c 'TEMP ITER' ../out)\" -ge 2 ] && break; kill -0 $p || break; sleep 0.01; done\n"
+    "t0=$(date +%s%N); kill -$1 $p; (sleep 30; kill -KILL $p) 2>/dev/null &\n"
+    "wait $p; echo $? $(( ($(date +%s%N) - t0) / 1000000 ))\n";
 
 TEST(InterruptedRun, StopsWithinASecondAndSetsItsFilesAside) {
   MCSPEC_REQUIRE_SHARED_EXAMPLE();
-  for (const auto& [sig, status, name] : {std::tuple{SIGINT, 130, "SIGINT"}, std::tuple{SIGTERM, 143, "SIGTERM"}}) {
+  for (const auto& [sig, status] : {std::pair{"INT", 130}, std::pair{"TERM", 143}}) {
     RunDir dir;
     dir.example(shared_example()).packets(20).files({{"notes.txt", "mine\n"}});  // a run of about 20 s
-    Child run(dir.path(), shared_mcdata());
-    ASSERT_TRUE(run.wait_for_second("TEMP ITER", 120.0)) << run.out() << run.err();  // computing
-    const auto t0 = std::chrono::steady_clock::now();
-    run.signal(sig);
-    EXPECT_EQ(run.wait(10.0), status);
+    write_file(dir.beside("interrupt.sh"), kInterrupt);
+    dir.run(mcdata(shared_mcdata()), std::string("sh ../interrupt.sh ") + sig);
+    const std::string out = read_file(dir.beside("out")), err = read_file(dir.beside("err"));
+    int got = -1;
+    long ms = -1;
+    ASSERT_EQ(std::sscanf(dir.out.c_str(), "%d %ld", &got, &ms), 2) << dir.out << dir.err;
+    ASSERT_NE(out.find("TEMP ITER"), std::string::npos) << out << err;  // computing
+    EXPECT_EQ(got, status) << err;
     // Within a second; the sanitized debug build runs a stage twenty times slower.
-    const double limit = sanitized() ? 10.0 : 1.0;
-    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), limit);
-    EXPECT_CONTAINS(run.err(), std::string("interrupted by ") + name);
-    const fs::path aside = incomplete_dir(dir.path());
-    ASSERT_FALSE(aside.empty()) << run.err();
-    EXPECT_CONTAINS(run.err(), "moved into " + aside.filename().string() + "/");
+    EXPECT_LT(ms, sanitized() ? 10000 : 1000);
+    EXPECT_CONTAINS(err, std::string("interrupted by SIG") + sig);
+    const fs::path aside = dir.incomplete();
+    ASSERT_FALSE(aside.empty()) << err;
+    EXPECT_CONTAINS(err, "moved into " + aside.filename().string() + "/");
     EXPECT_EQ(listing(aside).size(), std::size(kOutputFiles));
     EXPECT_EQ(dir.names(), (std::vector<std::string>{"comp.ind", "dica.dat", aside.filename().string(), "notes.txt"}));
     EXPECT_EQ(dir.read("notes.txt"), "mine\n");
-    EXPECT_EQ(run.out().find(" Finish Code"), std::string::npos);
+    EXPECT_EQ(out.find(" Finish Code"), std::string::npos);
   }
 }
 
@@ -167,7 +114,7 @@ TEST(FailedRun, AnErrorAfterTheSetUpSetsTheFilesAsideAndTheCorrectedRunStarts) {
   // With the optional per-ion spectrum on, so that ionspec.dat goes aside with the rest.
   EXPECT_EQ(dir.example(shared_example()).run("MCSPEC_ION_SPECTRUM=1 " + mcdata(data)), 2);
   EXPECT_CONTAINS(dir.out, "TEMP ITER");  // the set-up was done
-  const fs::path aside = incomplete_dir(dir.path());
+  const fs::path aside = dir.incomplete();
   ASSERT_FALSE(aside.empty()) << dir.err;
   EXPECT_CONTAINS(dir.err, "varn2");
   EXPECT_CONTAINS(dir.err, "moved into " + aside.filename().string() + "/");
@@ -176,28 +123,18 @@ TEST(FailedRun, AnErrorAfterTheSetUpSetsTheFilesAsideAndTheCorrectedRunStarts) {
   EXPECT_EQ(dir.run("MCSPEC_ION_SPECTRUM=1 " + mcdata(shared_mcdata())), 0) << dir.err;
 }
 
-TEST(BoundaryTemperature, BothEndsOfTheRangeRunAndBeyondThemNothingIsWritten) {
+TEST(BoundaryTemperature, BothEndsOfTheRangeRun) {
   MCSPEC_REQUIRE_SHARED_EXAMPLE();
   // log Teff = LOGLS / 4 + 1.5747 for the example's R: the lowest temperature for its
   // composition (Na, 5.139 eV) is 107.9 K, the highest (WVM2 = 1 micron) 1.439e18 K.
-  // Below the lowest the refusal comes after the atomic data are read, and must still
-  // leave nothing behind (beyond the highest: the malformed-input corpus).
-  const struct {
-    const char* record;
-    int status;
-  } cases[] = {{"   1.84  10000.0  12000.0", 0}, {"   66.30  10000.0  12000.0", 0}, {"   1.80  10000.0  12000.0", 2}};
-  for (const auto& c : cases) {
+  // (Beyond them: the malformed-input corpus.)
+  for (const char* record : {"   1.84  10000.0  12000.0", "   66.30  10000.0  12000.0"}) {
     RunDir dir;
-    EXPECT_EQ(dir.example(shared_example()).record("dica.dat", 6, c.record).run(mcdata(shared_mcdata())), c.status)
-        << c.record << "\n" << dir.err;
-    if (c.status == 0) {
-      EXPECT_CONTAINS(dir.out, " Finish Code");
-      EXPECT_EQ(dir.err.find("warning"), std::string::npos) << dir.err;
-      EXPECT_EQ(dir.out.find("NaN"), std::string::npos) << c.record;
-    } else {
-      EXPECT_CONTAINS(dir.err, "\"dica.dat\", record 6, field 1: the boundary temperature");
-      EXPECT_EQ(dir.names(), (std::vector<std::string>{"comp.ind", "dica.dat"}));
-    }
+    EXPECT_EQ(dir.example(shared_example()).record("dica.dat", 6, record).run(mcdata(shared_mcdata())), 0)
+        << record << "\n" << dir.err;
+    EXPECT_CONTAINS(dir.out, " Finish Code");
+    EXPECT_EQ(dir.err.find("warning"), std::string::npos) << dir.err;
+    EXPECT_EQ(dir.out.find("NaN"), std::string::npos) << record;
   }
 }
 
@@ -234,6 +171,66 @@ TEST(DenseHydrogen, EnvelopeAt30TimesItsDensityHasNoNegativeIntensity) {
   ASSERT_EQ(dir.run(mcdata(generated_mcdata())), 0) << dir.err;
   EXPECT_EQ(dir.read("spcp.dat").find("NaN"), std::string::npos);
   EXPECT_EQ(dir.out.find("NaN"), std::string::npos);
+}
+
+// The example with 10000 packets (and the top-hat boundary when asked), run with env;
+// each run once per test program.
+const RunDir& run_with(const std::string& env, bool top_hat) {
+  static std::map<std::pair<std::string, bool>, std::unique_ptr<RunDir>> runs;
+  std::unique_ptr<RunDir>& r = runs[{env, top_hat}];
+  if (!r) {
+    r = std::make_unique<RunDir>("mcspec-threads");
+    r->example(shared_example()).packets(1);
+    if (top_hat) r->record("dica.dat", 22, "    1    1    0    0    0");
+    r->run(env + " " + mcdata(shared_mcdata()));
+  }
+  return *r;
+}
+
+void expect_same(const RunDir& a, const RunDir& b, const std::string& what) {
+  ASSERT_EQ(a.status, 0) << a.err;
+  ASSERT_EQ(b.status, 0) << what << ": " << b.err;
+  EXPECT_EQ(a.differences(b), "") << what;
+}
+
+TEST(Threads, EveryThreadCountGivesTheSameBytes) {
+  MCSPEC_REQUIRE_SHARED_EXAMPLE();
+  const std::vector<int> counts = sanitized() ? std::vector<int>{2, 3} : std::vector<int>{2, 3, 8};
+  for (const bool top_hat : {false, true}) {
+    for (const char* streams : {"", "MCSPEC_STREAMS=1 "}) {
+      const std::string label = std::string(top_hat ? "top hat, " : "black body, ") + (*streams ? "streams" : "single sequence");
+      const RunDir& one = run_with(std::string(streams) + "MCSPEC_THREADS=1", top_hat);
+      for (const int n : counts) {
+        if (top_hat && n != 3) continue;  // the top-hat run: one comparison each
+        expect_same(one, run_with(std::string(streams) + "MCSPEC_THREADS=" + std::to_string(n), top_hat),
+                    label + ", " + std::to_string(n) + " threads");
+      }
+      if (*streams) {
+        // Another realisation of the same physics, not a copy of the single sequence.
+        EXPECT_NE(one.read("stst.dat"), run_with("MCSPEC_THREADS=1", top_hat).read("stst.dat")) << label;
+      }
+    }
+  }
+}
+
+// A packet ramp changes only how many packets the early passes send: with per-packet
+// streams the outputs stay the same for every thread count.
+TEST(Threads, PacketRampGivesTheSameBytesOnEveryThreadCount) {
+  MCSPEC_REQUIRE_SHARED_EXAMPLE();
+  const std::string ramp = "MCSPEC_STREAMS=1 MCSPEC_PACKET_RAMP=0.25 MCSPEC_THREADS=";
+  const RunDir& one = run_with(ramp + "1", false);
+  expect_same(one, run_with(ramp + "3", false), "packet ramp, 3 threads");
+  EXPECT_NE(one.read("stst.dat"), run_with("MCSPEC_STREAMS=1 MCSPEC_THREADS=1", false).read("stst.dat")) << "no effect";
+}
+
+// MCSPEC_ION_SPECTRUM=1 adds "ionspec.dat" and changes no other byte (top hat, streams,
+// 3 threads; every other configuration is covered by EveryThreadCountGivesTheSameBytes).
+// Its shares against the run's own spectrum: tests/python/test_plots.py.
+TEST(Threads, PerIonSpectrumChangesNothingElse) {
+  MCSPEC_REQUIRE_SHARED_EXAMPLE();
+  const RunDir& ions = run_with("MCSPEC_STREAMS=1 MCSPEC_THREADS=3 MCSPEC_ION_SPECTRUM=1", true);
+  expect_same(run_with("MCSPEC_STREAMS=1 MCSPEC_THREADS=1", true), ions, "with the per-ion spectrum");
+  EXPECT_TRUE(ions.has("ionspec.dat"));
 }
 
 }  // namespace
