@@ -7,6 +7,7 @@ started cold, six seeds each, gives band fluxes whose means agree within their s
 scatter."""
 
 import json
+import math
 import os
 import signal
 import subprocess
@@ -220,7 +221,8 @@ def test_tls_cluster_refuses_a_client_without_the_certificate(tmp_path, dask):
 
 def test_sequence_injection_and_recovery(tmp_path):
     """Three synthetic epochs of a known three-zone model (an oxygen zone above 12500 km/s, a
-    silicon zone down to 10000, an iron zone down to 8000 km/s), each made with other seeds
+    silicon zone down to 10000, oxygen with some silicon down to 8000 km/s; X(Si) fitted in
+    each zone, oxygen the filler), each made with other seeds
     than the fit's plus 1 % noise, are fitted stage by stage from the bounds. Tolerances as
     in test_injection_and_recovery: the shift of a parameter that changes the epoch's spectrum
     by 3 times its seed-to-seed scatter (rms over the window)."""
@@ -244,18 +246,18 @@ mcdata = "{MCDATA}"
 binary = "{mcspec.find_binary()}"
 {epochs}
 [zones]
-fractions = {{ Si = [0.0, 1.0], Fe = [0.0, 1.0] }}
+fractions = {{ Si = [0.0, 1.0] }}
 filler = "O"
 outer = []
 [overrides]
 {ov}
 [fit]
-first_stage_evaluations = 100
-stage_evaluations = 100
+first_stage_evaluations = 90
+stage_evaluations = 90
 joint_evaluations = 0
 polish = 0.3
 warm_start = false
-popsize = 4
+popsize = 5
 seed = 1
 output = "out"
 [cluster]
@@ -269,8 +271,8 @@ workers = 2
     seq = load(str(tmp_path / "fit.toml"))
     truth = {"TSHIFT": 0.0, **{f"LOGLS@{e}": lg for e, lg in zip(labels, logl)},
              **{f"VPH@{e}": v for e, v in zip(labels, vph)},
-             "Si@e1": 0.1, "Fe@e1": 0.0, "Si@e2": 0.7, "Fe@e2": 0.0, "Si@e3": 0.1, "Fe@e3": 0.8}
-    dominant = {"e1": ("O", "Si@e1", -1), "e2": ("Si", "Si@e2", 1), "e3": ("Fe", "Fe@e3", 1)}
+             "Si@e1": 0.05, "Si@e2": 0.8, "Si@e3": 0.3}
+    dominant = {"e1": ("O", "Si@e1", -1), "e2": ("Si", "Si@e2", 1), "e3": ("O", "Si@e3", -1)}
     bounds = dict(zip(labels, vph))
 
     def flux(k, values, seed, name):
@@ -302,10 +304,13 @@ workers = 2
         noise = rms(other, obs[:, 1])
         base = flux(k, truth, 3456712, f"base-{e}")[:, 1]
         zone = f"e{k}"
-        for name, step in ((f"VPH@{e}", 300.0), (dominant[zone][1], 0.1)):
-            change = [rms(flux(k, {**truth, name: truth[name] + s * step}, 3456712,
-                               f"shift-{name}{s:+d}")[:, 1], base) for s in (-1, 1)]
-            tol[name] = step * 3 * noise / min(change)
+        for name, step, hi in ((f"VPH@{e}", 300.0, math.inf), (dominant[zone][1], 0.1, 1.0)):
+            response = []   # rms change of the spectrum per unit of the parameter
+            for sign in (-1, 1):
+                x = min(max(truth[name] + sign * step, 0.0), hi)
+                response.append(rms(flux(k, {**truth, name: x}, 3456712, f"shift-{name}{sign:+d}")[:, 1],
+                                    base) / abs(x - truth[name]))
+            tol[name] = 3 * noise / min(response)
         np.savetxt(tmp_path / f"synthetic-{e}.dat",
                    np.c_[obs[:, 0], obs[:, 1] * (1 + 0.01 * rng.standard_normal(len(obs))),
                          0.01 * obs[:, 1]])
