@@ -189,3 +189,23 @@ def test_shipped_sequence_configuration_loads():
         raise
     assert [e.label for e in seq.epochs] == ["4.5d", "7.6d", "14.7d", "17.7d", "26.9d"]
     assert seq.zones == ["o1", "e1", "e2", "e3", "e4", "e5"]
+
+
+def test_shipped_tomography_model_is_one_consistent_model():
+    """examples/sn2011fe-tomography: every epoch's run directory holds the model's zones.dat
+    and hydro.dat, its DAY rises and its VPH falls from epoch to epoch, and it names an
+    observed spectrum that is shipped."""
+    from conftest import REPO
+    from mcspec.inputs import read_dica, read_hydro
+    ex = REPO / "examples" / "sn2011fe-tomography"
+    epochs = sorted((d for d in ex.iterdir() if d.is_dir()), key=lambda d: float(d.name[:-1]))
+    assert len(epochs) == 5
+    params = [read_dica(d / "dica.dat") for d in epochs]
+    days, vph = [p.day for p in params], [p.vph for p in params]
+    assert days == sorted(days) and vph == sorted(vph, reverse=True)
+    for d in epochs:
+        assert (d / "zones.dat").read_text() == (ex / "zones.dat").read_text()
+        assert (d / "hydro.dat").read_text() == (ex / "hydro.dat").read_text()
+        read_hydro(d / "hydro.dat")
+        assert (REPO / (d / "observed.txt").read_text().splitlines()[0]).is_file()
+    assert parse_zones((ex / "zones.dat").read_text()).nz == 6
