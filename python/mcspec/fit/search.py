@@ -211,25 +211,43 @@ class Fit:
             shutil.rmtree(path, ignore_errors=True)
 
     # -- the map handed to the optimiser
-    def evaluate(self, vectors) -> list[float]:
-        # The budget counts evaluations (rows of the table, resumed ones included), not the
-        # vectors the optimiser hands over: a vector already evaluated costs nothing.
+    def new_keys(self, vectors):
+        """The optimiser's vectors as keys, and (key, evaluation number) of those to run now.
+        The budget counts evaluations (rows of the table, resumed ones included), not the
+        vectors the optimiser hands over: a vector already evaluated costs nothing."""
         keys = [tuple(float(v) for v in vec) for vec in vectors]
         left = self.limit - len(self.table.rows)
         self.vectors_seen += len(keys)
-        # The models finished before this generation, with a stored field.
-        finished = [(r["eval"], tuple(r[n] for n in self.cfg.names)) for r in self.table.rows
-                    if r["status"] == "ok" and os.path.exists(self._field_path(r["eval"]))]
-        new_choices = {}
-        tasks, seen = [], set()
+        new, seen = [], set()
         for key in keys:
             if key in self.memo or key in seen:
                 continue
             if len(seen) >= left:
                 break
             seen.add(key)
-            index = self.next_index
+            new.append((key, self.next_index))
             self.next_index += 1
+        return keys, new
+
+    def answer(self, keys) -> list[float]:
+        """chi^2 of every vector for the optimiser; BudgetSpent once the budget is reached."""
+        out = []
+        for key in keys:
+            c = self.memo.get(key, math.inf)
+            out.append(c if math.isfinite(c) else FAILED_CHI2)
+        if len(self.table.rows) >= self.limit or \
+                self.vectors_seen > 100 * self.cfg.max_evaluations:  # an optimiser that only repeats itself
+            raise BudgetSpent
+        return out
+
+    def evaluate(self, vectors) -> list[float]:
+        # The models finished before this generation, with a stored field.
+        finished = [(r["eval"], tuple(r[n] for n in self.cfg.names)) for r in self.table.rows
+                    if r["status"] == "ok" and os.path.exists(self._field_path(r["eval"]))]
+        keys, new = self.new_keys(vectors)
+        new_choices = {}
+        tasks = []
+        for key, index in new:
             try:
                 files = self.files_for(key)
             except ValueError as e:
@@ -263,14 +281,7 @@ class Fit:
             raise NoModelSucceeded(
                 f"all {len(rows)} models of the first generation failed; eval {first['eval']}: "
                 f"{first['status']}: {first['message']}")
-        out = []
-        for key in keys:
-            c = self.memo.get(key, math.inf)
-            out.append(c if math.isfinite(c) else FAILED_CHI2)
-        if len(self.table.rows) >= self.limit or \
-                self.vectors_seen > 100 * self.cfg.max_evaluations:  # an optimiser that only repeats itself
-            raise BudgetSpent
-        return out
+        return self.answer(keys)
 
     def run(self):
         cfg = self.cfg

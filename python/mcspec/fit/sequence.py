@@ -45,7 +45,7 @@ from ..inputs import ISOTOPES, Z_OF, zones_records
 from . import modelfiles, objective
 from .config import SECTIONS, Config, _num
 from .engine import run_model
-from .search import FAILED_CHI2, BudgetSpent, Fit, NoModelSucceeded
+from .search import Fit, NoModelSucceeded
 
 V_TOP = 100000.0      # km/s: v_outer written for the outermost zone (it reaches the edge)
 TAIL_RAMP = 2000.0    # km/s over which the scaled tail of "w7-tail" reaches its full factor
@@ -438,25 +438,15 @@ class JointFit(Fit):
             e.cfg.redshift if e.cfg.redshift is not None else modelfiles.Dica(e.cfg.dica_text).get("ZRED"))
             for e in seq.epochs]
         self.x0 = x0
-        self.per_epoch = {}   # eval -> [(chi2, nbins, run_dir)] of this session
 
     def values(self, key) -> dict:
         return {**self.known, **dict(zip(self.cfg.names, key))}
 
     def evaluate(self, vectors) -> list[float]:
-        keys = [tuple(float(v) for v in vec) for vec in vectors]
-        left = self.limit - len(self.table.rows)
-        self.vectors_seen += len(keys)
+        keys, new = self.new_keys(vectors)
         n = len(self.seq.epochs)
-        tasks, pending, seen = [], {}, set()
-        for key in keys:
-            if key in self.memo or key in seen:
-                continue
-            if len(seen) >= left:
-                break
-            seen.add(key)
-            index = self.next_index
-            self.next_index += 1
+        tasks, pending = [], {}
+        for key, index in new:
             vals = self.values(key)
             vph = [vals[f"VPH@{e.label}"] for e in self.seq.epochs]
             try:
@@ -496,20 +486,7 @@ class JointFit(Fit):
                        "passes": sum(p.get("passes", 0) for p in parts)}
                 self._record(key, rec)
         self.generations += 1
-        out = []
-        for key in keys:
-            c = self.memo.get(key, math.inf)
-            out.append(c if math.isfinite(c) else FAILED_CHI2)
-        if len(self.table.rows) >= self.cfg.max_evaluations or \
-                self.vectors_seen > 100 * self.cfg.max_evaluations:
-            raise BudgetSpent
-        return out
-
-
-def chi2_by_epoch(row) -> list[tuple[float, int]]:
-    """The per-epoch (chi^2, bins) recorded in a joint evaluation's message."""
-    text = row["message"].split(":", 1)[1].split()
-    return [(float(a), int(b)) for a, b in (t.split("/") for t in text)]
+        return self.answer(keys)
 
 
 # ---------------------------------------------------------------------------------- the fit
