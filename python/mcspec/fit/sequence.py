@@ -494,6 +494,36 @@ def _clip(v, lo, hi):
     return min(max(v, lo), hi)
 
 
+def _stage_dir(path: str, context: dict, log) -> str:
+    """A stage's directory, with the context its evaluations were made in (the values and
+    boundaries the stages before fixed, its bounds and start) in context.json. A directory
+    from another context (a stage before it changed its best, say after an evaluation that
+    had failed on the cluster ran again) is moved aside, not replayed: its chi^2 belong to
+    another model."""
+    text = json.dumps(context, sort_keys=True)
+    ctx = os.path.join(path, "context.json")
+    if os.path.isdir(path):
+        try:
+            with open(ctx) as f:
+                same = f.read() == text
+        except OSError:
+            same = False
+        if not same:
+            k = 1
+            while os.path.exists(f"{path}.stale-{k}"):
+                k += 1
+            os.replace(path, f"{path}.stale-{k}")
+            log(f"fit: {path} was made in another context (the stages before it changed); "
+                f"moved to {path}.stale-{k}, the stage runs again")
+    if not os.path.isdir(path):
+        os.makedirs(path)
+        tmp = ctx + ".tmp"
+        with open(tmp, "w") as f:
+            f.write(text)
+        os.replace(tmp, ctx)
+    return path
+
+
 def _field_of(stage: Fit, row) -> str | None:
     p = stage._field_path(row["eval"])
     if os.path.exists(p):
@@ -539,7 +569,9 @@ def fit_sequence(seq: Sequence, engine=None, run_fn=None, log=None) -> dict:
                     guess.update({f"{el}@e{k}": known[f"{el}@{'e%d' % (k - 1)}"]
                                   for el, _, _ in seq.elements})
                     x0 = [_clip(guess[n], lo, hi) for n, (lo, hi) in zip(names, bounds)]
-                out_dir = os.path.join(base.output, f"stage-{k}-{e.label}")
+                out_dir = _stage_dir(os.path.join(base.output, f"stage-{k}-{e.label}"),
+                                     {"known": known, "boundaries": boundaries,
+                                      "bounds": bounds, "x0": x0}, log)
                 log(f"fit: stage {k} of {len(seq.epochs)}: epoch {e.label}, {len(names)} "
                     f"parameters ({', '.join(names)})")
                 st = StageFit(seq, k, names, bounds, known, boundaries,
@@ -568,8 +600,11 @@ def fit_sequence(seq: Sequence, engine=None, run_fn=None, log=None) -> dict:
                 fields = {k: _field_of(st, st.best) for k, st in enumerate(stages, start=1)}
                 log(f"fit: joint refinement of {len(names)} parameters over "
                     f"{len(seq.epochs)} epochs")
+                out_dir = _stage_dir(os.path.join(base.output, "joint"),
+                                     {"known": known, "boundaries": boundaries,
+                                      "bounds": bounds, "fields": fields}, log)
                 joint = JointFit(seq, names, bounds, known, boundaries, fields, x0, engine,
-                                 os.path.join(base.output, "joint"), run_fn, log)
+                                 out_dir, run_fn, log)
                 joint.run()
         except NoModelSucceeded:
             if created:

@@ -140,6 +140,16 @@ def test_interrupt_in_any_stage_resumes_to_the_same_result(tmp_path, interrupt_a
     assert first.calls + second.calls - whole.calls in range(0, 4)
 
 
+def test_a_stage_made_in_another_context_runs_again(setup):
+    # Its chi^2 belong to another model of the zones above: set aside, never replayed.
+    s_ref = run(setup, Fake())
+    (setup / "out" / "stage-2-12.0d" / "context.json").write_text("{}")
+    again = Fake()
+    s = run(setup, again)
+    assert (setup / "out" / "stage-2-12.0d.stale-1" / "evaluations.tsv").exists()
+    assert again.calls >= 150 and s["values"] == s_ref["values"]
+
+
 def test_stick_breaking_gives_valid_compositions():
     from mcspec.fit.sequence import Sequence
     seq = Sequence.__new__(Sequence)
