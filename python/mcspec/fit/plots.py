@@ -100,20 +100,18 @@ def parameters(path, rows, names, bounds):
     plt.close(fig)
 
 
-def sequence(path, seq, epochs, observed):
-    """Every epoch's final model over its observed spectrum (in the model's bins inside the
-    windows), each pair normalised to the observed mean and offset, earliest at the top."""
-    from ..outputs import read_spct
+def sequence(path, seq, epochs, spectra, observed):
+    """Every epoch's final model (its spct.dat table, None when it failed) over its observed
+    spectrum, each pair normalised to the observed mean and offset, earliest at the top."""
     from .objective import COL_FORMAL, COL_FORMAL_REDDENED, COL_WAVE
     plt = _plt()
     fig, ax = plt.subplots(figsize=(8, 2.0 + 1.5 * len(epochs)))
     n = len(epochs)
-    for i, (row, obs, e) in enumerate(zip(epochs, observed, seq.epochs)):
+    for i, (row, spct, obs, e) in enumerate(zip(epochs, spectra, observed, seq.epochs)):
         off = 1.6 * (n - 1 - i)
         ax.plot(obs.wave, obs.flux / np.mean(obs.flux) + off, color="0.55", lw=0.6,
                 label="observed" if i == 0 else None)
-        if row.get("run_dir"):
-            spct = read_spct(f"{row['run_dir']}/spct.dat")
+        if spct is not None:
             col = COL_FORMAL if e.cfg.dereddened else COL_FORMAL_REDDENED
             sel = (spct[:, COL_WAVE] >= obs.wave.min()) & (spct[:, COL_WAVE] <= obs.wave.max())
             ax.plot(spct[sel, COL_WAVE], spct[sel, col] / np.mean(obs.flux) + off,

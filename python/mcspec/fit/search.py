@@ -211,6 +211,16 @@ class Fit:
             shutil.rmtree(path, ignore_errors=True)
 
     # -- the map handed to the optimiser
+    def task(self, index, files, **extra) -> dict:
+        """One run of the program for run_model: this fit's program, data, observed spectrum
+        and run settings, with `extra` keys added or replaced."""
+        return {"index": index, "files": files, "binary": self.binary, "mcdata": self.cfg.mcdata,
+                "timeout": self.cfg.timeout, "observed": self.observed,
+                "dereddened": self.cfg.dereddened,
+                "keep_below": self.best["chi2"] if self.best else math.inf,
+                "run_root": self.run_root, "keep": self.cfg.keep_runs,
+                "packet_ramp": self.cfg.packet_ramp, "warm_from": None, **extra}
+
     def new_keys(self, vectors):
         """The optimiser's vectors as keys, and (key, evaluation number) of those to run now.
         The budget counts evaluations (rows of the table, resumed ones included), not the
@@ -265,12 +275,7 @@ class Fit:
                 if warm is not None:
                     with open(self._field_path(warm)) as f:
                         files["warmstart.dat"] = f.read()
-            tasks.append({"index": index, "key": key, "files": files, "binary": self.binary,
-                          "mcdata": self.cfg.mcdata, "timeout": self.cfg.timeout,
-                          "observed": self.observed, "dereddened": self.cfg.dereddened,
-                          "keep_below": self.best["chi2"] if self.best else math.inf,
-                          "run_root": self.run_root, "keep": self.cfg.keep_runs,
-                          "packet_ramp": self.cfg.packet_ramp, "warm_from": warm})
+            tasks.append(self.task(index, files, key=key, warm_from=warm))
         self._save_choices(new_choices)
         for task, rec in self.engine.map(self.run_fn, tasks):
             self._record(task["key"], {**rec, "warm_from": task["warm_from"]})

@@ -424,8 +424,8 @@ class StageFit(Fit):
 class JointFit(Fit):
     """All parameters at once: a vector is run at every epoch; chi^2 is the sum."""
 
-    def __init__(self, seq: Sequence, names, bounds, known, boundaries, fields, x0, engine,
-                 out_dir, run_fn, log):
+    def __init__(self, seq: Sequence, names, bounds, known, boundaries, fields, observed, x0,
+                 engine, out_dir, run_fn, log):
         cfg = dataclasses.replace(seq.epochs[-1].cfg, names=list(names), bounds=list(bounds),
                                   max_evaluations=seq.joint_evaluations, comp_text="",
                                   zones_text="v_outer O\n1 1\n", hydro_text=None,
@@ -433,10 +433,7 @@ class JointFit(Fit):
         os.makedirs(out_dir, exist_ok=True)
         self.seq, self.known, self.boundaries, self.fields = seq, known, boundaries, fields
         super().__init__(cfg, engine, out_dir, run_fn=run_fn, log=log)
-        self.observed_by = [objective.Observed.from_file(
-            e.cfg.observed_file, e.cfg.windows, e.cfg.noise_floor, e.cfg.wavelengths, e.cfg.frame,
-            e.cfg.redshift if e.cfg.redshift is not None else modelfiles.Dica(e.cfg.dica_text).get("ZRED"))
-            for e in seq.epochs]
+        self.observed_by = observed   # each epoch's, as its stage read it
         self.x0 = x0
 
     def values(self, key) -> dict:
@@ -461,13 +458,10 @@ class JointFit(Fit):
             for k, f in enumerate(files, start=1):
                 if self.fields.get(k):
                     f["warmstart.dat"] = self.fields[k]
-                tasks.append({"index": index, "epoch": k, "key": key, "files": f,
-                              "binary": self.binary, "mcdata": self.cfg.mcdata,
-                              "timeout": self.cfg.timeout, "observed": self.observed_by[k - 1],
-                              "dereddened": self.seq.epochs[k - 1].cfg.dereddened,
-                              "keep_below": -math.inf, "run_root": self.run_root,
-                              "keep": False, "packet_ramp": self.cfg.packet_ramp,
-                              "warm_from": None})
+                tasks.append(self.task(index, f, epoch=k, key=key,
+                                       observed=self.observed_by[k - 1],
+                                       dereddened=self.seq.epochs[k - 1].cfg.dereddened,
+                                       keep_below=-math.inf, keep=False))
         for task, rec in self.engine.map(self.run_fn, tasks):
             key, parts = pending[task["index"]]
             parts[task["epoch"] - 1] = rec
@@ -603,8 +597,8 @@ def fit_sequence(seq: Sequence, engine=None, run_fn=None, log=None) -> dict:
                 out_dir = _stage_dir(os.path.join(base.output, "joint"),
                                      {"known": known, "boundaries": boundaries,
                                       "bounds": bounds, "fields": fields}, log)
-                joint = JointFit(seq, names, bounds, known, boundaries, fields, x0, engine,
-                                 out_dir, run_fn, log)
+                joint = JointFit(seq, names, bounds, known, boundaries, fields,
+                                 [st.observed for st in stages], x0, engine, out_dir, run_fn, log)
                 joint.run()
         except NoModelSucceeded:
             if created:
@@ -644,9 +638,9 @@ def finish(seq, stages, joint, known, boundaries, engine, run_fn, log) -> dict:
     runs = {}
     # The final model's run of each epoch: the staged best when the staged values stand
     # (the same inputs), otherwise run again here.
+    files_by = [seq.files(k, values, boundaries, n) for k in range(1, n + 1)]
     tasks = []
-    for k, (e, st) in enumerate(zip(seq.epochs, stages), start=1):
-        files = seq.files(k, values, boundaries, n)
+    for k, (e, st, files) in enumerate(zip(seq.epochs, stages, files_by), start=1):
         dest = os.path.join(final_dir, e.label)
         if os.path.exists(os.path.join(dest, "spct.dat")):
             runs[k] = dest
@@ -657,11 +651,8 @@ def finish(seq, stages, joint, known, boundaries, engine, run_fn, log) -> dict:
             shutil.copytree(st.best["run_dir"], dest)
             runs[k] = dest
             continue
-        tasks.append({"index": 900000 + k, "epoch": k, "files": files, "binary": st.binary,
-                      "mcdata": st.cfg.mcdata, "timeout": st.cfg.timeout,
-                      "observed": st.observed, "dereddened": e.cfg.dereddened,
-                      "keep_below": math.inf, "run_root": final_dir + ".tmp", "keep": True,
-                      "packet_ramp": 1.0, "warm_from": None})
+        tasks.append(st.task(900000 + k, files, epoch=k, keep_below=math.inf,
+                             run_root=final_dir + ".tmp", keep=True, packet_ramp=1.0))
     for task, rec in engine.map(run_fn, tasks):
         e = seq.epochs[task["epoch"] - 1]
         if rec["status"] == "ok" and rec.get("run_dir"):
@@ -684,9 +675,8 @@ def finish(seq, stages, joint, known, boundaries, engine, run_fn, log) -> dict:
     zt = seq.zones_text(values, boundaries, n, comments)
     with open(os.path.join(model_dir, "zones.dat"), "w") as f:
         f.write(zt)
-    epochs_out = []
-    for k, e in enumerate(seq.epochs, start=1):
-        files = seq.files(k, values, boundaries, n)
+    epochs_out, spectra = [], []
+    for k, (e, files) in enumerate(zip(seq.epochs, files_by), start=1):
         sub = os.path.join(model_dir, e.label)
         os.makedirs(sub)
         for name, text in files.items():
@@ -699,6 +689,7 @@ def finish(seq, stages, joint, known, boundaries, engine, run_fn, log) -> dict:
         row = {"epoch": e.label, "day": e.day, "day_model": e.day + values["TSHIFT"],
                "LOGLS": values[f"LOGLS@{e.label}"], "VPH": values[f"VPH@{e.label}"],
                "observed": e.cfg.observed_file, "run_dir": runs.get(k, "")}
+        spct = None
         if k in runs:
             from ..outputs import read_spct
             from ..plot import compare_observed
@@ -711,6 +702,7 @@ def finish(seq, stages, joint, known, boundaries, engine, run_fn, log) -> dict:
             si = compare_observed(runs[k], e.cfg.observed_file)["si_velocity"]
             row["si_ii_velocity"] = {"model": si[0], "observed": si[1]}
         epochs_out.append(row)
+        spectra.append(spct)
     zones_out = []
     tops = [V_TOP] + list(seq.outer) + [boundaries[e.label] for e in seq.epochs[:-1]]
     bottoms = tops[1:] + [boundaries[seq.epochs[-1].label]]
@@ -732,7 +724,7 @@ def finish(seq, stages, joint, known, boundaries, engine, run_fn, log) -> dict:
             first = seq.epochs[int(z[1:]) - 1].label if z[0] == "e" else seq.epochs[0].label
             f.write(f"{z}\t{zr['v_bottom']:.0f}\t"
                     f"{'edge' if zr['v_top'] is None else format(zr['v_top'], '.0f')}\t{first}\n")
-    plots.sequence(os.path.join(out, "sequence.png"), seq, epochs_out,
+    plots.sequence(os.path.join(out, "sequence.png"), seq, epochs_out, spectra,
                    [stages[k].observed for k in range(n)])
     plots.zones(os.path.join(out, "composition.png"), zones_out,
                 [(e.label, values[f"VPH@{e.label}"]) for e in seq.epochs])
